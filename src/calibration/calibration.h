@@ -1,0 +1,24 @@
+// Self-calibration: finding the sensor's port, its signal lines and the pulses per
+// blow from one handstroke and one backstroke, then the bell delay.
+#pragma once
+
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/serial.h"
+#include "run/run_state.h"
+
+namespace strikewell {
+
+enum class CalibrationOutcome {
+  Calibrated,     // settings filled and written
+  NoPortOpened,   // the ringer has been told what to check; the run ends
+};
+
+// Scans every port of state.SSS, records the ringing, chooses the port, asks for
+// the bell delay and writes the settings file. Every port it opened is closed.
+CalibrationOutcome Calibrate(RunState& state, Serial& serial, Console& console, Clock& clock,
+                             const std::string& settings_path);
+
+}  // namespace strikewell

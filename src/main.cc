@@ -1,0 +1,14 @@
+// The executable: builds the real backends and hands them to the program.
+#include "platform/backends.h"
+#include "run/program.h"
+
+int main() {
+  auto clock = strikewell::MakeClock();
+  auto raw_console = strikewell::MakeRawConsole();
+  strikewell::Console console(*raw_console, *clock);
+  auto serial = strikewell::MakeSerial();
+  auto ports = strikewell::MakePortNames();
+  auto desktop = strikewell::MakeDesktop();
+  strikewell::Platform platform{*serial, *ports, console, *desktop, *clock};
+  return strikewell::RunProgram(platform);
+}

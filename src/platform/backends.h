@@ -1,0 +1,20 @@
+// The real backends of the platform being built; only main() uses these.
+#pragma once
+
+#include <memory>
+
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/desktop.h"
+#include "platform/registry.h"
+#include "platform/serial.h"
+
+namespace strikewell {
+
+std::unique_ptr<Clock> MakeClock();
+std::unique_ptr<Serial> MakeSerial();
+std::unique_ptr<PortNames> MakePortNames();
+std::unique_ptr<RawConsole> MakeRawConsole();
+std::unique_ptr<Desktop> MakeDesktop();
+
+}  // namespace strikewell

@@ -1,0 +1,128 @@
+// The console the ringer sees: a text window with 1-based coordinates, colours,
+// clearing, cursor placement, key polling and reading, line input with echo and
+// millisecond delays.
+//
+// The operating system is reached only through RawConsole (so it can be faked in
+// tests); everything that the program relies on above it (the window model, the
+// text output rules, two-part keys, single-key answers and line editing) is
+// written once, in Console.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+
+namespace strikewell {
+
+// One key as the backend decoded it. A key with a character is a one-part key
+// (extended false, code = the character). A key without one (arrows, navigation,
+// function keys) is a two-part key: it reads as 0 followed by code, the IBM PC
+// keyboard BIOS's extended code (Left 75, Right 77, ...).
+struct KeyEvent {
+  uint8_t code = 0;
+  bool extended = false;
+};
+
+// Thrown when console input has ended (end of file) or failed for good, so that the
+// run can end cleanly instead of spinning on a dead input.
+class ConsoleInputEnded : public std::runtime_error {
+ public:
+  ConsoleInputEnded() : std::runtime_error("console input ended") {}
+};
+
+class RawConsole {
+ public:
+  virtual ~RawConsole() = default;
+
+  // The window, fixed at start: columns 1..Width(), rows 1..Height().
+  virtual int Width() = 0;
+  virtual int Height() = 0;
+  // The attribute the console had at start (bits 0-3 foreground, 4-6 background,
+  // 7 blink).
+  virtual uint8_t InitialAttr() = 0;
+
+  // Draws text into the cells from (x, y) rightwards, all in attr. The caller never
+  // passes text that runs past the right edge.
+  virtual void WriteCells(int x, int y, std::string_view text, uint8_t attr) = 0;
+  // Fills every cell of the window with a blank in attr.
+  virtual void FillWindow(uint8_t attr) = 0;
+  // Moves the window's contents up one row; the new bottom row is blank in attr.
+  virtual void ScrollUp(uint8_t attr) = 0;
+  virtual void SetCursor(int x, int y) = 0;
+  // Sends what has been drawn since the last flush (a terminal writes it in one go).
+  virtual void Flush() = 0;
+
+  // Never waits: the next decoded key, or nothing when none is waiting.
+  virtual std::optional<KeyEvent> PollKey() = 0;
+  // True once input has ended or failed and no key is left to deliver.
+  virtual bool InputEnded() = 0;
+};
+
+class Console {
+ public:
+  static constexpr int kMaxLineLength = 254;
+
+  Console(RawConsole& raw, Clock& clock);
+
+  // Colour numbers are the console's 16-colour palette (1 blue, 14 yellow, ...).
+  void TextColor(uint8_t colour);
+  void TextBackground(uint8_t colour);
+  uint8_t TextAttr() const { return text_attr_; }
+
+  void ClrScr();
+  // Ignored, without a message, when (x, y) lies outside the window.
+  void GotoXY(int x, int y);
+  int WhereX() const { return cursor_x_; }
+  int WhereY() const { return cursor_y_; }
+  int WindowWidth() const { return width_; }
+  int WindowHeight() const { return height_; }
+
+  // Text output: 7 does nothing, 8/10/13 move the cursor, anything else is drawn;
+  // wraps at the right edge and scrolls at the bottom.
+  void Write(std::string_view text);
+  // Write followed by carriage return and line feed.
+  void WriteLn(std::string_view text = {});
+  // Sends pending output; every wait (keys, lines, delays) does this first.
+  void Flush();
+
+  bool KeyPressed();
+  uint8_t ReadKey();
+  void Delay(uint16_t ms);
+
+  // A single-key answer: ReadKey, upper-cased (a-z only). A two-part key answers 0
+  // and its second half is discarded, so it cannot act later by itself.
+  uint8_t ReadAnswerKey();
+  // One edited, echoed line without its line end.
+  std::string ReadLine();
+  // Reads a line and throws it away: only Enter matters.
+  void ReadBareLine();
+  // Skips blanks, control characters and empty lines; takes the next run of
+  // characters above blank and discards the rest of its line. The run as typed
+  // (so a caller can convert it and report what was wrong).
+  std::string ReadWordSkippingEmptyLines();
+
+  Clock& clock() { return clock_; }
+
+ private:
+  void PutChar(char ch);
+  void NewRowIfPastBottom();
+  void Pull();
+
+  RawConsole& raw_;
+  Clock& clock_;
+  int width_;
+  int height_;
+  uint8_t text_attr_;
+  int cursor_x_ = 1;
+  int cursor_y_ = 1;
+  bool dirty_ = false;
+  std::optional<uint8_t> waiting_key_;
+  bool pending_second_half_ = false;
+  std::string unread_line_rest_;
+};
+
+}  // namespace strikewell

@@ -1,0 +1,60 @@
+// The program's whole view of a serial port: open by device name, then a handle.
+// Abstract so that the logic can run against scripted ports in tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace strikewell {
+
+// Port handle: 0 means "no port"; every valid handle is greater than 0 as a signed
+// 32-bit value, which the calibration's closing pass relies on.
+using SerHandle = int32_t;
+
+enum class TParityType : int32_t { NoneParity = 0, OddParity = 1, EvenParity = 2 };
+
+// A set over the single member RtsCtsFlowControl.
+struct TSerialFlags {
+  bool RtsCtsFlowControl = false;
+};
+
+// Failures never throw and never print: they show only in the results
+// (handle 0, a line read false, 0 bytes read).
+class Serial {
+ public:
+  virtual ~Serial() = default;
+
+  // device_name has the form "\\.\NAME" as stored in the settings file.
+  virtual SerHandle SerOpen(const std::string& device_name) = 0;
+  virtual void SerSetParams(SerHandle handle, int32_t bit_rate, int32_t data_bits,
+                            TParityType parity, int32_t stop_bits, TSerialFlags flags) = 0;
+  virtual void SerSetRTS(SerHandle handle, bool on) = 0;
+  virtual void SerSetDTR(SerHandle handle, bool on) = 0;
+  // Each read is a status query of its own: four reads are four samples.
+  virtual bool SerGetCTS(SerHandle handle) = 0;
+  virtual bool SerGetDSR(SerHandle handle) = 0;
+  virtual bool SerGetCD(SerHandle handle) = 0;
+  virtual bool SerGetRI(SerHandle handle) = 0;
+  // Reads at most one byte into buffer[0], waiting at most timeout_ms for it.
+  // Returns the number of bytes read: 0 or 1.
+  virtual int32_t SerReadTimeout(SerHandle handle, uint8_t* buffer, int32_t timeout_ms) = 0;
+  virtual void SerSync(SerHandle handle) = 0;
+  virtual void SerFlushOutput(SerHandle handle) = 0;
+  virtual void SerClose(SerHandle handle) = 0;
+};
+
+// The fixed line settings of the sensor port, used by counting and calibration alike.
+inline constexpr int32_t kSensorBitRate = 2400;
+inline constexpr int32_t kSensorDataBits = 8;
+inline constexpr int32_t kSensorStopBits = 1;
+inline constexpr int32_t SerialReadTimeoutTime = 1;  // ms that one read may wait
+
+// Applies 2400 8N1, no flow control, then RTS on and DTR on, in that order.
+inline void ConfigureSensorPort(Serial& serial, SerHandle handle) {
+  serial.SerSetParams(handle, kSensorBitRate, kSensorDataBits, TParityType::NoneParity,
+                      kSensorStopBits, TSerialFlags{});
+  serial.SerSetRTS(handle, true);
+  serial.SerSetDTR(handle, true);
+}
+
+}  // namespace strikewell

@@ -1,0 +1,105 @@
+#include "run/program.h"
+
+#include <string>
+
+#include "calibration/calibration.h"
+#include "display/counter_screen.h"
+#include "run/counting.h"
+#include "run/run_state.h"
+#include "target/target.h"
+
+namespace strikewell {
+namespace {
+
+void PrintBanner(Console& console) {
+  console.WriteLn(ProgramVersion);
+  console.WriteLn("Counts bell rotations using serial port bell sensor input");
+  console.WriteLn("May not run correctly, but will not damage anything - please report problems");
+  console.WriteLn("strikewell: written by ringers, for ringers practising on a simulator bell");
+  console.WriteLn("This uses the same bell sensor data as used by Abel, Beltower etc.");
+  console.WriteLn(
+      "for individual sensors.  This version can use Bagley box output (ASCII chars)");
+  console.WriteLn("It self calibrates by detecting the sensor signals from a handstroke and ");
+  console.WriteLn("backstroke pull, then saves the settings.  Count can be reset to zero");
+  console.WriteLn("In use it counts the bell blows and displays them on screen, with speed");
+  console.WriteLn("Sends j key to ringingroom.com window, WHICH MUST BE ALREADY OPEN");
+}
+
+// Releases the sensor port in the shutdown order: drain, discard, close.
+void ShutDownPort(RunState& state, Serial& serial) {
+  if (state.SerialHandle == 0) return;
+  serial.SerSync(state.SerialHandle);
+  serial.SerFlushOutput(state.SerialHandle);
+  serial.SerClose(state.SerialHandle);
+  state.SerialHandle = 0;
+}
+
+int RunPhases(RunState& state, Platform& p) {
+  Console& console = p.console;
+
+  console.TextBackground(1);
+  console.TextColor(14);
+  console.ClrScr();
+
+  ListCommPort(state.SSSI, state.SSS, p.ports);
+  SetupFont(state.screen.Line);
+  PrintBanner(console);
+
+  if (ReadSettings(state.settings, console, p.settings_path) == SettingsOutcome::Calibrate) {
+    if (Calibrate(state, p.serial, console, p.clock, p.settings_path) ==
+        CalibrationOutcome::NoPortOpened) {
+      return 0;
+    }
+  }
+
+  state.SerialHandle = p.serial.SerOpen(state.settings.ComPortName);
+  if (state.SerialHandle == 0) {
+    console.WriteLn("Open of serial failed - aborting - recalibrate!");
+    console.ReadBareLine();
+    return 0;
+  }
+  ConfigureSensorPort(p.serial, state.SerialHandle);
+
+  if (!FindTargetWindow(state, p.desktop, console)) {
+    // The process end would release the port anyway; close it so that a caller
+    // that goes on (a test) finds it free.
+    p.serial.SerClose(state.SerialHandle);
+    state.SerialHandle = 0;
+    return 0;
+  }
+
+  KeySendTest(p.desktop, console);
+
+  CountingIo io{p.serial, console, p.desktop, p.clock};
+  CountBlows(state, io);
+
+  ShutDownPort(state, p.serial);
+  return 0;
+}
+
+}  // namespace
+
+int RunProgram(Platform& p) {
+  RunState state;
+  int status = 0;
+  try {
+    status = RunPhases(state, p);
+  } catch (const ConsoleInputEnded&) {
+    // Nobody can answer any more: end the run, releasing the port.
+    ShutDownPort(state, p.serial);
+    p.console.WriteLn();
+    p.console.WriteLn("Keyboard input has ended - stopping.");
+    status = 0;
+  } catch (const SettingsFileError& e) {
+    p.console.WriteLn(e.what());
+    status = 1;
+  } catch (const PortListError& e) {
+    p.console.WriteLn(e.what());
+    status = 1;
+  }
+  ShutDownPort(state, p.serial);
+  p.console.Flush();
+  return status;
+}
+
+}  // namespace strikewell

@@ -1,0 +1,31 @@
+// The program's main sequence, from console set-up to shutdown.
+#pragma once
+
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/desktop.h"
+#include "platform/registry.h"
+#include "platform/serial.h"
+#include "settings/settings.h"
+
+namespace strikewell {
+
+inline constexpr const char* ProgramVersion =
+    "Serialport_Strikewell_v0.5.2.1.1_with_sendkey, 9 June 2020";
+
+struct Platform {
+  Serial& serial;
+  PortNames& ports;
+  Console& console;
+  Desktop& desktop;
+  Clock& clock;
+  std::string settings_path = kSettingsFileName;
+};
+
+// Runs the whole program and returns the process's exit status: 0 for every
+// orderly end, non-zero when the run had to stop on an error.
+int RunProgram(Platform& platform);
+
+}  // namespace strikewell

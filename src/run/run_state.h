@@ -1,0 +1,35 @@
+// The state that carries results from one phase of a run to the next. The main
+// sequence owns one and passes it by reference, so a test can build any state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "display/counter_screen.h"
+#include "platform/desktop.h"
+#include "platform/registry.h"
+#include "platform/serial.h"
+#include "settings/settings.h"
+
+namespace strikewell {
+
+struct RunState {
+  Settings settings;
+
+  PortListType SSS;
+  int32_t SSSI = 0;
+
+  SerHandle SerialHandle = 0;
+
+  bool WindowFound = false;
+  std::string WindowTitle;
+  WindowHandle SaveWnd = 0;
+
+  bool TerminateProgram = false;
+  int32_t MyCounter = 0;
+  int32_t SNum = 0;
+
+  CounterScreen screen;
+};
+
+}  // namespace strikewell

@@ -1,0 +1,44 @@
+// The settings record and the file that keeps it between runs.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "platform/console.h"
+
+namespace strikewell {
+
+struct Settings {
+  std::string ComPortName;  // device path, "\\.\" + port name
+  bool UseCts = false;
+  bool UseDsr = false;
+  bool UseCd = false;
+  bool UseRi = false;
+  bool UseDat = false;
+  uint8_t UseDatNum = 0;
+  int32_t SensorNum = 0;
+  int32_t BellDelay = 0;
+
+  bool operator==(const Settings&) const = default;
+};
+
+inline constexpr const char* kSettingsFileName = "serialport_strikewell.ini";
+
+// The file cannot be read, created or written: not an orderly end.
+class SettingsFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class SettingsOutcome { Calibrate, UseStored };
+
+// Reads the file into settings (creating it empty when missing) and, when it held
+// a calibration, asks whether to use it. Throws SettingsFileError.
+SettingsOutcome ReadSettings(Settings& settings, Console& console,
+                             const std::string& path = kSettingsFileName);
+
+// Replaces the file with the record's nine lines. Throws SettingsFileError.
+void WriteSettings(const Settings& settings, const std::string& path = kSettingsFileName);
+
+}  // namespace strikewell
