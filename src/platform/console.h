@@ -108,9 +108,28 @@ class Console {
   Clock& clock() { return clock_; }
 
  private:
-  void PutChar(char ch);
-  void NewRowIfPastBottom();
-  void Pull();
+  // Draws ch in the cell under the cursor, whatever its code, and moves on.
+  void DrawChar(char ch);
+  // After every character: wrap at the right edge, scroll at the bottom.
+  void WrapAndScroll();
+  // Writes the collected run of characters of the current row in one call.
+  void FlushRun();
+  void MoveCursor(int x, int y);
+
+  // Line input. A typed line may wrap over several rows and scroll the window, so
+  // the position of its characters is worked out from where it started.
+  struct LineOrigin {
+    int x;
+    int y;
+    int64_t scrolls;
+  };
+  std::string ReadEditedLine();
+  // The window cell of character index i of the line being edited.
+  void LineCell(const LineOrigin& origin, size_t i, int& x, int& y) const;
+  void MoveToLineIndex(const LineOrigin& origin, size_t i);
+  void EraseLastLineChar(const LineOrigin& origin, std::string& line, size_t& pos);
+  // ReadKey that also says whether a 0 was the first half of a two-part key.
+  uint8_t ReadKeyPart(bool& first_half);
 
   RawConsole& raw_;
   Clock& clock_;
@@ -120,9 +139,16 @@ class Console {
   int cursor_x_ = 1;
   int cursor_y_ = 1;
   bool dirty_ = false;
+  // The characters of the current write not yet handed to the raw console.
+  std::string run_;
+  int run_x_ = 1;
+  int run_y_ = 1;
+  int64_t scrolls_ = 0;
   std::optional<uint8_t> waiting_key_;
+  // The next ReadKey returns 0, the first half of the two-part key in waiting_key_.
   bool pending_second_half_ = false;
-  std::string unread_line_rest_;
+  // The 0 has been returned; waiting_key_ is the second half.
+  bool second_half_waiting_ = false;
 };
 
 }  // namespace strikewell
