@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace strikewell {
 
@@ -31,7 +32,13 @@ class PortNames {
   virtual std::string GetSerialPortNames() = 0;
 };
 
-// Splits the comma text into the numbered list: SSSI entries in SSS[1..SSSI].
+// Joins names into the comma text that GetSerialPortNames returns, with its quoting
+// rules. Both backends build their answer with it.
+std::string JoinPortNames(const std::vector<std::string>& names);
+
+// Splits the comma text into the numbered list: SSSI entries in SSS[1..SSSI]. The
+// split looks only at commas, so quotes stay and a name with a comma gives two
+// entries. No names give one empty entry; beyond 25 entries the rest are dropped.
 void ListCommPort(int32_t& SSSI, PortListType& SSS, PortNames& names);
 
 }  // namespace strikewell
