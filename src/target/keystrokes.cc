@@ -1,0 +1,94 @@
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "target/target.h"
+
+namespace strikewell {
+namespace {
+
+constexpr uint8_t VK_SHIFT = 0x10;
+// The scan code of the left Shift key, sent with the Shift that a layout asks for.
+constexpr uint8_t kShiftScanCode = 0x2A;
+
+// Text codes 240..249: Home, End, Up, Down, Left, Right, Page Up, Page Down, Insert,
+// Delete.
+constexpr std::array<uint8_t, 10> VkKeys = {0x24, 0x23, 0x26, 0x28, 0x25,
+                                            0x27, 0x21, 0x22, 0x2D, 0x2E};
+// Text codes 250..255 press and release Shift, Ctrl, Alt in turn.
+constexpr std::array<uint8_t, 3> VkShft = {0x10, 0x11, 0x12};
+// Indexed by "pressed": a release for false, a press for true.
+constexpr std::array<uint32_t, 2> Flags = {KEYEVENTF_KEYUP_FLAG, 0};
+
+uint8_t LowByte(uint32_t value) { return static_cast<uint8_t>(value & 0xFF); }
+
+// The wait takes 0..65535 ms; a delay stored outside that range waits as long as
+// the nearest end of it, never a wrapped-around time.
+uint16_t DelayMs(int32_t BellDelay) {
+  if (BellDelay < 0) return 0;
+  if (BellDelay > 0xFFFF) return 0xFFFF;
+  return static_cast<uint16_t>(BellDelay);
+}
+
+}  // namespace
+
+void SendKeyString(Desktop& desktop, std::string_view Text) {
+  bool Shift = false;
+  for (const char ch : Text) {
+    const uint8_t n = static_cast<uint8_t>(ch);
+    if (n >= 250) {
+      const int s = n - 250;
+      Shift = s % 2 == 0;
+      const uint8_t C = VkShft[s / 2];
+      const uint32_t ScanCode = desktop.MapVirtualKey(C);
+      desktop.KeybdEvent(C, LowByte(ScanCode), Flags[Shift]);
+      continue;
+    }
+    uint16_t VK = 0;
+    uint8_t C = 0;
+    if (n >= 240) {
+      C = VkKeys[n - 240];
+    } else if (n >= 228) {
+      C = static_cast<uint8_t>(n - 116);
+    } else if (n < 110) {
+      C = (n >= 'a' && n <= 'm') ? static_cast<uint8_t>(n - 'a' + 'A') : n;
+    } else {
+      const int16_t answer = desktop.VkKeyScan(ch);
+      // The layout has no key for this character: pressing the key code 0xFF (with
+      // Shift) would type whatever that maps to, so the character is left out.
+      if (answer == -1) continue;
+      VK = static_cast<uint16_t>(answer);
+      C = LowByte(VK);
+    }
+    const uint8_t scan = LowByte(desktop.MapVirtualKey(C));
+    const bool add_shift = !Shift && (VK >> 8) > 0;
+    if (add_shift) desktop.KeybdEvent(VK_SHIFT, kShiftScanCode, 0);
+    desktop.KeybdEvent(C, scan, 0);
+    desktop.KeybdEvent(C, scan, KEYEVENTF_KEYUP_FLAG);
+    if (add_shift) desktop.KeybdEvent(VK_SHIFT, kShiftScanCode, KEYEVENTF_KEYUP_FLAG);
+  }
+}
+
+void SendAKey(RunState& state, Desktop& desktop, Console& console) {
+  if (desktop.GetForegroundWindow() != state.SaveWnd) {
+    console.ClrScr();
+    console.WriteLn("Ringing Room is not the focus window - Key sending suspended");
+    console.WriteLn("Keystrokes will be sent when focus is resumed ");
+    console.Delay(8000);
+    return;
+  }
+  console.Delay(DelayMs(state.settings.BellDelay));
+  SendKeyString(desktop, "j");
+}
+
+void KeySendTest(Desktop& desktop, Console& console) {
+  console.WriteLn("Key send test - a round");
+  console.Delay(2000);
+  for (int I = 1; I <= 8; ++I) {
+    SendKeyString(desktop, std::string(1, static_cast<char>('0' + I)));
+    console.Delay(300);
+  }
+  console.WriteLn("Ending Key send test - a round");
+}
+
+}  // namespace strikewell

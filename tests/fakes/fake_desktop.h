@@ -1,0 +1,95 @@
+// An in-memory desktop: top-level windows in enumeration order, a foreground window
+// that a test can move at a given fake time, a US keyboard layout, and a record of
+// every activation and key event.
+//
+//   FakeClock clock;
+//   FakeDesktop desktop(&clock);
+//   WindowHandle rr = desktop.AddWindow("Ringing Room - Chromium");
+//   desktop.FocusAt(5000, desktop.AddWindow("Editor"));  // focus leaves at 5 s
+//   ... run the logic ...
+//   EXPECT_EQ(desktop.keys, (std::vector<FakeDesktop::KeyRecord>{Press(0x4A, 0x24, 0)}));
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "fake_clock.h"
+#include "platform/desktop.h"
+
+namespace strikewell::testing {
+
+class FakeDesktop : public Desktop {
+ public:
+  struct Window {
+    WindowHandle handle = 0;
+    std::string title;  // what GetWindowText answers, cut to 255 characters
+  };
+
+  // One KeybdEvent call. at_ms is the fake time of the call (0 without a clock).
+  struct KeyRecord {
+    uint8_t vk = 0;
+    uint8_t scan = 0;
+    uint32_t flags = 0;
+    int64_t at_ms = 0;
+    bool operator==(const KeyRecord&) const = default;
+  };
+
+  // clock: optional; stamps key events and drives FocusAt.
+  explicit FakeDesktop(FakeClock* clock = nullptr) : clock_(clock) {}
+
+  // Appends a window at the end of the enumeration order; handles count up from 0x100.
+  WindowHandle AddWindow(std::string title);
+
+  // From fake time at_ms on, GetForegroundWindow answers window (0: nobody).
+  void FocusAt(int64_t at_ms, WindowHandle window);
+
+  void EnumWindows(const std::function<bool(WindowHandle)>& visit) override;
+  std::string GetWindowText(WindowHandle window) override;
+  void SetActiveWindow(WindowHandle window) override;
+  void SetForegroundWindow(WindowHandle window) override;
+  WindowHandle GetForegroundWindow() override;
+  void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags) override;
+  // A US layout: PC set-1 scan codes of the main block, navigation and function keys;
+  // 0 for keys it does not know.
+  uint32_t MapVirtualKey(uint32_t virtual_key) override;
+  // A US layout for printable ASCII ('{' is Shift + VK_OEM_4, i.e. 0x1DB); -1 otherwise.
+  int16_t VkKeyScan(char ch) override;
+  std::string Unavailable() override { return unavailable; }
+
+  std::vector<Window> windows;
+  // Every window handed to the visitor, in order.
+  std::vector<WindowHandle> visited;
+  // "SetActiveWindow(0x100)", "SetForegroundWindow(0x100)", in call order.
+  std::vector<std::string> activations;
+  std::vector<KeyRecord> keys;
+  WindowHandle foreground = 0;
+  // When true, SetForegroundWindow is ignored, like a windowing system that refuses.
+  bool refuse_foreground = false;
+  std::string unavailable;
+
+ private:
+  struct FocusChange {
+    int64_t at_ms;
+    WindowHandle window;
+  };
+  int64_t NowMs() const { return clock_ ? clock_->NowMillis() : 0; }
+
+  FakeClock* clock_;
+  std::deque<FocusChange> focus_changes_;
+  WindowHandle next_handle_ = 0x100;
+};
+
+// Shorthands for expected key sequences.
+inline FakeDesktop::KeyRecord Press(uint8_t vk, uint8_t scan, int64_t at_ms = 0) {
+  return {vk, scan, 0, at_ms};
+}
+inline FakeDesktop::KeyRecord Release(uint8_t vk, uint8_t scan, int64_t at_ms = 0) {
+  return {vk, scan, KEYEVENTF_KEYUP_FLAG, at_ms};
+}
+
+std::ostream& operator<<(std::ostream& os, const FakeDesktop::KeyRecord& k);
+
+}  // namespace strikewell::testing
