@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/backends.h"
+#include "platform/posix/serial_posix.h"
 #include "platform/serial.h"
 
 namespace strikewell {
@@ -222,35 +223,17 @@ class PosixSerial : public Serial {
     close(fd);
   }
 
-  // Raw 8N1-style settings built from scratch, like a Windows DCB that starts at
-  // zero: no flow control unless asked for, no parity checking, and RTS and DTR
-  // off afterwards (callers turn them on again). The modem-control step does not
-  // count towards success: ptys have no modem lines, yet carry data.
+  // The modem-control step does not count towards success: ptys have no modem
+  // lines, yet carry data. Like a Windows DCB built from zero, the call leaves RTS
+  // and DTR off (RTS under the handshake's control with flow control); callers
+  // turn them on again.
   static bool SetParams(int fd, int32_t bit_rate, int32_t data_bits, TParityType parity,
                         int32_t stop_bits, TSerialFlags flags) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) return false;
-    cfmakeraw(&tio);
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tcflag_t size = CS8;
-    bool ok = CharSizeOf(data_bits, size);
-    tio.c_cflag |= size;
-    if (parity == TParityType::OddParity) tio.c_cflag |= PARENB | PARODD;
-    if (parity == TParityType::EvenParity) tio.c_cflag |= PARENB;
-    if (stop_bits > 1) tio.c_cflag |= CSTOPB;
-    if (flags.RtsCtsFlowControl) tio.c_cflag |= CRTSCTS;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    const speed_t speed = SpeedOf(bit_rate);
-    ok = ok && speed != B0 && cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0;
-    if (!ok) return false;
+    if (!LineTermios(tio, bit_rate, data_bits, parity, stop_bits, flags)) return false;
     if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
-    if (!flags.RtsCtsFlowControl)
-      ModemBits(fd, TIOCMBIC, TIOCM_RTS | TIOCM_DTR);
-    else
-      ModemBits(fd, TIOCMBIC, TIOCM_DTR);
+    ModemBits(fd, TIOCMBIC, flags.RtsCtsFlowControl ? TIOCM_DTR : TIOCM_RTS | TIOCM_DTR);
     return true;
   }
 
@@ -281,6 +264,24 @@ class PosixSerial : public Serial {
 };
 
 }  // namespace
+
+bool LineTermios(termios& tio, int32_t bit_rate, int32_t data_bits, TParityType parity,
+                 int32_t stop_bits, TSerialFlags flags) {
+  tcflag_t size = CS8;
+  const speed_t speed = SpeedOf(bit_rate);
+  if (!CharSizeOf(data_bits, size) || speed == B0) return false;
+  cfmakeraw(&tio);
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CLOCAL | CREAD | size;
+  if (parity == TParityType::OddParity) tio.c_cflag |= PARENB | PARODD;
+  if (parity == TParityType::EvenParity) tio.c_cflag |= PARENB;
+  if (stop_bits > 1) tio.c_cflag |= CSTOPB;
+  if (flags.RtsCtsFlowControl) tio.c_cflag |= CRTSCTS;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  return cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0;
+}
 
 std::unique_ptr<Serial> MakeSerial() { return std::make_unique<PosixSerial>(); }
 

@@ -1,0 +1,60 @@
+// A pseudo-terminal pair standing in for a serial port and the device on its far
+// end: bytes written on the master arrive on the slave, where the program reads.
+#pragma once
+
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace strikewell::testing {
+
+class PtyPair {
+ public:
+  PtyPair() {
+    char name[128] = {};
+    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+      throw std::runtime_error("openpty failed");
+    }
+    path_ = name;
+    // Raw both ways, or bytes would wait for a line end.
+    termios tio{};
+    tcgetattr(master_, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(master_, TCSANOW, &tio);
+  }
+  ~PtyPair() {
+    close(master_);
+    close(slave_);
+  }
+  PtyPair(const PtyPair&) = delete;
+  PtyPair& operator=(const PtyPair&) = delete;
+
+  // "/dev/pts/7"
+  const std::string& path() const { return path_; }
+  // "\\.\pts/7": the stored form of the device path.
+  std::string DeviceName() const { return "\\\\.\\" + path_.substr(5); }
+  int master() const { return master_; }
+  // The test's own descriptor on the slave: a second opener of the same tty.
+  int slave() const { return slave_; }
+
+  // Writes on the device's side and waits until the bytes can be read on the port's
+  // side: a pty hands them over asynchronously.
+  void Send(const std::string& bytes) const {
+    if (write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+      throw std::runtime_error("write to pty master failed");
+    }
+    pollfd p{slave_, POLLIN, 0};
+    poll(&p, 1, 2000);
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::string path_;
+};
+
+}  // namespace strikewell::testing
