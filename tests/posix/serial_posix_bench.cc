@@ -1,11 +1,14 @@
 // Prints what the calls of one counting pass cost on a pty: an empty 1 ms read, a
 // read of a waiting byte, and a line read (with the modem shim preloaded, run as
 // LD_PRELOAD=.../libmodem_shim.so serial_posix_bench, the shim's cost too).
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/backends.h"
@@ -44,9 +47,18 @@ int main() {
     return 1;
   }
   strikewell::ConfigureSensorPort(*serial, h);
+  std::string lines_file;
   if (const char* preload = std::getenv("LD_PRELOAD")) {
     // Let a preloaded modem shim serve this pty.
     setenv("STRIKEWELL_SHIM_DEVICE", pty.path().c_str(), 1);
+    char lines[] = "/tmp/strikewell-bench-lines-XXXXXX";
+    const int fd = mkstemp(lines);
+    if (fd >= 0) {
+      if (write(fd, "cts=1", 5) != 5) std::fprintf(stderr, "cannot write %s\n", lines);
+      close(fd);
+      setenv("STRIKEWELL_SHIM_LINES", lines, 1);
+      lines_file = lines;
+    }
     std::printf("LD_PRELOAD=%s\n", preload);
   }
   uint8_t buffer[1];
@@ -65,5 +77,6 @@ int main() {
     serial->SerReadTimeout(h, buffer, strikewell::SerialReadTimeoutTime);
   });
   serial->SerClose(h);
+  if (!lines_file.empty()) unlink(lines_file.c_str());
   return 0;
 }

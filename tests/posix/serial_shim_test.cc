@@ -1,0 +1,283 @@
+// The Linux serial backend with the modem-line shim preloaded (CTest sets
+// LD_PRELOAD): the input lines follow a control file, RTS and DTR are recorded, and
+// the real counting loop counts a scripted pulse train through the real backend.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fake_clock.h"
+#include "fake_console.h"
+#include "fake_desktop.h"
+#include "platform/backends.h"
+#include "pty_pair.h"
+#include "run/counting.h"
+#include "run/run_state.h"
+
+namespace strikewell {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeClock;
+using testing::FakeDesktop;
+using testing::FakeRawConsole;
+using testing::PtyPair;
+
+// A private directory with the shim's control and log files.
+class ShimFiles {
+ public:
+  ShimFiles() {
+    char dir[] = "/tmp/strikewell-shim-XXXXXX";
+    if (mkdtemp(dir) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = dir;
+  }
+  ~ShimFiles() {
+    unsetenv("STRIKEWELL_SHIM_DEVICE");
+    unsetenv("STRIKEWELL_SHIM_LINES");
+    unsetenv("STRIKEWELL_SHIM_LOG");
+    fs::remove_all(dir_);
+  }
+
+  fs::path Lines(int i) const { return dir_ / ("lines" + std::to_string(i)); }
+  fs::path Log() const { return dir_ / "log"; }
+
+  // Serves devices[i] from control file i.
+  void Serve(const std::vector<std::string>& devices) const {
+    std::string device_list, lines_list;
+    for (size_t i = 0; i < devices.size(); ++i) {
+      device_list += (i ? ":" : "") + devices[i];
+      lines_list += (i ? ":" : "") + Lines(static_cast<int>(i)).string();
+    }
+    setenv("STRIKEWELL_SHIM_DEVICE", device_list.c_str(), 1);
+    setenv("STRIKEWELL_SHIM_LINES", lines_list.c_str(), 1);
+    setenv("STRIKEWELL_SHIM_LOG", Log().c_str(), 1);
+  }
+
+  // Replaces control file i in one step, as a test that races a reader must.
+  void SetLines(int i, const std::string& text) const {
+    const fs::path temp = dir_ / "lines.tmp";
+    std::ofstream(temp) << text;
+    fs::rename(temp, Lines(i));
+  }
+
+  std::vector<std::string> LogLines() const {
+    std::ifstream in(Log());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+ private:
+  fs::path dir_;
+};
+
+class SerialShimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* preload = std::getenv("LD_PRELOAD");
+    ASSERT_TRUE(preload != nullptr && std::string(preload).find("modem_shim") != std::string::npos)
+        << "run with LD_PRELOAD naming the modem shim, as CTest does";
+    files_.Serve({pty_.path()});
+  }
+
+  struct Sample {
+    bool cts, dsr, cd, ri;
+    bool operator==(const Sample&) const = default;
+  };
+  Sample Read(SerHandle h) {
+    return {serial_->SerGetCTS(h), serial_->SerGetDSR(h), serial_->SerGetCD(h),
+            serial_->SerGetRI(h)};
+  }
+
+  PtyPair pty_;
+  ShimFiles files_;
+  std::unique_ptr<Serial> serial_ = MakeSerial();
+};
+
+TEST_F(SerialShimTest, LineReadsFollowTheControlFile) {
+  const SerHandle h = serial_->SerOpen(pty_.DeviceName());
+  ASSERT_GT(h, 0);
+  struct Case {
+    std::string text;
+    Sample expected;
+  };
+  const Case cases[] = {
+      {"cts=1 dsr=0 cd=0 ri=0", {true, false, false, false}},
+      {"dsr=1", {false, true, false, false}},
+      {"cd=1,ri=1\n", {false, false, true, true}},
+      {"dcd=1 rng=1 cts=0", {false, false, true, true}},
+      {std::to_string(TIOCM_CTS | TIOCM_RNG), {true, false, false, true}},
+      {"0x" +
+           [] {
+             std::ostringstream hex;
+             hex << std::hex << (TIOCM_DSR | TIOCM_CAR);
+             return hex.str();
+           }(),
+       {false, true, true, false}},
+      {"cts=1 dsr=1 cd=1 ri=1", {true, true, true, true}},
+      {"", {false, false, false, false}},
+      {"fail", {false, false, false, false}},  // a failed status query reads as off
+  };
+  for (const Case& c : cases) {
+    files_.SetLines(0, c.text);
+    EXPECT_EQ(Read(h), c.expected) << '"' << c.text << '"';
+  }
+  fs::remove(files_.Lines(0));
+  EXPECT_EQ(Read(h), (Sample{false, false, false, false})) << "no control file";
+}
+
+TEST_F(SerialShimTest, AFailedStatusQueryFailsTheIoctl) {
+  files_.SetLines(0, "fail");
+  int bits = 0;
+  errno = 0;
+  EXPECT_EQ(ioctl(pty_.slave(), TIOCMGET, &bits), -1);
+  EXPECT_EQ(errno, EIO);
+  files_.SetLines(0, "ri=1");
+  ASSERT_EQ(ioctl(pty_.slave(), TIOCMGET, &bits), 0);
+  EXPECT_EQ(bits, TIOCM_RNG);
+}
+
+TEST_F(SerialShimTest, SensorPortSetUpLeavesRtsAndDtrOn) {
+  const SerHandle h = serial_->SerOpen(pty_.DeviceName());
+  ASSERT_GT(h, 0);
+  ConfigureSensorPort(*serial_, h);
+  const std::string& d = pty_.path();
+  // Open applies the defaults (both off), the parameter call again turns both off,
+  // then RTS on, then DTR on.
+  EXPECT_EQ(files_.LogLines(),
+            (std::vector<std::string>{d + " bic rts=0 dtr=0", d + " bic rts=0 dtr=0",
+                                      d + " bis rts=1 dtr=0", d + " bis rts=1 dtr=1"}));
+  int bits = 0;
+  files_.SetLines(0, "cts=1");
+  ASSERT_EQ(ioctl(pty_.slave(), TIOCMGET, &bits), 0);
+  EXPECT_EQ(bits, TIOCM_CTS | TIOCM_RTS | TIOCM_DTR);
+
+  serial_->SerSetRTS(h, false);
+  serial_->SerSetDTR(h, false);
+  serial_->SerSetDTR(h, true);
+  const std::vector<std::string> log = files_.LogLines();
+  ASSERT_EQ(log.size(), 7u);
+  EXPECT_EQ(std::vector<std::string>(log.begin() + 4, log.end()),
+            (std::vector<std::string>{d + " bic rts=0 dtr=1", d + " bic rts=0 dtr=0",
+                                      d + " bis rts=0 dtr=1"}));
+}
+
+TEST_F(SerialShimTest, EachServedDeviceHasItsOwnLinesAndOthersPassThrough) {
+  PtyPair second, unserved;
+  files_.Serve({pty_.path(), second.path()});
+  files_.SetLines(0, "cts=1");
+  files_.SetLines(1, "ri=1");
+  const SerHandle a = serial_->SerOpen(pty_.DeviceName());
+  const SerHandle b = serial_->SerOpen(second.DeviceName());
+  const SerHandle c = serial_->SerOpen(unserved.DeviceName());
+  ASSERT_GT(a, 0);
+  ASSERT_GT(b, 0);
+  ASSERT_GT(c, 0);
+  EXPECT_EQ(Read(a), (Sample{true, false, false, false}));
+  EXPECT_EQ(Read(b), (Sample{false, false, false, true}));
+  EXPECT_EQ(Read(c), (Sample{false, false, false, false}));
+  int bits = 0;
+  errno = 0;
+  EXPECT_EQ(ioctl(unserved.slave(), TIOCMGET, &bits), -1) << "the real ioctl answers";
+  EXPECT_EQ(errno, ENOTTY);
+  // Other requests on a served device reach the real ioctl too.
+  int queued = -1;
+  EXPECT_EQ(ioctl(pty_.slave(), FIONREAD, &queued), 0);
+  EXPECT_EQ(queued, 0);
+}
+
+TEST_F(SerialShimTest, DeviceNamedThroughASymlink) {
+  const fs::path link = files_.Lines(9).parent_path() / "ttyStrikewell0";
+  fs::create_symlink(pty_.path(), link);
+  files_.Serve({link.string()});
+  files_.SetLines(0, "dsr=1");
+  const SerHandle h = serial_->SerOpen(link.string());
+  ASSERT_GT(h, 0);
+  EXPECT_EQ(Read(h), (Sample{false, true, false, false}));
+}
+
+// A console whose key polls, one per pass of the counting loop, also play a script
+// on the sensor's side: on pass n it applies step n, and after the last step it
+// types "q". The loop runs on the real backend; only the console, desktop and clock
+// are fakes.
+class PassScript : public FakeRawConsole {
+ public:
+  PassScript(FakeClock& clock, std::vector<std::function<void()>> steps)
+      : FakeRawConsole(clock), steps_(std::move(steps)) {}
+
+  std::optional<KeyEvent> PollKey() override {
+    if (pass_ < steps_.size()) {
+      steps_[pass_++]();
+      return std::nullopt;
+    }
+    return KeyEvent{'q', false};
+  }
+  bool InputEnded() override { return false; }
+
+ private:
+  std::vector<std::function<void()>> steps_;
+  size_t pass_ = 0;
+};
+
+TEST_F(SerialShimTest, CountingLoopCountsAPulseTrainThroughTheRealBackend) {
+  files_.SetLines(0, "cts=1");  // already on when counting starts: not a pulse
+  const SerHandle h = serial_->SerOpen(pty_.DeviceName());
+  ASSERT_GT(h, 0);
+  ConfigureSensorPort(*serial_, h);
+
+  auto lines = [&](const char* text) { return [this, text] { files_.SetLines(0, text); }; };
+  auto byte = [&](const char* text) { return [this, text] { pty_.Send(text); }; };
+  const std::vector<std::function<void()>> steps = {
+      lines("cts=1"),
+      lines("cts=0"),
+      lines("cts=1"),        // pulse 1
+      lines("cts=1 dsr=1"),  // pulse 2: blow 1
+      lines("cts=0 dsr=0"),
+      lines("cts=1 dsr=1"),  // pulses 3, 4: blow 2
+      lines("cd=1 ri=1"),    // not enabled
+      byte("x"),             // not UseDatNum
+      byte("B"),
+      lines("cts=0 dsr=0"),
+      byte("B"),       // pulses 5, 6: blow 3
+      lines("cts=1"),  // pulse 7
+  };
+  FakeClock clock;
+  PassScript raw(clock, steps);
+  Console console(raw, clock);
+  FakeDesktop desktop(&clock);
+  RunState state;
+  SetupFont(state.screen.Line);
+  state.settings = Settings{pty_.DeviceName(), true, true, false, false, true, 'B', 2, 40};
+  state.SerialHandle = h;
+  state.SaveWnd = desktop.AddWindow("Ringing Room - Chromium");
+  desktop.foreground = state.SaveWnd;
+  CountingIo io{*serial_, console, desktop, clock};
+
+  CountBlows(state, io);
+
+  EXPECT_EQ(state.MyCounter, 3);
+  EXPECT_EQ(state.SNum, 1);
+  EXPECT_EQ(raw.Row(21).substr(0, 8), "count =3");
+  // One "j" per blow, each a bell delay after the one before (fake time stands
+  // still otherwise).
+  EXPECT_EQ(desktop.keys, (std::vector<FakeDesktop::KeyRecord>{
+                              testing::Press(0x4A, 0x24, 40), testing::Release(0x4A, 0x24, 40),
+                              testing::Press(0x4A, 0x24, 80), testing::Release(0x4A, 0x24, 80),
+                              testing::Press(0x4A, 0x24, 120), testing::Release(0x4A, 0x24, 120)}));
+  uint8_t buffer[1];
+  EXPECT_EQ(serial_->SerReadTimeout(h, buffer, 1), 0) << "every byte was consumed";
+}
+
+}  // namespace
+}  // namespace strikewell
