@@ -1,0 +1,120 @@
+// Windows console key events to key codes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win_keys.h"
+
+namespace strikewell {
+namespace {
+
+using win::kEnhancedKey;
+using win::kLeftAltPressed;
+using win::kLeftCtrlPressed;
+using win::kNumLockOn;
+using win::kRightAltPressed;
+using win::kShiftPressed;
+
+WinKeyRecord Down(uint16_t vk, uint16_t scan, uint8_t ch = 0, uint32_t state = 0) {
+  return WinKeyRecord{true, vk, scan, ch, state};
+}
+WinKeyRecord Up(uint16_t vk, uint16_t scan, uint8_t ch = 0, uint32_t state = 0) {
+  return WinKeyRecord{false, vk, scan, ch, state};
+}
+
+// One-part keys as their code, two-part keys as "0,code".
+std::string Translate(const std::vector<WinKeyRecord>& records) {
+  WinKeyTranslator translator;
+  std::string text;
+  for (const WinKeyRecord& r : records) {
+    if (std::optional<KeyEvent> k = translator.Translate(r)) {
+      if (!text.empty()) text += ' ';
+      if (k->extended) text += "0,";
+      text += std::to_string(k->code);
+    }
+  }
+  return text;
+}
+
+struct WinCase {
+  const char* name;
+  std::vector<WinKeyRecord> records;
+  std::string keys;
+};
+
+TEST(WinKeys, TranslatesKeyEvents) {
+  constexpr uint32_t kCtrl = kLeftCtrlPressed;
+  constexpr uint32_t kEnh = kEnhancedKey;
+  const std::vector<WinCase> cases = {
+      {"letter", {Down(0x41, 30, 'a')}, "97"},
+      {"release gives nothing", {Up(0x41, 30, 'a')}, ""},
+      {"modifiers alone",
+       {Down(0x10, 42, 0, kShiftPressed), Down(0x11, 29, 0, kCtrl),
+        Down(0x12, 56, 0, kLeftAltPressed), Down(0x14, 58), Down(0x90, 69, 0, kEnh), Down(0x91, 70),
+        Down(0xA0, 42), Down(0xA3, 29, 0, kEnh)},
+       ""},
+      {"arrows of the navigation block",
+       {Down(0x25, 75, 0, kEnh), Down(0x27, 77, 0, kEnh)},
+       "0,75 0,77"},
+      {"keypad arrow without Num Lock", {Down(0x25, 75)}, "0,75"},
+      {"keypad digit with Num Lock", {Down(0x66, 77, '6', kNumLockOn)}, "54"},
+      {"navigation keys",
+       {Down(0x24, 71, 0, kEnh), Down(0x23, 79, 0, kEnh), Down(0x21, 73, 0, kEnh),
+        Down(0x22, 81, 0, kEnh), Down(0x2D, 82, 0, kEnh), Down(0x2E, 83, 0, kEnh),
+        Down(0x26, 72, 0, kEnh), Down(0x28, 80, 0, kEnh)},
+       "0,71 0,79 0,73 0,81 0,82 0,83 0,72 0,80"},
+      {"Ctrl arrows",
+       {Down(0x25, 75, 0, kEnh | kCtrl), Down(0x27, 77, 0, kEnh | kCtrl)},
+       "0,115 0,116"},
+      {"function keys",
+       {Down(0x70, 59), Down(0x79, 68), Down(0x7A, 87), Down(0x7B, 88),
+        Down(0x70, 59, 0, kShiftPressed), Down(0x70, 59, 0, kCtrl),
+        Down(0x70, 59, 0, kLeftAltPressed), Down(0x7B, 88, 0, kCtrl)},
+       "0,59 0,68 0,133 0,134 0,84 0,94 0,104 0,138"},
+      {"Tab and Shift+Tab", {Down(0x09, 15, 9), Down(0x09, 15, 9, kShiftPressed)}, "9 0,15"},
+      {"Enter and Ctrl+Enter", {Down(0x0D, 28, 13), Down(0x0D, 28, 10, kCtrl)}, "13 10"},
+      {"keypad Enter", {Down(0x0D, 28, 13, kEnh), Down(0x0D, 28, 10, kEnh | kCtrl)}, "13 10"},
+      {"keypad slash",
+       {Down(0x6F, 53, '/', kEnh), Down(0x6F, 53, '/', kEnh | kCtrl)},
+       "0,53 0,149"},
+      {"left Alt with keys",
+       {Down(0x41, 30, 'a', kLeftAltPressed), Down(0x31, 2, '1', kLeftAltPressed),
+        Down(0xBC, 51, ',', kLeftAltPressed), Down(0x25, 75, 0, kEnh | kLeftAltPressed)},
+       "0,30 0,120 0,51 0,155"},
+      {"AltGr types a character", {Down(0x51, 16, '@', kRightAltPressed | kLeftCtrlPressed)}, "64"},
+      {"control characters", {Down(0x43, 46, 3, kCtrl), Down(0x1B, 1, 27)}, "3 27"},
+      {"Alt+keypad composes on release",
+       {Down(0x12, 56, 0, kLeftAltPressed), Down(0x66, 77, 0, kLeftAltPressed | kNumLockOn),
+        Up(0x66, 77, 0, kLeftAltPressed | kNumLockOn),
+        Down(0x65, 76, 0, kLeftAltPressed | kNumLockOn), Up(0x12, 56, 'A')},
+       "65"},
+      {"composition without Num Lock",
+       {Down(0x21, 73, 0, kLeftAltPressed), Down(0x24, 71, 0, kLeftAltPressed), Up(0x12, 56, 0)},
+       "97"},
+      {"composition keeps 8 bits",
+       {Down(0x63, 81, 0, kLeftAltPressed), Down(0x60, 82, 0, kLeftAltPressed),
+        Down(0x60, 82, 0, kLeftAltPressed), Up(0x12, 56, 0)},
+       "44"},
+      {"right Alt composes too",
+       {Down(0x64, 75, 0, kRightAltPressed), Down(0x68, 72, 0, kRightAltPressed),
+        Up(0xA5, 56, 0, kEnh)},
+       "48"},
+      {"another key abandons the composition",
+       {Down(0x66, 77, 0, kLeftAltPressed), Down(0x58, 45, 'x', kLeftAltPressed), Up(0x12, 56, 0)},
+       "0,45"},
+      {"Alt alone gives nothing", {Down(0x12, 56, 0, kLeftAltPressed), Up(0x12, 56, 0)}, ""},
+      {"Ctrl+Alt+keypad is no composition", {Down(0x27, 77, 0, kLeftAltPressed | kCtrl)}, "0,157"},
+      {"digits composed twice",
+       {Down(0x61, 79, 0, kLeftAltPressed), Up(0x12, 56, 0), Down(0x62, 80, 0, kLeftAltPressed),
+        Up(0x12, 56, 0)},
+       "1 2"},
+  };
+  for (const WinCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Translate(c.records), c.keys);
+  }
+}
+
+}  // namespace
+}  // namespace strikewell
