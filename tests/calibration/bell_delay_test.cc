@@ -1,0 +1,71 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "calibration/port_table.h"
+#include "fake_clock.h"
+#include "fake_console.h"
+
+namespace strikewell::testing {
+namespace {
+
+using ::testing::ElementsAreArray;
+
+constexpr const char* kPrompt1 =
+    "Give the delay in milliseconds between the sensor input and strike point";
+constexpr const char* kPrompt2 = "Use the delay setting in Abel as a starting point";
+
+TEST(BellDelayTest, RepliesAreAskedForAgainUntilOneIsAWholeNumber) {
+  struct Case {
+    std::vector<std::string> replies;
+    int32_t delay;
+    std::vector<std::string> rows;
+  };
+  const Case cases[] = {
+      {{"250"}, 250, {kPrompt1, kPrompt2, "250"}},
+      {{"  250"}, 250, {kPrompt1, kPrompt2, "  250"}},
+      {{"\t250"}, 250, {kPrompt1, kPrompt2, "\t250"}},
+      {{"-20"}, -20, {kPrompt1, kPrompt2, "-20"}},
+      {{"$FA"}, 250, {kPrompt1, kPrompt2, "$FA"}},
+      {{"250 ", "250ms", "", "300"},
+       300,
+       {kPrompt1, kPrompt2, "250", "Input 250  not an integer, try again", kPrompt1, kPrompt2,
+        "250ms", "Input 250ms not an integer, try again", kPrompt1, kPrompt2, "",
+        "Input  not an integer, try again", kPrompt1, kPrompt2, "300"}},
+      {{"2147483648", "-2147483648"},
+       INT32_MIN,
+       {kPrompt1, kPrompt2, "2147483648", "Input 2147483648 not an integer, try again", kPrompt1,
+        kPrompt2, "-2147483648"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.replies.front());
+    FakeClock clock;
+    FakeRawConsole raw(clock, 80, 60);
+    Console console(raw, clock);
+    for (const std::string& reply : c.replies) raw.TypeLine(reply);
+    Settings settings;
+    settings.BellDelay = 7;
+    AskBellDelay(settings, console);
+    EXPECT_EQ(settings.BellDelay, c.delay);
+    std::vector<std::string> rows;
+    for (int y = 1; y <= static_cast<int>(c.rows.size()); ++y) rows.push_back(raw.Row(y));
+    EXPECT_THAT(rows, ElementsAreArray(c.rows));
+    EXPECT_EQ(raw.Row(static_cast<int>(c.rows.size()) + 1), "");
+  }
+  // The trailing blank of the second prompt and the reply's own blanks are written.
+  FakeClock clock;
+  FakeRawConsole raw(clock);
+  Console console(raw, clock);
+  raw.TypeLine("250 ");
+  raw.TypeLine("1");
+  Settings settings;
+  AskBellDelay(settings, console);
+  EXPECT_NE(raw.transcript.find("a starting point \n250 \nInput 250  not an integer, try again\n"),
+            std::string::npos)
+      << raw.transcript;
+}
+
+}  // namespace
+}  // namespace strikewell::testing

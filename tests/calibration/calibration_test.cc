@@ -1,0 +1,484 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "calibration_rig.h"
+
+namespace strikewell::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+constexpr const char* kErrorLine1 = "ERROR: The number of sensors on bell not an integer";
+constexpr const char* kErrorLine2 =
+    "Restart program and recalibrate - use ONE Hand and Back Pull only!";
+constexpr const char* kDelayPrompt1 =
+    "Give the delay in milliseconds between the sensor input and strike point";
+constexpr const char* kDelayPrompt2 = "Use the delay setting in Abel as a starting point";
+constexpr const char* kPortQuestion =
+    "cannot safely decide port - input the line number of one used and press [ENTER]";
+
+// A single sensor on CTS of COM3, rung once at handstroke and once at backstroke two
+// seconds into sampling; COM1 opens too, COM2 is listed but absent.
+TEST(CalibrationTest, WorkedExampleOfOneSensorOnCts) {
+  Rig rig;
+  rig.List({"COM1", "COM2", "COM3"});
+  rig.Add("COM1");
+  rig.Add("COM3");
+  rig.Toggle("COM3", {2000, 2300, 4000, 4300}, kCts);
+  rig.raw.Type("n");
+  rig.raw.TypeLine("250");
+
+  EXPECT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+
+  EXPECT_THAT(
+      rig.Rows(),
+      ElementsAre(
+          "Calibration...", "Checking possible serial ports...", "1 \\\\.\\COM1 found",
+          "3 \\\\.\\COM3 found", "Most simulator bells use the control signals as input",
+          "Are you using a Bagley box or similar which sends characters to the serial port?",
+          " (y/N)", "", "NOW ring bell HAND and BACK  **ONCE** only as if ringing at normal speed",
+          "A few seconds later the results will be summarised", "", "List of Port inputs...",
+          "3 Port:COM3 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+          "3 Port:COM3 pulse:2 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
+          "3 Port:COM3 pulse:3 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+          "3 Port:COM3 pulse:4 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE", "",
+          "Summary: input detected on these ports:", "3 Port COM3 pulses:4 duration:2",
+          "Total ON pulses:2 implies     1.00 sensors on bell", kDelayPrompt1, kDelayPrompt2,
+          "250"));
+  // The screen drops trailing blanks; the text as written keeps them.
+  EXPECT_NE(rig.raw.transcript.find("1 \\\\.\\COM1 found \n3 \\\\.\\COM3 found \n"),
+            std::string::npos);
+  EXPECT_NE(rig.raw.transcript.find("a starting point \n250"), std::string::npos);
+
+  // Sampling ends at the first pass seven clock seconds after the first pulse (12:00:02).
+  EXPECT_GE(rig.clock.NowMicros(), 9'000'000);
+  EXPECT_LT(rig.clock.NowMicros(), 9'001'000);
+
+  EXPECT_THAT(rig.serial.calls,
+              ElementsAre("open \\\\.\\COM1 -> 1", "params 1 2400 8 0 1 0", "rts 1 on", "dtr 1 on",
+                          "open \\\\.\\COM2 -> 0", "open \\\\.\\COM3 -> 2", "params 2 2400 8 0 1 0",
+                          "rts 2 on", "dtr 2 on", "close 1", "close 2"));
+  EXPECT_THAT(rig.serial.open_handles, IsEmpty());
+
+  const Settings& s = rig.state.settings;
+  EXPECT_EQ(s, (Settings{"\\\\.\\COM3", true, false, false, false, false, 0, 1, 250}));
+  EXPECT_EQ(rig.FileText(), "\\\\.\\COM3\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n1\r\n250\r\n");
+}
+
+// The totals line and the error block for line ports, by the number of changes seen.
+TEST(CalibrationTest, SensorsPerBlowOfALinePort) {
+  struct Case {
+    std::initializer_list<int64_t> changes_ms;
+    int32_t sensor_num;
+    std::vector<std::string> rows;
+  };
+  const Case cases[] = {
+      {{2000, 2300, 4000, 4300},
+       1,
+       {"1 Port COM1 pulses:4 duration:2", "Total ON pulses:2 implies     1.00 sensors on bell"}},
+      {{2000, 2100, 2200, 2300, 4000, 4100, 4200, 4300},
+       2,
+       {"1 Port COM1 pulses:8 duration:2", "Total ON pulses:4 implies     2.00 sensors on bell"}},
+      {{2000, 2100, 2200, 4000, 4100, 4200},
+       1,
+       {"1 Port COM1 pulses:6 duration:2", kErrorLine1, kErrorLine2,
+        "Total ON pulses:3 implies     1.50 sensors on bell", kErrorLine1, kErrorLine2}},
+      {{2000, 3000},
+       0,
+       {"1 Port COM1 pulses:2 duration:1", kErrorLine1, kErrorLine2,
+        "Total ON pulses:1 implies     0.50 sensors on bell", kErrorLine1, kErrorLine2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sensor_num);
+    Rig rig;
+    rig.List({"COM1"});
+    rig.Add("COM1");
+    rig.Toggle("COM1", c.changes_ms, kRi);
+    rig.raw.Type("N");
+    rig.raw.TypeLine("40");
+    ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+    std::vector<std::string> expected = {"", "Summary: input detected on these ports:"};
+    expected.insert(expected.end(), c.rows.begin(), c.rows.end());
+    expected.insert(expected.end(), {kDelayPrompt1, kDelayPrompt2, "40"});
+    EXPECT_THAT(rig.RowsFrom(""), ::testing::IsSupersetOf(expected));
+    EXPECT_THAT(rig.RowsFrom("Summary: input detected on these ports:"),
+                ElementsAreArray(expected.begin() + 1, expected.end()));
+    EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n1\r\n0\r\n0\r\n" +
+                                  std::to_string(c.sensor_num) + "\r\n40\r\n");
+  }
+}
+
+// Data ports: one character per sensor passage; a different character counts without
+// being recorded; a character of code 0 is counted but not kept, so the character
+// before it stands for it. The poll's time is taken before the read waits for a
+// byte, so characters come a little after the second begins.
+TEST(CalibrationTest, DataPorts) {
+  struct Case {
+    const char* name;
+    std::initializer_list<std::pair<int64_t, uint8_t>> bytes;
+    std::vector<std::string> listing;
+    std::vector<std::string> summary;
+    std::string file;
+  };
+  const std::string nul(1, '\0');
+  const Case cases[] = {
+      {"two characters",
+       {{2100, '1'}, {2600, '1'}},
+       {"1 Port:COM1 pulse:1 time:2 data=\"1\"", "1 Port:COM1 pulse:2 time:2 data=\"1\""},
+       {"1 Port COM1 pulses:2 duration:0", "Total pulses 2 implies     1.00 sensors on bell"},
+       "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n49\r\n1\r\n300\r\n"},
+      {"a different character",
+       {{2100, 'A'}, {2600, 'B'}, {4100, 'A'}, {4600, 'A'}},
+       {"1 Port:COM1 pulse:1 time:2 data=\"A\"", "1 Port:COM1 pulse:3 time:4 data=\"A\"",
+        "1 Port:COM1 pulse:4 time:4 data=\"A\""},
+       {"1 Port COM1 pulses:4 duration:2", "Total pulses 4 implies     2.00 sensors on bell"},
+       "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n65\r\n2\r\n300\r\n"},
+      {"code 0 after a character",
+       {{2100, 'A'}, {2600, 0}, {4100, 'A'}, {4600, 0}},
+       {"1 Port:COM1 pulse:1 time:2 data=\"A\"", "1 Port:COM1 pulse:2 time:2 data=\"A\"",
+        "1 Port:COM1 pulse:3 time:4 data=\"A\"", "1 Port:COM1 pulse:4 time:4 data=\"A\""},
+       {"1 Port COM1 pulses:4 duration:2", "Total pulses 4 implies     2.00 sensors on bell"},
+       "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n65\r\n2\r\n300\r\n"},
+      {"code 0 first",
+       {{2100, 0}, {2600, 'B'}},
+       {"1 Port:COM1 pulse:1 time:2 data=\"" + nul + "\""},
+       {"1 Port COM1 pulses:2 duration:-43202", "Total pulses 2 implies     1.00 sensors on bell"},
+       "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n0\r\n1\r\n300\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.List({"COM1"});
+    rig.Add("COM1");
+    rig.Send("COM1", c.bytes);
+    rig.raw.Type("y");
+    rig.raw.TypeLine("300");
+    ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+    EXPECT_THAT(rig.Listing(), ElementsAreArray(c.listing));
+    std::vector<std::string> expected = {"Summary: input detected on these ports:"};
+    expected.insert(expected.end(), c.summary.begin(), c.summary.end());
+    expected.insert(expected.end(), {kDelayPrompt1, kDelayPrompt2, "300"});
+    EXPECT_THAT(rig.RowsFrom("Summary: input detected on these ports:"),
+                ElementsAreArray(expected));
+    EXPECT_EQ(rig.FileText(), c.file);
+  }
+}
+
+// Two ports with input: the ringer is asked, and only the number of a listed port
+// is taken. COM1 (data, three characters) cannot end sampling with its odd count;
+// COM2's one DSR passage does. COM3 is open but quiet, COM4 absent.
+TEST(CalibrationTest, PortQuestionTakesOnlyAListedPort) {
+  Rig rig;
+  rig.List({"COM1", "COM2", "COM3", "COM4"});
+  rig.Add("COM1");
+  rig.Add("COM2");
+  rig.Add("COM3");
+  rig.Send("COM1", {{2000, '#'}, {2500, '#'}, {3000, '#'}});
+  rig.Toggle("COM2", {2200, 2400}, kDsr);
+  rig.raw.Type("Y");
+  for (const char* reply : {"x", "3", "4", "0", "26", "", "  ", "1 and more"}) {
+    rig.raw.TypeLine(reply);
+  }
+  rig.raw.TypeLine("-7");
+
+  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+
+  auto refused = [](const std::string& reply) {
+    return std::vector<std::string>{
+        reply + " is not one of the port numbers listed above - type the number",
+        "at the start of the line of the port that the bell is on", kPortQuestion};
+  };
+  std::vector<std::string> expected = {
+      "Summary: input detected on these ports:", "1 Port COM1 pulses:3 duration:1",
+      "2 Port COM2 pulses:2 duration:0", kPortQuestion, "x"};
+  for (const char* reply : {"x", "3", "4", "0"}) {
+    if (std::string(reply) != "x") expected.push_back(reply);
+    const std::vector<std::string> lines = refused(reply);
+    expected.insert(expected.end(), lines.begin(), lines.end());
+  }
+  expected.insert(expected.end(), {"26"});
+  const std::vector<std::string> lines = refused("26");
+  expected.insert(expected.end(), lines.begin(), lines.end());
+  // Empty lines are passed over; the rest of the line after the number is ignored.
+  expected.insert(expected.end(),
+                  {"", "", "1 and more", "OK. Using port: COM1  pulses:3 duration:1",
+                   "Total pulses 3 implies     1.50 sensors on bell", kErrorLine1, kErrorLine2,
+                   kDelayPrompt1, kDelayPrompt2, "-7"});
+  EXPECT_THAT(rig.RowsFrom("Summary: input detected on these ports:"), ElementsAreArray(expected));
+  EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n35\r\n1\r\n-7\r\n");
+  EXPECT_THAT(rig.serial.open_handles, IsEmpty());
+}
+
+// Yes to the interface box, but the chosen port's input was a line: the data flag
+// ends clear and the file's character line is 0 whatever the record held.
+TEST(CalibrationTest, DataAnsweredButALinePortChosen) {
+  Rig rig;
+  rig.List({"COM1", "COM2"});
+  rig.Add("COM1");
+  rig.Add("COM2");
+  rig.state.settings.UseDatNum = 99;
+  rig.Toggle("COM1", {2000, 2300, 4000, 4300}, kCd);
+  rig.Send("COM2", {{2100, 'z'}, {2600, 'z'}});
+  rig.raw.Type("y");
+  rig.raw.TypeLine("1");
+  rig.raw.TypeLine("2");
+  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+  EXPECT_THAT(rig.RowsFrom("Summary: input detected on these ports:"),
+              ElementsAre("Summary: input detected on these ports:",
+                          "1 Port COM1 pulses:4 duration:2", "2 Port COM2 pulses:2 duration:0",
+                          kPortQuestion, "1", "OK. Using port: COM1  pulses:4 duration:2",
+                          "Total ON pulses:2 implies     1.00 sensors on bell", kDelayPrompt1,
+                          kDelayPrompt2, "2"));
+  EXPECT_FALSE(rig.state.settings.UseDat);
+  EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n0\r\n0\r\n1\r\n0\r\n0\r\n0\r\n1\r\n2\r\n");
+}
+
+// The data flag from the settings file stays set when the question is declined.
+TEST(CalibrationTest, DataFlagFromTheFileSurvivesNo) {
+  Rig rig;
+  rig.List({"COM1"});
+  rig.Add("COM1");
+  rig.state.settings.UseDat = true;
+  rig.Send("COM1", {{1500, '5'}, {1700, '5'}});
+  rig.raw.Type("n");
+  rig.raw.TypeLine("0");
+  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+  EXPECT_THAT(rig.Listing(), ElementsAre("1 Port:COM1 pulse:1 time:1 data=\"5\"",
+                                         "1 Port:COM1 pulse:2 time:1 data=\"5\""));
+  EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n53\r\n1\r\n0\r\n");
+}
+
+TEST(CalibrationTest, SeveralLinesChangingTogetherAreAllUsed) {
+  Rig rig;
+  rig.List({"ttyUSB0"});
+  rig.Add("ttyUSB0");
+  // Each line is a query of its own; the changes come just after a pass has begun, so
+  // that all the reads of that pass see them together.
+  bool on = false;
+  for (int64_t at_ms : {2000, 2300, 4000, 4300}) {
+    on = !on;
+    rig.serial.port(Dev("ttyUSB0"))
+        .line_changes.emplace_back(at_ms * 1000 + 10,
+                                   on ? Lines{true, true, false, true} : Lines{});
+  }
+  rig.raw.Type("\r");
+  rig.raw.TypeLine("100");
+  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+  EXPECT_THAT(
+      rig.Listing(),
+      ElementsAre("1 Port:ttyUSB0 pulse:1 time:2 cts=TRUE, dsr=TRUE, cd=FALSE, ri=TRUE",
+                  "1 Port:ttyUSB0 pulse:2 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
+                  "1 Port:ttyUSB0 pulse:3 time:4 cts=TRUE, dsr=TRUE, cd=FALSE, ri=TRUE",
+                  "1 Port:ttyUSB0 pulse:4 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"));
+  EXPECT_EQ(rig.FileText(), "\\\\.\\ttyUSB0\r\n1\r\n1\r\n0\r\n1\r\n0\r\n0\r\n1\r\n100\r\n");
+}
+
+// A count of 32 ends sampling at once, long before the six-second rule would.
+TEST(CalibrationTest, ThirtyTwoPulsesEndSamplingAtOnce) {
+  Rig rig;
+  rig.List({"COM1"});
+  rig.Add("COM1");
+  for (int i = 0; i < 40; ++i) {
+    rig.serial.SetLines(Dev("COM1"), 2000 + 50 * i, i % 2 == 0 ? kCts : Lines{});
+  }
+  rig.raw.Type("n");
+  rig.raw.TypeLine("5");
+  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+  const std::vector<std::string> listing = rig.Listing();
+  ASSERT_EQ(listing.size(), 32u);
+  EXPECT_EQ(listing.back(), "1 Port:COM1 pulse:32 time:3 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE");
+  // The 32nd change comes at 3.55 s; sampling stops within that pass.
+  EXPECT_GE(rig.clock.NowMicros(), 3'550'000);
+  EXPECT_LT(rig.clock.NowMicros(), 3'551'000);
+  EXPECT_THAT(
+      rig.RowsFrom("Summary: input detected on these ports:"),
+      ElementsAre("Summary: input detected on these ports:", "1 Port COM1 pulses:32 duration:1",
+                  "Total ON pulses:16 implies     8.00 sensors on bell", kDelayPrompt1,
+                  kDelayPrompt2, "5"));
+  EXPECT_EQ(rig.state.settings.SensorNum, 8);
+}
+
+// A port stopped at an odd count waits for its next change; its first pulse is then
+// long past, so that change ends sampling at once.
+TEST(CalibrationTest, OddCountWaitsForTheNextChange) {
+  Rig rig;
+  rig.List({"COM1"});
+  rig.Add("COM1");
+  rig.Toggle("COM1", {2000, 12000}, kCts);
+  rig.raw.Type("n");
+  rig.raw.TypeLine("5");
+  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+  EXPECT_GE(rig.clock.NowMicros(), 12'000'000);
+  EXPECT_LT(rig.clock.NowMicros(), 12'001'000);
+  EXPECT_THAT(rig.Listing(),
+              ElementsAre("1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:2 time:12 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"));
+}
+
+// Changes and characters in the clock second in which sampling began only set the
+// stored states.
+TEST(CalibrationTest, SettlingSecondCountsNothing) {
+  Rig rig;
+  rig.List({"COM1", "COM2"});
+  rig.Add("COM1");
+  rig.Add("COM2");
+  // CTS comes on at 0.5 s and is taken as the resting state; the ringing switches it off.
+  rig.Toggle("COM1", {500, 2000, 2300, 4000, 4300}, kCts);
+  rig.Send("COM2", {{300, 'x'}, {900, 'x'}});
+  rig.raw.Type("y");
+  rig.raw.TypeLine("5");
+  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+  EXPECT_THAT(rig.Listing(),
+              ElementsAre("1 Port:COM1 pulse:1 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:2 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:3 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:4 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE"));
+  EXPECT_THAT(
+      rig.RowsFrom("Summary: input detected on these ports:"),
+      ElementsAre("Summary: input detected on these ports:", "1 Port COM1 pulses:4 duration:2",
+                  "Total ON pulses:2 implies     1.00 sensors on bell", kDelayPrompt1,
+                  kDelayPrompt2, "5"));
+}
+
+// A line that was not flagged at the first pulse counts its change once (not on every
+// pass until the count reaches 32), without a time stamp or a listing line.
+TEST(CalibrationTest, UnflaggedLineChangeCountsOnce) {
+  Rig rig;
+  rig.List({"COM1"});
+  rig.Add("COM1");
+  rig.serial.SetLines(Dev("COM1"), 2000, kCts);
+  rig.serial.SetLines(Dev("COM1"), 2100, Lines{true, true, false, false});
+  rig.serial.SetLines(Dev("COM1"), 2300, kDsr);
+  rig.serial.SetLines(Dev("COM1"), 4000, Lines{true, true, false, false});
+  rig.raw.Type("n");
+  rig.raw.TypeLine("5");
+  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+  EXPECT_THAT(rig.Listing(),
+              ElementsAre("1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:3 time:2 cts=FALSE, dsr=TRUE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:4 time:4 cts=TRUE, dsr=TRUE, cd=FALSE, ri=FALSE"));
+  EXPECT_GE(rig.clock.NowMicros(), 9'000'000);
+  EXPECT_THAT(
+      rig.RowsFrom("Summary: input detected on these ports:"),
+      ElementsAre("Summary: input detected on these ports:", "1 Port COM1 pulses:4 duration:2",
+                  "Total ON pulses:2 implies     1.00 sensors on bell", kDelayPrompt1,
+                  kDelayPrompt2, "5"));
+  EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n1\r\n5\r\n");
+}
+
+// When the last pulse was counted but not recorded, its time stamp counts as 0.
+TEST(CalibrationTest, UnrecordedLastPulseGivesDurationFromZero) {
+  Rig rig;
+  rig.List({"COM1"});
+  rig.Add("COM1");
+  rig.Toggle("COM1", {2000, 2300, 4000}, kCts);
+  rig.serial.SetLines(Dev("COM1"), 4200, Lines{true, false, true, false});
+  rig.raw.Type("n");
+  rig.raw.TypeLine("5");
+  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+  EXPECT_THAT(
+      rig.RowsFrom("Summary: input detected on these ports:"),
+      ElementsAre("Summary: input detected on these ports:", "1 Port COM1 pulses:4 duration:-43202",
+                  "Total ON pulses:2 implies     1.00 sensors on bell", kDelayPrompt1,
+                  kDelayPrompt2, "5"));
+}
+
+// The six-second rule counts across midnight.
+TEST(CalibrationTest, SamplingEndsAfterMidnight) {
+  struct Case {
+    int32_t start;
+    std::vector<std::string> listing;
+  };
+  const Case cases[] = {
+      // Ringing before midnight, the end after it.
+      {23 * 3600 + 59 * 60 + 55,
+       {"1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+        "1 Port:COM1 pulse:2 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
+        "1 Port:COM1 pulse:3 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+        "1 Port:COM1 pulse:4 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"}},
+      // Ringing across midnight: the listing still counts from the start.
+      {23 * 3600 + 59 * 60 + 58,
+       {"1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+        "1 Port:COM1 pulse:2 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
+        "1 Port:COM1 pulse:3 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+        "1 Port:COM1 pulse:4 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.start);
+    Rig rig(c.start);
+    rig.List({"COM1"});
+    rig.Add("COM1");
+    rig.Toggle("COM1", {2000, 2300, 4000, 4300}, kCts);
+    rig.raw.Type("n");
+    rig.raw.TypeLine("5");
+    ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+    EXPECT_GE(rig.clock.NowMicros(), 9'000'000);
+    EXPECT_LT(rig.clock.NowMicros(), 9'001'000);
+    EXPECT_THAT(rig.Listing(), ElementsAreArray(c.listing));
+    EXPECT_EQ(rig.state.settings.SensorNum, 1);
+  }
+}
+
+// With nothing to poll, sampling could never end: the ringer is told what to check.
+TEST(CalibrationTest, NoPortOpened) {
+  struct Case {
+    const char* name;
+    std::initializer_list<std::string> list;
+  };
+  const Case cases[] = {{"none listed", {""}}, {"none opens", {"COM1", "COM2"}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.List(c.list);
+    rig.Add("COM2");
+    rig.serial.port(Dev("COM2")).held_elsewhere = true;
+    rig.raw.TypeLine("whatever");
+    EXPECT_EQ(rig.Run(), CalibrationOutcome::NoPortOpened);
+    EXPECT_THAT(rig.Rows(),
+                ElementsAre("Calibration...", "Checking possible serial ports...",
+                            "No serial port could be opened, so the bell sensor cannot be found.",
+                            "Check that the sensor's serial adapter is plugged in and that no "
+                            "other",
+                            "program is using it. On Linux, check that you may use serial ports",
+                            "(usually by being a member of the dialout group).",
+                            "Press [ENTER] to end the program", "whatever"));
+    EXPECT_FALSE(rig.FileExists());
+    EXPECT_THAT(rig.serial.open_handles, IsEmpty());
+  }
+}
+
+// A ringer whose input ends anywhere in calibration leaves no port held.
+TEST(CalibrationTest, PortsAreClosedWhenConsoleInputEnds) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> lines;  // typed after the answer key
+    bool answer_key;
+  };
+  const Case cases[] = {
+      {"at the interface box question", {}, false},
+      {"at the port question", {}, true},
+      {"after a refused port number", {"7"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.List({"COM1", "COM2"});
+    rig.Add("COM1");
+    rig.Add("COM2");
+    rig.Toggle("COM1", {2000, 2300}, kCts);
+    rig.Toggle("COM2", {2000, 2300}, kCd);
+    if (c.answer_key) rig.raw.Type("n");
+    for (const std::string& line : c.lines) rig.raw.TypeLine(line);
+    EXPECT_THROW(rig.Run(), ConsoleInputEnded);
+    EXPECT_THAT(rig.serial.open_handles, IsEmpty());
+    EXPECT_FALSE(rig.FileExists());
+  }
+}
+
+}  // namespace
+}  // namespace strikewell::testing
