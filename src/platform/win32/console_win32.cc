@@ -1,0 +1,153 @@
+// The console on Windows: text goes straight into the screen buffer's cells of the
+// window that was visible at start, keys come from the console's input events.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/backends.h"
+#include "platform/key_decoder.h"
+#include "platform/win_keys.h"
+
+namespace strikewell {
+namespace {
+
+class Win32Console : public RawConsole {
+ public:
+  Win32Console();
+
+  int Width() override { return width_; }
+  int Height() override { return height_; }
+  uint8_t InitialAttr() override { return initial_attr_; }
+  void WriteCells(int x, int y, std::string_view text, uint8_t attr) override;
+  void FillWindow(uint8_t attr) override;
+  void ScrollUp(uint8_t attr) override;
+  void SetCursor(int x, int y) override;
+  // Every call above reaches the screen buffer at once: nothing is held back.
+  void Flush() override {}
+  std::optional<KeyEvent> PollKey() override;
+  bool InputEnded() override;
+
+ private:
+  COORD Cell(int x, int y) const {
+    return COORD{static_cast<SHORT>(wind_min_x_ + x - 1), static_cast<SHORT>(wind_min_y_ + y - 1)};
+  }
+  std::optional<KeyEvent> PollConsoleInput();
+  std::optional<KeyEvent> PollByteInput();
+
+  HANDLE out_;
+  HANDLE in_;
+  // The window in 0-based screen-buffer coordinates (the console's own numbering).
+  int wind_min_x_ = 0;
+  int wind_min_y_ = 0;
+  int width_ = 80;
+  int height_ = 25;
+  uint8_t initial_attr_ = 0x07;
+  // Standard input is a pipe or a file, not a console: its bytes are decoded as a
+  // terminal's would be, so the program can be driven by a script.
+  bool byte_input_ = false;
+  bool input_ended_ = false;
+  WinKeyTranslator translator_;
+  KeyDecoder decoder_;
+};
+
+Win32Console::Win32Console()
+    : out_(GetStdHandle(STD_OUTPUT_HANDLE)), in_(GetStdHandle(STD_INPUT_HANDLE)) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(out_, &info)) {
+    wind_min_x_ = info.srWindow.Left;
+    wind_min_y_ = info.srWindow.Top;
+    width_ = info.srWindow.Right - info.srWindow.Left + 1;
+    height_ = info.srWindow.Bottom - info.srWindow.Top + 1;
+    initial_attr_ = static_cast<uint8_t>(info.wAttributes & 0xFF);
+  }
+  DWORD mode = 0;
+  byte_input_ = in_ != INVALID_HANDLE_VALUE && in_ != nullptr && !GetConsoleMode(in_, &mode);
+}
+
+void Win32Console::WriteCells(int x, int y, std::string_view text, uint8_t attr) {
+  if (text.empty()) return;
+  const DWORD length = static_cast<DWORD>(text.size());
+  DWORD written = 0;
+  WriteConsoleOutputCharacterA(out_, text.data(), length, Cell(x, y), &written);
+  const std::vector<WORD> attrs(text.size(), attr);
+  WriteConsoleOutputAttribute(out_, attrs.data(), length, Cell(x, y), &written);
+}
+
+void Win32Console::FillWindow(uint8_t attr) {
+  for (int y = 1; y <= height_; ++y) {
+    DWORD written = 0;
+    FillConsoleOutputAttribute(out_, attr, static_cast<DWORD>(width_), Cell(1, y), &written);
+    FillConsoleOutputCharacterA(out_, ' ', static_cast<DWORD>(width_), Cell(1, y), &written);
+  }
+}
+
+void Win32Console::ScrollUp(uint8_t attr) {
+  const SMALL_RECT window{static_cast<SHORT>(wind_min_x_), static_cast<SHORT>(wind_min_y_),
+                          static_cast<SHORT>(wind_min_x_ + width_ - 1),
+                          static_cast<SHORT>(wind_min_y_ + height_ - 1)};
+  // Moving the window's contents one row up with the window as the clip rectangle
+  // drops the top row and uncovers the bottom one, which takes the fill.
+  CHAR_INFO fill;
+  fill.Char.AsciiChar = ' ';
+  fill.Attributes = attr;
+  ScrollConsoleScreenBufferA(out_, &window, &window, Cell(1, 0), &fill);
+}
+
+void Win32Console::SetCursor(int x, int y) { SetConsoleCursorPosition(out_, Cell(x, y)); }
+
+std::optional<KeyEvent> Win32Console::PollConsoleInput() {
+  DWORD waiting = 0;
+  while (GetNumberOfConsoleInputEvents(in_, &waiting) && waiting > 0) {
+    INPUT_RECORD record;
+    DWORD read = 0;
+    if (!ReadConsoleInputA(in_, &record, 1, &read) || read == 0) break;
+    if (record.EventType != KEY_EVENT) continue;
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    const WinKeyRecord plain{key.bKeyDown != FALSE, key.wVirtualKeyCode, key.wVirtualScanCode,
+                             static_cast<uint8_t>(key.uChar.AsciiChar), key.dwControlKeyState};
+    if (std::optional<KeyEvent> found = translator_.Translate(plain)) return found;
+  }
+  if (GetNumberOfConsoleInputEvents(in_, &waiting) == 0) input_ended_ = true;
+  return std::nullopt;
+}
+
+std::optional<KeyEvent> Win32Console::PollByteInput() {
+  if (std::optional<KeyEvent> key = decoder_.Next()) return key;
+  if (input_ended_) return std::nullopt;
+  // A pipe says how much is waiting; a file always has its next bytes at hand.
+  DWORD available = 1;
+  if (GetFileType(in_) == FILE_TYPE_PIPE &&
+      !PeekNamedPipe(in_, nullptr, 0, nullptr, &available, nullptr)) {
+    available = 0;
+    input_ended_ = true;
+  }
+  if (available == 0) {
+    // Nothing more has come since the last poll: an Escape still waiting for the
+    // rest of a sequence was pressed alone.
+    decoder_.QuietGap();
+    return decoder_.Next();
+  }
+  char buffer[256];
+  DWORD read = 0;
+  const DWORD want = available < sizeof buffer ? available : DWORD{sizeof buffer};
+  if (!ReadFile(in_, buffer, want, &read, nullptr) || read == 0) {
+    input_ended_ = true;
+    decoder_.QuietGap();
+  } else {
+    for (DWORD i = 0; i < read; ++i) decoder_.Feed(static_cast<uint8_t>(buffer[i]));
+  }
+  return decoder_.Next();
+}
+
+std::optional<KeyEvent> Win32Console::PollKey() {
+  return byte_input_ ? PollByteInput() : PollConsoleInput();
+}
+
+bool Win32Console::InputEnded() { return input_ended_ && !decoder_.InSequence(); }
+
+}  // namespace
+
+std::unique_ptr<RawConsole> MakeRawConsole() { return std::make_unique<Win32Console>(); }
+
+}  // namespace strikewell
