@@ -134,9 +134,13 @@ class Display:
         self.wm = None
 
     def start_wm(self):
-        self.wm = self.h.start("openbox", ["openbox", "--sm-disable"], env=self.env)
-        wait_for(lambda: "window id" in self.xprop_root("_NET_SUPPORTING_WM_CHECK"), 20,
-                 "openbox to manage the display")
+        # openbox announces itself (_NET_SUPPORTING_WM_CHECK) before it handles map
+        # requests, and a window mapped in between stays unmapped: wait for the
+        # command that it runs once it is fully up.
+        ready = self.h.path("openbox_ready")
+        self.wm = self.h.start("openbox", ["openbox", "--sm-disable", "--startup",
+                                           "touch " + ready], env=self.env)
+        wait_for(lambda: os.path.exists(ready), 20, "openbox to manage the display")
 
     def run(self, argv, check=True):
         result = subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=20)
@@ -170,25 +174,66 @@ class KeyLogger:
             raise Skipped("the key-logging X client was not built")
         self.log_path = h.path(name + ".keys")
         self.proc = h.start(name, [h.args.key_logger, title, self.log_path], env=display.env)
-        self.window = wait_for(lambda: display.find_window(title), 20, f"window '{title}'")
+        self.window = wait_for(self._mapped, 20, f"window '{title}' on the screen")
         h.diagnostics.append(lambda: print(f"--- keys in '{title}': {self.keys()}"))
 
-    def presses(self):
-        """The key presses so far: (CLOCK_MONOTONIC seconds, key name), oldest first."""
+    def _lines(self):
         try:
             with open(self.log_path) as f:
-                lines = f.read().splitlines()
+                return [line.split() for line in f.read().splitlines()]
         except FileNotFoundError:
             return []
-        found = []
-        for line in lines:
-            fields = line.split()
-            if len(fields) >= 3 and fields[1] == "press":
-                found.append((float(fields[0]), fields[2]))
-        return found
+
+    def _mapped(self):
+        ids = [int(fields[1], 16) for fields in self._lines() if fields[:1] == ["mapped"]]
+        return ids[0] if ids else None
+
+    def presses(self):
+        """The key presses so far: (CLOCK_MONOTONIC seconds, keysym name), oldest first.
+
+        The logger writes "press KEYSYM MICROSECONDS" per KeyPress."""
+        return [(int(fields[2]) / 1e6, fields[1]) for fields in self._lines()
+                if fields[:1] == ["press"] and len(fields) == 3]
 
     def keys(self):
         return "".join(key if len(key) == 1 else f"<{key}>" for _, key in self.presses())
+
+
+class Chromium:
+    """A real browser as the target: a local page whose title collects the keys typed."""
+
+    PAGE = """<!doctype html>
+<title>Ringing Room keys:</title>
+<body>Practice tower
+<script>
+document.addEventListener("keydown", (event) => { document.title += event.key; });
+</script>
+"""
+
+    def __init__(self, h, display):
+        exe = shutil.which("chromium")
+        if not exe:
+            raise Skipped("chromium is not installed (scripts/setup test installs it)")
+        self.display = display
+        page = h.path("ringing_room.html")
+        with open(page, "w") as f:
+            f.write(self.PAGE)
+        h.start("chromium", [exe, "--no-sandbox", "--disable-gpu", "--no-first-run",
+                             "--no-default-browser-check", "--disable-background-networking",
+                             "--disable-component-update", "--disable-sync",
+                             "--password-store=basic", "--user-data-dir=" + h.path("profile"),
+                             "file://" + page], env=display.env)
+        self.window = wait_for(lambda: display.find_window("Ringing Room keys:"), 30,
+                               "the Chromium window")
+        h.diagnostics.append(lambda: print(f"--- Chromium title: {self.title()!r}"))
+
+    def title(self):
+        return self.display.run(["xdotool", "getwindowname", str(self.window)], check=False).strip()
+
+    def typed(self):
+        """The keys that the page has seen, from its title."""
+        match = re.match(r"Ringing Room keys:(\S*)", self.title())
+        return match.group(1) if match else None
 
 
 class Sensor:
@@ -217,8 +262,9 @@ class Sensor:
         return moment
 
     def set_lines(self, *lines):
-        """Sets the modem lines that are on (CTS, DSR, CD, RI); returns the moment."""
-        text = " ".join(sorted(lines)) + "\n"
+        """Sets the modem lines that are on ("cts", "dsr", "cd", "ri"); returns the moment."""
+        text = " ".join(f"{line}={int(line in lines)}" for line in ("cts", "dsr", "cd", "ri"))
+        text += "\n"
         tmp = self.control + ".new"
         with open(tmp, "w") as f:
             f.write(text)
@@ -270,8 +316,9 @@ class Ringer:
         stage = self.h.path("dev")
         os.makedirs(stage)
         shim = f"LD_PRELOAD={self.h.args.modem_shim} " if with_shim else ""
-        shim_env = (f"STRIKEWELL_MODEM_SHIM_PATH={sensor.pty} "
-                    f"STRIKEWELL_MODEM_SHIM_CONTROL={sensor.control} ") if with_shim else ""
+        self.shim_log = self.h.path("modem_outputs")
+        shim_env = (f"STRIKEWELL_SHIM_DEVICE={sensor.pty} STRIKEWELL_SHIM_LINES={sensor.control} "
+                    f"STRIKEWELL_SHIM_LOG={self.shim_log} ") if with_shim else ""
         link = f'ln -s {sensor.pty} "$stage/{PORT}"' if port_present else ":"
         # The system console gets a name in the private /dev too, leading to a decoy
         # pty: a program that wrongly offered it would list it as a port found.
@@ -329,21 +376,8 @@ echo $rc > {self.rc_path}
     def screen_text(self):
         return "\n".join(f"{n + 1:2}|{row}" for n, row in enumerate(self.screen()))
 
-    def wait_text(self, text, timeout=10):
-        """Waits for text on the screen; returns the screen."""
-        found = []
-
-        def shows():
-            rows = self.screen()
-            if any(text in row for row in rows):
-                found.append(rows)
-                return True
-            return False
-
-        wait_for(shows, timeout, f"'{text}' on the screen")
-        return found[0]
-
     def wait_rows(self, predicate, timeout, what):
+        """Waits until predicate(screen rows) holds; returns those rows."""
         found = []
 
         def check():
@@ -355,6 +389,10 @@ echo $rc > {self.rc_path}
 
         wait_for(check, timeout, what)
         return found[0]
+
+    def wait_text(self, text, timeout=10):
+        return self.wait_rows(lambda rows: any(text in row for row in rows), timeout,
+                              f"'{text}' on the screen")
 
     def type(self, text):
         self.tmux("send-keys", "-t", "e2e", "-l", text)
@@ -406,6 +444,11 @@ def count_line(rows):
     """The count line of the counter screen as (count, elapsed), or None."""
     match = re.match(r"count =(-?\d+) time from first blow=(-?\d+) secs$", rows[20])
     return (int(match.group(1)), int(match.group(2))) if match else None
+
+
+def shown_count(rows):
+    line = count_line(rows)
+    return line[0] if line else None
 
 
 def glyph_cells(rows):
@@ -466,7 +509,7 @@ def expect_key_send_test(ringer, target):
 
 def ring_data_blows(ringer, sensor, target, n, strikes, byte=b"1", gap=0.45):
     """Rings n blows on an interface box; checks count and one J per blow."""
-    first_count = count_line(ringer.screen())[0]
+    first_count = shown_count(ringer.screen())
     for i in range(n):
         before = len(target.presses())
         moment = sensor.send(byte)
@@ -475,7 +518,7 @@ def ring_data_blows(ringer, sensor, target, n, strikes, byte=b"1", gap=0.45):
             raise Failed(f"blow {i + 1} pressed {key[1]!r}, not j")
         strikes.add(moment, key[0])
         want = first_count + i + 1
-        ringer.wait_rows(lambda rows: count_line(rows) and count_line(rows)[0] == want, 5,
+        ringer.wait_rows(lambda rows: shown_count(rows) == want, 5,
                          f"count ={want}")
         time.sleep(max(0.0, moment + gap - time.monotonic()))  # the ringer's rhythm
 
@@ -539,7 +582,7 @@ def scenario_first_run_interface_box(h):
     sensor.send(b"2")
     time.sleep(0.3)
     rows = ringer.screen()
-    if count_line(rows)[0] != 11 or target.keys()[-1] != "j" or target.keys().count("j") != 11:
+    if shown_count(rows) != 11 or target.keys()[-1] != "j" or target.keys().count("j") != 11:
         raise Failed(f"a foreign character counted: {count_line(rows)}, keys {target.keys()!r}")
     # The big digits of 11 are the 1 of count 1 twice; count 0 shows the 0 glyph alone.
     cells = glyph_cells(rows)
@@ -574,24 +617,28 @@ def scenario_cts_two_pulses(h):
     for blow in range(1, 7):
         before = len(target.presses())
         # Two sensor passages per blow, each an on and an off of CTS.
-        sensor.set_lines("CTS")
+        sensor.set_lines("cts")
         time.sleep(0.06)
         sensor.set_lines()
         rows = ringer.screen()
-        if count_line(rows)[0] != blow - 1 or len(target.presses()) != before:
+        if shown_count(rows) != blow - 1 or len(target.presses()) != before:
             raise Failed(f"blow {blow} counted after its first pulse: {count_line(rows)}")
         time.sleep(0.1)
-        moment = sensor.set_lines("CTS")
+        moment = sensor.set_lines("cts")
         key = new_keys(target, before, 5, 1, f"the J of blow {blow}")[0]
         if key[1] != "j":
             raise Failed(f"blow {blow} pressed {key[1]!r}")
         strikes.add(moment, key[0])
         time.sleep(0.06)
         sensor.set_lines()
-        ringer.wait_rows(lambda rows: count_line(rows)[0] == blow, 5, f"count ={blow}")
+        ringer.wait_rows(lambda rows: shown_count(rows) == blow, 5, f"count ={blow}")
         time.sleep(0.25)
     if target.keys() != "12345678" + "j" * 6:
         raise Failed(f"target received {target.keys()!r}")
+    with open(ringer.shim_log) as f:
+        outputs = f.read().splitlines()
+    if not outputs or not outputs[-1].endswith(" rts=1 dtr=1"):
+        raise Failed(f"RTS and DTR are not both on for the sensor: {outputs}")
     strikes.check_and_report("CTS, 2 pulses per blow")
     quit_and_check_release(ringer, sensor)
 
@@ -620,14 +667,14 @@ def scenario_focus_lost(h):
     display.activate(other.window)
     before = len(target.presses())
     sensor.send(b"A")
-    ringer.wait_text("Ringing Room is not the focus window - Key sending suspended")
     rows = ringer.wait_text("Keystrokes will be sent when focus is resumed")
-    if rows[1] != "Keystrokes will be sent when focus is resumed":
-        raise Failed("the suspension notice is not on a cleared screen")
+    if rows[:3] != ["Ringing Room is not the focus window - Key sending suspended",
+                    "Keystrokes will be sent when focus is resumed", ""]:
+        raise Failed("the suspension notice is not alone on a cleared screen")
     display.activate(target.window)
     # Sent during the 8 s pause: the box's character waits in the port's queue.
     sensor.send(b"A")
-    ringer.wait_rows(lambda rows: count_line(rows) and count_line(rows)[0] == 3, 15, "count =3")
+    ringer.wait_rows(lambda rows: shown_count(rows) == 3, 15, "count =3")
     new_keys(target, before, 5, 1, "the J after focus came back")
     if target.keys() != "12345678jj" or other.keys() != "":
         raise Failed(f"target got {target.keys()!r}, other window got {other.keys()!r}")
@@ -706,7 +753,32 @@ def scenario_no_target(h):
         raise Failed("the sensor port is still held after the program ended")
 
 
+def scenario_chromium_target(h):
+    """A real browser page titled Ringing Room receives the test round and the blows."""
+    display = Display(h)
+    display.start_wm()
+    browser = Chromium(h, display)
+    sensor = Sensor(h)
+    work = h.path("work")
+    os.makedirs(work)
+    with open(os.path.join(work, SETTINGS), "wb") as f:
+        f.write(settings_bytes(DEVICE_PATH, dat=1, datnum=ord("A"), sensornum=1, delay=0))
+    ringer = Ringer(h, display, sensor)
+    ringer.wait_text("Use existing calibration? (Y/n)")
+    ringer.type("y")
+    ringer.wait_text("Target window is Ringing Room keys:")
+    wait_for(lambda: browser.typed() == "12345678", 10, "the digits 1 to 8 in the page")
+    ringer.wait_rows(lambda rows: count_line(rows) == (0, 0), 10, "the counter screen at 0")
+    for blow in range(1, 4):
+        sensor.send(b"A")
+        ringer.wait_rows(lambda rows: shown_count(rows) == blow, 5, f"count ={blow}")
+        wait_for(lambda: browser.typed() == "12345678" + "j" * blow, 5, f"the J of blow {blow}")
+        time.sleep(0.3)
+    quit_and_check_release(ringer, sensor)
+
+
 SCENARIOS = {
+    "chromium_target": scenario_chromium_target,
     "first_run_interface_box": scenario_first_run_interface_box,
     "cts_two_pulses": scenario_cts_two_pulses,
     "focus_lost": scenario_focus_lost,
@@ -737,7 +809,7 @@ def main():
     except Skipped as e:
         print(f"SKIPPED: {e}")
         return SKIPPED
-    except (Failed, subprocess.SubprocessError, OSError) as e:
+    except Exception as e:  # every failure, expected or not, shows the screen and logs
         print(f"FAILED: {args.scenario}: {e}")
         h.dump()
         return 1
