@@ -1,0 +1,100 @@
+// One calibration through the real Linux backends: discovery over a temporary sysfs
+// tree lists a pty, the serial backend opens it, and an interface box is played on the
+// pty's far end in real time. Nothing here asserts on timing.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "calibration/calibration.h"
+#include "fake_clock.h"
+#include "fake_console.h"
+#include "platform/backends.h"
+#include "platform/posix/ports_sysfs.h"
+#include "pty_pair.h"
+#include "run/run_state.h"
+#include "sysfs_tree.h"
+
+namespace strikewell::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
+TEST(CalibrationOverPtyTest, InterfaceBoxOnAPtyListedBySysfs) {
+  PtyPair pty;
+  const std::string name = pty.path().substr(std::string("/dev/").size());  // "pts/N"
+  SysfsTree tree;
+  std::string sys_name = name;
+  sys_name.replace(sys_name.find('/'), 1, "!");
+  tree.Tty(sys_name, true);
+
+  RunState state;
+  SysfsPortNames names(tree.tty_class().string(), "/dev");
+  ListCommPort(state.SSSI, state.SSS, names);
+  ASSERT_EQ(state.SSSI, 1);
+  ASSERT_EQ(state.SSS[1], name);
+
+  auto serial = MakeSerial();
+  auto clock = MakeClock();
+  // Typed answers are there at once: yes to the interface box, then the delay.
+  FakeClock console_clock;
+  FakeRawConsole raw(console_clock, 80, 60);
+  Console console(raw, console_clock);
+  raw.Type("y");
+  raw.TypeLine("250");
+  const std::string settings_path =
+      (tree.dev().parent_path() / "serialport_strikewell.ini").string();
+
+  // Two sensor passages per blow, one handstroke and one backstroke, clear of the
+  // second in which sampling begins.
+  std::thread box([&pty] {
+    using std::chrono::milliseconds;
+    for (int gap_ms : {1500, 400, 1600, 400}) {
+      std::this_thread::sleep_for(milliseconds(gap_ms));
+      // Written without waiting for the byte to be readable: the backend may take it
+      // before any check here could see it.
+      ASSERT_EQ(write(pty.master(), "1", 1), 1);
+    }
+  });
+  const CalibrationOutcome outcome = Calibrate(state, *serial, console, *clock, settings_path);
+  box.join();
+  ASSERT_EQ(outcome, CalibrationOutcome::Calibrated);
+
+  std::vector<std::string> rows;
+  for (int y = 1; y <= 60; ++y) rows.push_back(raw.Row(y));
+  const auto listing = std::find(rows.begin(), rows.end(), "List of Port inputs...");
+  ASSERT_NE(listing, rows.end());
+  EXPECT_THAT(std::vector<std::string>(listing + 1, listing + 5),
+              ElementsAre(StartsWith("1 Port:" + name + " pulse:1 time:"),
+                          StartsWith("1 Port:" + name + " pulse:2 time:"),
+                          StartsWith("1 Port:" + name + " pulse:3 time:"),
+                          StartsWith("1 Port:" + name + " pulse:4 time:")));
+  for (auto row = listing + 1; row != listing + 5; ++row) {
+    EXPECT_THAT(*row, ::testing::EndsWith(" data=\"1\""));
+  }
+  EXPECT_EQ(*(listing + 5), "");
+  EXPECT_EQ(*(listing + 6), "Summary: input detected on these ports:");
+  EXPECT_THAT(*(listing + 7), StartsWith("1 Port " + name + " pulses:4 duration:"));
+  EXPECT_EQ(*(listing + 8), "Total pulses 4 implies     2.00 sensors on bell");
+
+  std::ifstream in(settings_path, std::ios::binary);
+  std::ostringstream file;
+  file << in.rdbuf();
+  EXPECT_EQ(file.str(), "\\\\.\\" + name + "\r\n0\r\n0\r\n0\r\n0\r\n1\r\n49\r\n2\r\n250\r\n");
+
+  // Calibration closed the port: it opens again, as counting will open it.
+  const SerHandle again = serial->SerOpen("\\\\.\\" + name);
+  EXPECT_GT(again, 0);
+  serial->SerClose(again);
+}
+
+}  // namespace
+}  // namespace strikewell::testing
