@@ -406,6 +406,41 @@ TEST(SettingsFileTest, TrickyFiles) {
   }
 }
 
+// Whatever a file holds, reading it ends in one of the two outcomes: the question,
+// or one sentence about the line that is wrong.
+TEST(SettingsFileTest, RandomFilesEndInAnOutcome) {
+  std::mt19937 random(20200609);
+  const std::string likely = "0123456789 \t\r\n-+$%&xX";
+  TempDir dir;
+  for (int i = 0; i < 300; ++i) {
+    std::string bytes(random() % 200 + 1, '\0');
+    for (char& ch : bytes) {
+      ch = random() % 4 != 0 ? likely[random() % likely.size()] : static_cast<char>(random());
+    }
+    SCOPED_TRACE("file " + std::to_string(i));
+    WriteBytes(dir.File(), bytes);
+    Ringer ringer;
+    ringer.raw.Type("y");
+    Settings read;
+    if (ReadSettings(read, ringer.console, dir.File()) == SettingsOutcome::UseStored) {
+      EXPECT_EQ(Shown(ringer.raw), kQuestionScreen);
+    } else {
+      // The sentence as written, its rows joined again.
+      std::string shown;
+      for (int y = 1; y <= ringer.raw.Height(); ++y) {
+        std::string row = ringer.raw.Row(y);
+        if (row.empty()) break;
+        shown += row + std::string(80 - row.size(), ' ');
+      }
+      shown.erase(shown.find_last_not_of(' ') + 1);
+      EXPECT_EQ(shown.rfind("Line ", 0), 0u) << shown;
+      EXPECT_NE(shown.find(", so the stored calibration cannot be used."), std::string::npos)
+          << shown;
+      EXPECT_EQ(read, Settings{});
+    }
+  }
+}
+
 // A damaged file must not leave the record half-filled from junk.
 TEST(SettingsFileTest, MalformedFileLeavesTheRecordAsItWas) {
   TempDir dir;
