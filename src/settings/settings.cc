@@ -235,8 +235,9 @@ void WriteSettings(const Settings& settings, const std::string& path) {
     Fail(path, "written", std::strerror(!written ? write_errno : close_errno));
   }
 
-  // On Windows libstdc++ renames with MoveFileExW(MOVEFILE_REPLACE_EXISTING), so the
-  // old file is replaced there as it is by POSIX rename.
+  // MinGW's libstdc++ renames with MoveFileExW(MOVEFILE_REPLACE_EXISTING) (checked under
+  // Wine), so an existing file is replaced on Windows as by POSIX rename. The standard
+  // library has no fsync: the flush above is as far as it goes.
   std::error_code error;
   std::filesystem::rename(temp_path, path, error);
   if (error) {

@@ -34,11 +34,16 @@ class SettingsFileError : public std::runtime_error {
 enum class SettingsOutcome { Calibrate, UseStored };
 
 // Reads the file into settings (creating it empty when missing) and, when it held
-// a calibration, asks whether to use it. Throws SettingsFileError.
+// a calibration, asks whether to use it. A line that is not a number of its field
+// (or a port name too long to be one) is reported in one sentence and the file is
+// taken as holding no calibration: Calibrate, no question, settings unchanged.
+// Throws SettingsFileError.
 SettingsOutcome ReadSettings(Settings& settings, Console& console,
                              const std::string& path = kSettingsFileName);
 
-// Replaces the file with the record's nine lines. Throws SettingsFileError.
+// Replaces the file with the record's nine lines, through a file beside it (path +
+// ".tmp") that is renamed over it: the file always holds either the old lines or the
+// new ones. Throws SettingsFileError, leaving the old file as it was.
 void WriteSettings(const Settings& settings, const std::string& path = kSettingsFileName);
 
 }  // namespace strikewell
