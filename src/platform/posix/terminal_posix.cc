@@ -146,6 +146,7 @@ class TerminalConsole : public RawConsole {
   int want_y_ = 1;
   int attr_ = -1;
   int plain_row_ = 0;
+  bool plain_line_open_ = false;
   KeyDecoder decoder_;
   std::chrono::steady_clock::time_point last_byte_;
   bool input_ended_ = false;
@@ -189,6 +190,7 @@ TerminalConsole::TerminalConsole() {
 }
 
 TerminalConsole::~TerminalConsole() {
+  if (plain_line_open_) out_ += '\n';
   Flush();
   RestoreTerminal();
 }
@@ -208,8 +210,9 @@ void TerminalConsole::UseAttr(uint8_t attr) {
 
 void TerminalConsole::WriteCells(int x, int y, std::string_view text, uint8_t attr) {
   if (plain_) {
-    if (plain_row_ != 0 && y != plain_row_) out_ += '\n';
+    if (plain_line_open_ && y != plain_row_) out_ += '\n';
     plain_row_ = y;
+    plain_line_open_ = true;
     for (char ch : text) out_ += Visible(ch);
     return;
   }
@@ -223,8 +226,8 @@ void TerminalConsole::WriteCells(int x, int y, std::string_view text, uint8_t at
 
 void TerminalConsole::FillWindow(uint8_t attr) {
   if (plain_) {
-    if (plain_row_ != 0) out_ += '\n';
-    plain_row_ = 0;
+    if (plain_line_open_) out_ += '\n';
+    plain_line_open_ = false;
     return;
   }
   // Erasing fills with the current background colour on the terminals in use today
