@@ -58,6 +58,10 @@ void EchoKeys(Console& console) {
   console.Write("Line? ");
   const std::string line = console.ReadLine();
   console.WriteLn("line=[" + line + "]");
+  // A line end on the bottom row scrolls the window up by one.
+  console.GotoXY(1, 25);
+  console.WriteLn("last");
+  console.GotoXY(10, 25);
   console.Write("Bye");
 }
 

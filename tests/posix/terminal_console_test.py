@@ -210,8 +210,17 @@ def test_screen_keys_and_line(workdir):
         time.sleep(0.3)
         pane.keys("-l", "12")
         pane.keys("Enter")
-        pane.wait_for(lambda: pane.rows()[16].rstrip() == "line=[12]", "the line read")
-        check(pane.rows()[15].rstrip() == "Line? 12", f"line row {pane.rows()[15]!r}")
+        if not pane.wait_for(lambda: "Bye" in pane.rows()[24], "the end of the line read"):
+            return
+        # The probe has written a line end on the bottom row: one row of scrolling.
+        rows = pane.rows()
+        expected = {15: "Line? 12", 16: "line=[12]", 23: " " * 79 + "|", 24: "last"}
+        for y, text in expected.items():
+            check(rows[y - 1].rstrip() == text, f"after scrolling, row {y}: {rows[y - 1]!r}")
+        check(rows[24].startswith(" " * 9 + "Bye"), f"bottom row {rows[24]!r}")
+        bottom = pane.cells()[24][:12]
+        check(all(bg == BLUE for _, _, bg in bottom),
+              f"scrolled-in row not blue: {[bg for _, _, bg in bottom]}")
         check_restored(pane, 0, "normal end")
     finally:
         pane.close()
