@@ -79,6 +79,8 @@ std::string Shown(FakeRawConsole& raw) {
 }
 
 const char kQuestionScreen[] = "\nUse existing calibration? (Y/n)";
+// Where the new file is written before it replaces the old one.
+const std::string kTempName = std::string(kSettingsFileName) + ".tmp";
 
 Settings CtsOnCom3() {
   Settings s;
@@ -108,7 +110,7 @@ TEST(SettingsFileTest, WorkedExamplesAreWrittenByteForByte) {
   EXPECT_EQ(ReadBytes(dir.File()), kCtsOnCom3File);
   WriteSettings(BoxOnCom4(), dir.File());
   EXPECT_EQ(ReadBytes(dir.File()), kBoxOnCom4File);
-  EXPECT_FALSE(fs::exists(dir.File(std::string(kSettingsFileName) + ".tmp")));
+  EXPECT_FALSE(fs::exists(dir.File(kTempName)));
 }
 
 TEST(SettingsFileTest, WorkedExamplesReadBack) {
@@ -165,47 +167,44 @@ TEST(SettingsFileTest, ReplacingKeepsOneFileOfNineLines) {
   WriteBytes(dir.File(), "old contents that are much longer than the new file will be\r\n");
   WriteSettings(CtsOnCom3(), dir.File());
   EXPECT_EQ(ReadBytes(dir.File()), kCtsOnCom3File);
-  EXPECT_FALSE(fs::exists(dir.File(std::string(kSettingsFileName) + ".tmp")));
+  EXPECT_FALSE(fs::exists(dir.File(kTempName)));
 }
 
 // A write that fails at any point must leave the old calibration whole. (Tests run as
 // root, so permission bits would not stop them: the failures are made otherwise.)
-TEST(SettingsFileTest, FailedWriteLeavesTheOldFile) {
-  const std::string temp_name = std::string(kSettingsFileName) + ".tmp";
-  {
-    // The new file cannot even be created.
-    TempDir dir;
-    WriteBytes(dir.File(), kBoxOnCom4File);
-    fs::create_directory(dir.File(temp_name));
-    try {
-      WriteSettings(CtsOnCom3(), dir.File());
-      ADD_FAILURE() << "no error for an uncreatable file";
-    } catch (const SettingsFileError& e) {
-      EXPECT_EQ(std::string(e.what()).rfind(
-                    "The settings file " + dir.File() + " cannot be written: ", 0),
-                0u)
-          << e.what();
-    }
-    EXPECT_EQ(ReadBytes(dir.File()), kBoxOnCom4File);
+
+TEST(SettingsFileTest, UncreatableNewFileLeavesTheOldFile) {
+  TempDir dir;
+  WriteBytes(dir.File(), kBoxOnCom4File);
+  fs::create_directory(dir.File(kTempName));
+  try {
+    WriteSettings(CtsOnCom3(), dir.File());
+    ADD_FAILURE() << "no error for an uncreatable file";
+  } catch (const SettingsFileError& e) {
+    EXPECT_EQ(
+        std::string(e.what()).rfind("The settings file " + dir.File() + " cannot be written: ", 0),
+        0u)
+        << e.what();
   }
-  {
-    // The disk fills up while the lines are written.
-    TempDir dir;
-    std::error_code no_link;
-    fs::create_symlink("/dev/full", dir.File(temp_name), no_link);
-    if (no_link || !fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to fill";
-    WriteBytes(dir.File(), kBoxOnCom4File);
-    try {
-      WriteSettings(CtsOnCom3(), dir.File());
-      ADD_FAILURE() << "no error for a full disk";
-    } catch (const SettingsFileError& e) {
-      EXPECT_EQ(std::string(e.what()),
-                "The settings file " + dir.File() + " cannot be written: " +
-                    std::error_code(ENOSPC, std::generic_category()).message() + ".");
-    }
-    EXPECT_EQ(ReadBytes(dir.File()), kBoxOnCom4File);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.File(temp_name))));
+  EXPECT_EQ(ReadBytes(dir.File()), kBoxOnCom4File);
+}
+
+TEST(SettingsFileTest, DiskFullWhileWritingLeavesTheOldFile) {
+  TempDir dir;
+  std::error_code no_link;
+  fs::create_symlink("/dev/full", dir.File(kTempName), no_link);
+  if (no_link || !fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to fill";
+  WriteBytes(dir.File(), kBoxOnCom4File);
+  try {
+    WriteSettings(CtsOnCom3(), dir.File());
+    ADD_FAILURE() << "no error for a full disk";
+  } catch (const SettingsFileError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "The settings file " + dir.File() + " cannot be written: " +
+                  std::error_code(ENOSPC, std::generic_category()).message() + ".");
   }
+  EXPECT_EQ(ReadBytes(dir.File()), kBoxOnCom4File);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir.File(kTempName))));
 }
 
 TEST(SettingsFileTest, FailedRenameLeavesTheOldFileAndNoTempFile) {
@@ -215,7 +214,7 @@ TEST(SettingsFileTest, FailedRenameLeavesTheOldFileAndNoTempFile) {
   WriteBytes(dir.File() + "/keep", "x");
   EXPECT_THROW(WriteSettings(CtsOnCom3(), dir.File()), SettingsFileError);
   EXPECT_EQ(ReadBytes(dir.File() + "/keep"), "x");
-  EXPECT_FALSE(fs::exists(dir.File(std::string(kSettingsFileName) + ".tmp")));
+  EXPECT_FALSE(fs::exists(dir.File(kTempName)));
 }
 
 TEST(SettingsFileTest, MissingFileIsCreatedEmptyAndCalibrates) {
