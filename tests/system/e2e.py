@@ -242,15 +242,24 @@ class Sensor:
     Bytes written here reach the program as an interface box's characters; the modem
     lines come from a control file that the preloaded shim serves to TIOCMGET."""
 
-    def __init__(self, h):
+    def __init__(self, h, wine_port=None):
         self.h = h
-        self.master, self.slave = os.openpty()
-        # Raw from the start: a byte written before the program configures the port
-        # must not wait for a line end, nor be echoed back.
-        tty.setraw(self.slave)
-        self.pty = os.ttyname(self.slave)
-        h.stack.callback(os.close, self.master)
-        h.stack.callback(os.close, self.slave)
+        if wine_port is None:
+            self.master, self.slave = os.openpty()
+            # Raw from the start: a byte written before the program configures the
+            # port must not wait for a line end, nor be echoed back.
+            tty.setraw(self.slave)
+            self.pty = os.ttyname(self.slave)
+            h.stack.callback(os.close, self.master)
+            h.stack.callback(os.close, self.slave)
+        else:
+            # The Windows tests' harness owns the convention for the prefix's test
+            # ports (a pty behind WINEDIR/ports/comN, locked while in use).
+            sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "win32"))
+            from com_port_harness import Port
+            port = Port(h.args.wine_dir, wine_port)
+            h.stack.callback(port.close)
+            self.master, self.slave, self.pty = port.master, port.slave, port.slave_name
         self.control = h.path("modem_lines")
         self.lines = set()
         self.set_lines()
@@ -288,7 +297,7 @@ class Sensor:
 class Ringer:
     """strikewell in a tmux terminal of 80x25, seen and typed at as a ringer does."""
 
-    def __init__(self, h, display, sensor, with_shim=False, port_present=True):
+    def __init__(self, h, display, sensor, with_shim=False, port_present=True, wine=False):
         self.h = h
         self.sock = f"strikewell-e2e-{os.getpid()}"
         self.work = h.path("work")
@@ -296,29 +305,42 @@ class Ringer:
         self.rc_path = h.path("rc")
         self.tty_before = h.path("tty_before")
         self.tty_after = h.path("tty_after")
-        script = self._namespace_script(sensor, with_shim, port_present)
+        self.shim_log = h.path("modem_outputs")
+        self.shim_env = (f"STRIKEWELL_SHIM_DEVICE={sensor.pty} STRIKEWELL_SHIM_LINES={sensor.control} "
+                         f"STRIKEWELL_SHIM_LOG={self.shim_log} ") if with_shim else ""
+        if wine:
+            script = self._wine_script(with_shim)
+        else:
+            script = self._namespace_script(sensor, with_shim, port_present)
         conf = h.path("tmux.conf")
         with open(conf, "w") as f:
             f.write("set -g status off\nset -g remain-on-exit on\n")
-        env = dict(display.env)
         self.tmux_base = ["tmux", "-L", self.sock, "-f", conf]
         subprocess.run(self.tmux_base + ["new-session", "-d", "-s", "e2e", "-x", "80", "-y",
-                                         str(SCREEN_ROWS), "unshare -m sh " + script],
-                       env=env, check=True, timeout=20)
+                                         str(SCREEN_ROWS), script],
+                       env=display.env, check=True, timeout=20)
         h.stack.callback(self._stop)
         self.pane_pid = int(self.tmux("display", "-p", "-t", "e2e", "#{pane_pid}"))
         h.diagnostics.append(self._show)
 
+    def _run_lines(self, command):
+        """Runs command in the working folder, keeping its status and the tty's modes."""
+        return f"""cd {self.work}
+stty -g > {self.tty_before}
+set +e
+{command}
+rc=$?
+stty -g > {self.tty_after}
+echo $rc > {self.rc_path}
+"""
+
     def _namespace_script(self, sensor, with_shim, port_present):
-        """The shell that builds the private /sys/class/tty and /dev and runs the program."""
+        """A private /sys/class/tty and /dev (unshare -m), then the program."""
         tree = self.h.path("sys_class_tty")
         make_sysfs_tree(tree, [PORT])
         stage = self.h.path("dev")
         os.makedirs(stage)
         shim = f"LD_PRELOAD={self.h.args.modem_shim} " if with_shim else ""
-        self.shim_log = self.h.path("modem_outputs")
-        shim_env = (f"STRIKEWELL_SHIM_DEVICE={sensor.pty} STRIKEWELL_SHIM_LINES={sensor.control} "
-                    f"STRIKEWELL_SHIM_LOG={self.shim_log} ") if with_shim else ""
         link = f'ln -s {sensor.pty} "$stage/{PORT}"' if port_present else ":"
         # The system console gets a name in the private /dev too, leading to a decoy
         # pty: a program that wrongly offered it would list it as a port found.
@@ -341,15 +363,17 @@ ln -s /proc/self/fd "$stage/fd"
 ln -s {decoy} "$stage/ttyS0"
 {link}
 mount --move "$stage" /dev
-cd {self.work}
-stty -g > {self.tty_before}
-set +e
-{shim_env}{shim}{self.h.args.strikewell}
-rc=$?
-stty -g > {self.tty_after}
-echo $rc > {self.rc_path}
-""")
-        return script
+""" + self._run_lines(f"{self.shim_env}{shim}{self.h.args.strikewell}"))
+        return "unshare -m sh " + script
+
+    def _wine_script(self, with_shim):
+        """The Windows build through scripts/wine-run, whose prefix has only test ports."""
+        shim = f"STRIKEWELL_WINE_PRELOAD={self.h.args.modem_shim} " if with_shim else ""
+        script = self.h.path("run.sh")
+        with open(script, "w") as f:
+            f.write(self._run_lines(f"{self.shim_env}{shim}{self.h.args.wine_run} "
+                                    f"{self.h.args.wine_dir} {self.h.args.strikewell}"))
+        return "sh " + script
 
     def tmux(self, *argv):
         result = subprocess.run(self.tmux_base + list(argv), capture_output=True, text=True,
@@ -678,6 +702,7 @@ def scenario_focus_lost(h):
     new_keys(target, before, 5, 1, "the J after focus came back")
     if target.keys() != "12345678jj" or other.keys() != "":
         raise Failed(f"target got {target.keys()!r}, other window got {other.keys()!r}")
+    strikes.check_and_report("interface box, focus test")
     quit_and_check_release(ringer, sensor)
 
 
@@ -694,6 +719,7 @@ def scenario_zero_quit_release(h):
     ring_data_blows(ringer, sensor, target, 2, strikes, byte=b"A", gap=0.3)
     if target.keys() != "12345678" + "j" * 5:
         raise Failed(f"target received {target.keys()!r}")
+    strikes.check_and_report("interface box, zeroed")
     quit_and_check_release(ringer, sensor)
 
 
@@ -777,6 +803,74 @@ def scenario_chromium_target(h):
     quit_and_check_release(ringer, sensor)
 
 
+# ---------------------------------------------------------------- the Windows build
+
+WINE_PORT = 5  # a test port of scripts/wine-run's prefix: COM5
+WINE_DEVICE_PATH = f"\\\\.\\COM{WINE_PORT}"
+
+
+def wine_answer(ringer, keys, then, timeout=20):
+    """Types keys and waits for the text that follows. Wine's console in a terminal
+    may pass no key on at all; that is Wine's limit, reported as a skip."""
+    ringer.type(keys)
+    try:
+        return ringer.wait_text(then, timeout)
+    except Failed:
+        if ringer.exit_status() is None and not any(then in row for row in ringer.screen()):
+            raise Skipped("Wine's console (conhost --unix in tmux) passed no key press on "
+                          f"to strikewell.exe: {keys!r} did not lead to {then!r}")
+        raise
+
+
+def wine_settings(h, device_path):
+    work = h.path("work")
+    os.makedirs(work)
+    saved = settings_bytes(device_path, dat=1, datnum=ord("A"), sensornum=1, delay=0)
+    with open(os.path.join(work, SETTINGS), "wb") as f:
+        f.write(saved)
+    return saved
+
+
+def scenario_wine_absent_port(h):
+    """Windows build: saved settings name a COM port that is not there."""
+    display = Display(h)
+    saved = wine_settings(h, "\\\\.\\COM7")
+    sensor = Sensor(h, wine_port=WINE_PORT)
+    ringer = Ringer(h, display, sensor, wine=True)
+    ringer.wait_text("Use existing calibration? (Y/n)", timeout=30)
+    wine_answer(ringer, "y", "Open of serial failed - aborting - recalibrate!")
+    ringer.press("Enter")
+    status = ringer.wait_exit(20)
+    if status != 0:
+        raise Failed(f"exit status {status}")
+    with open(os.path.join(ringer.work, SETTINGS), "rb") as f:
+        if f.read() != saved:
+            raise Failed("the settings file changed")
+
+
+def scenario_wine_no_target(h):
+    """Windows build: the port opens, no window is titled Ringing Room."""
+    display = Display(h)
+    wine_settings(h, WINE_DEVICE_PATH)
+    sensor = Sensor(h, wine_port=WINE_PORT)
+    ringer = Ringer(h, display, sensor, wine=True)
+    ringer.wait_text("Use existing calibration? (Y/n)", timeout=30)
+    rows = wine_answer(ringer, "y", "Ending program press Q to exit")
+    if rows[:3] != ["The required target window (Ringing Room) NOT FOUND",
+                    "Ending program press Q to exit", ""]:
+        raise Failed("the not-found message is not alone on a cleared screen")
+    ringer.type("Q")
+    ringer.press("Enter")
+    status = ringer.wait_exit(20)
+    if status != 0:
+        raise Failed(f"exit status {status}")
+
+
+WINE_SCENARIOS = {
+    "wine_absent_port": scenario_wine_absent_port,
+    "wine_no_target": scenario_wine_no_target,
+}
+
 SCENARIOS = {
     "chromium_target": scenario_chromium_target,
     "first_run_interface_box": scenario_first_run_interface_box,
@@ -793,8 +887,13 @@ def main():
     parser.add_argument("--strikewell", required=True)
     parser.add_argument("--key-logger", default="")
     parser.add_argument("--modem-shim", default="")
-    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--wine-run", default="", help="scripts/wine-run (Windows build)")
+    parser.add_argument("--wine-dir", default="", help="the Windows build's Wine folder")
+    parser.add_argument("scenario", choices=sorted(SCENARIOS) + sorted(WINE_SCENARIOS))
     args = parser.parse_args()
+    scenarios = WINE_SCENARIOS if args.wine_run else SCENARIOS
+    if args.scenario not in scenarios:
+        parser.error(f"{args.scenario} is not a scenario of this build")
     for tool in ["Xvfb", "openbox", "tmux", "xdotool", "xprop", "unshare"]:
         if not shutil.which(tool):
             print(f"SKIPPED: {tool} is not installed (scripts/setup test installs it)")
@@ -805,7 +904,7 @@ def main():
     h = Harness(args)
     started = time.monotonic()
     try:
-        SCENARIOS[args.scenario](h)
+        scenarios[args.scenario](h)
     except Skipped as e:
         print(f"SKIPPED: {e}")
         return SKIPPED
