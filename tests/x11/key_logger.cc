@@ -1,0 +1,87 @@
+// A small X client for tests: one window with a given title that logs what it
+// receives, one line per event, flushed at once so a test can follow the file:
+//
+//   mapped 0x1a00002          the window is on the screen (its X id)
+//   focus-in / focus-out      the window gained or lost the input focus
+//   press j 1234567890        a KeyPress: keysym name, CLOCK_MONOTONIC microseconds
+//
+// Usage: key_logger TITLE LOG_PATH   (ends on SIGTERM or when the server goes away)
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+long long MonotonicMicros() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: key_logger TITLE LOG_PATH\n");
+    return 2;
+  }
+  const char* title = argv[1];
+  std::FILE* log = std::fopen(argv[2], "a");
+  if (log == nullptr) {
+    std::perror(argv[2]);
+    return 1;
+  }
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) {
+    std::fprintf(stderr, "key_logger: cannot open the X display\n");
+    return 1;
+  }
+  const int screen = DefaultScreen(display);
+  const Window window =
+      XCreateSimpleWindow(display, RootWindow(display, screen), 10, 10, 320, 120, 1,
+                          BlackPixel(display, screen), WhitePixel(display, screen));
+  XStoreName(display, window, title);
+  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
+                  XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(title),
+                  static_cast<int>(std::strlen(title)));
+  // Input hint: a window manager gives the focus only to windows that ask for it.
+  XWMHints hints{};
+  hints.flags = InputHint;
+  hints.input = True;
+  XSetWMHints(display, window, &hints);
+  XSelectInput(display, window, KeyPressMask | StructureNotifyMask | FocusChangeMask);
+  XMapWindow(display, window);
+
+  while (true) {
+    XEvent event;
+    XNextEvent(display, &event);
+    switch (event.type) {
+      case MapNotify:
+        std::fprintf(log, "mapped 0x%lx\n", window);
+        break;
+      case FocusIn:
+        std::fprintf(log, "focus-in\n");
+        break;
+      case FocusOut:
+        std::fprintf(log, "focus-out\n");
+        break;
+      case KeyPress: {
+        const long long at = MonotonicMicros();
+        char text[16];
+        KeySym keysym = NoSymbol;
+        XLookupString(&event.xkey, text, sizeof text, &keysym, nullptr);
+        const char* name = XKeysymToString(keysym);
+        std::fprintf(log, "press %s %lld\n", name ? name : "NoSymbol", at);
+        break;
+      }
+      default:
+        break;
+    }
+    std::fflush(log);
+  }
+}
