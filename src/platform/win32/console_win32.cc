@@ -67,9 +67,17 @@ Win32Console::Win32Console()
 
 void Win32Console::WriteCells(int x, int y, std::string_view text, uint8_t attr) {
   if (text.empty()) return;
-  const DWORD length = static_cast<DWORD>(text.size());
+  // Text comes partly from outside (port names, window titles). A console shown
+  // through a terminal (Wine, pseudo consoles) passes control bytes on to it, where
+  // an escape sequence could reprogram the terminal; they are drawn as '?'.
+  std::string cells(text);
+  for (char& ch : cells) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte < 0x20 || byte == 0x7F) ch = '?';
+  }
+  const DWORD length = static_cast<DWORD>(cells.size());
   DWORD written = 0;
-  WriteConsoleOutputCharacterA(out_, text.data(), length, Cell(x, y), &written);
+  WriteConsoleOutputCharacterA(out_, cells.data(), length, Cell(x, y), &written);
   const std::vector<WORD> attrs(text.size(), attr);
   WriteConsoleOutputAttribute(out_, attrs.data(), length, Cell(x, y), &written);
 }
@@ -83,15 +91,19 @@ void Win32Console::FillWindow(uint8_t attr) {
 }
 
 void Win32Console::ScrollUp(uint8_t attr) {
-  const SMALL_RECT window{static_cast<SHORT>(wind_min_x_), static_cast<SHORT>(wind_min_y_),
-                          static_cast<SHORT>(wind_min_x_ + width_ - 1),
-                          static_cast<SHORT>(wind_min_y_ + height_ - 1)};
-  // Moving the window's contents one row up with the window as the clip rectangle
-  // drops the top row and uncovers the bottom one, which takes the fill.
+  const SHORT left = static_cast<SHORT>(wind_min_x_);
+  const SHORT right = static_cast<SHORT>(wind_min_x_ + width_ - 1);
+  const SHORT top = static_cast<SHORT>(wind_min_y_);
+  const SHORT bottom = static_cast<SHORT>(wind_min_y_ + height_ - 1);
+  // Rows 2 to the bottom move onto row 1; the bottom row they uncover takes the
+  // fill. (Moving the whole window to a row above it would need a destination
+  // outside the buffer when the window is at its top, which Wine refuses.)
+  const SMALL_RECT source{left, static_cast<SHORT>(top + 1), right, bottom};
+  const SMALL_RECT window{left, top, right, bottom};
   CHAR_INFO fill;
   fill.Char.AsciiChar = ' ';
   fill.Attributes = attr;
-  ScrollConsoleScreenBufferA(out_, &window, &window, Cell(1, 0), &fill);
+  ScrollConsoleScreenBufferA(out_, &source, &window, COORD{left, top}, &fill);
 }
 
 void Win32Console::SetCursor(int x, int y) { SetConsoleCursorPosition(out_, Cell(x, y)); }
