@@ -809,7 +809,7 @@ WINE_PORT = 5  # a test port of scripts/wine-run's prefix: COM5
 WINE_DEVICE_PATH = f"\\\\.\\COM{WINE_PORT}"
 
 
-def wine_answer(ringer, keys, then, timeout=20):
+def wine_answer(ringer, keys, then, timeout=12):
     """Types keys and waits for the text that follows. Wine's console in a terminal
     may pass no key on at all; that is Wine's limit, reported as a skip."""
     ringer.type(keys)
@@ -866,7 +866,61 @@ def scenario_wine_no_target(h):
         raise Failed(f"exit status {status}")
 
 
+def wine_calibrate(h, box):
+    """Windows build, first run: calibrates on the test COM port, saves, and ends at
+    the target search (Wine's own windows are the only ones that it can see)."""
+    display = Display(h)
+    sensor = Sensor(h, wine_port=WINE_PORT)
+    if not box and not h.args.modem_shim:
+        raise Skipped("the modem-line shim for Wine was not built")
+    ringer = Ringer(h, display, sensor, with_shim=not box, wine=True)
+    rows = ringer.wait_text("(y/N)", timeout=30)
+    found = [row.split(" ", 1)[1] for row in rows if row.endswith(" found")]
+    if found != [WINE_DEVICE_PATH + " found"]:
+        raise Failed(f"ports found: {found}, want COM{WINE_PORT} alone")
+    wine_answer(ringer, "y" if box else "n", "List of Port inputs...")
+    time.sleep(1.05 - time.time() % 1.0)
+    for stroke in range(2):  # handstroke, backstroke
+        if box:
+            sensor.send(b"A")
+        else:
+            sensor.set_lines("cts")
+            time.sleep(0.15)
+            sensor.set_lines()
+        time.sleep(1.2)
+    rows = ringer.wait_text("Give the delay in milliseconds", timeout=15)
+    totals = ("Total pulses 2 implies     1.00 sensors on bell" if box else
+              "Total ON pulses:2 implies     1.00 sensors on bell")
+    if totals not in rows:
+        raise Failed(f"calibration did not show {totals!r}")
+    ringer.type("180")
+    ringer.press("Enter")
+    ringer.wait_text("Ending program press Q to exit", timeout=20)
+    with open(os.path.join(ringer.work, SETTINGS), "rb") as f:
+        saved = f.read()
+    want = (settings_bytes(WINE_DEVICE_PATH, dat=1, datnum=ord("A"), sensornum=1, delay=180)
+            if box else settings_bytes(WINE_DEVICE_PATH, cts=1, sensornum=1, delay=180))
+    if saved != want:
+        raise Failed(f"settings file holds {saved!r}, want {want!r}")
+    ringer.press("Enter")
+    status = ringer.wait_exit(20)
+    if status != 0:
+        raise Failed(f"exit status {status}")
+
+
+def scenario_wine_calibrate_box(h):
+    """Windows build, first run on an interface box."""
+    wine_calibrate(h, box=True)
+
+
+def scenario_wine_calibrate_cts(h):
+    """Windows build, first run on a CTS sensor (modem lines through the shim)."""
+    wine_calibrate(h, box=False)
+
+
 WINE_SCENARIOS = {
+    "wine_calibrate_box": scenario_wine_calibrate_box,
+    "wine_calibrate_cts": scenario_wine_calibrate_cts,
     "wine_absent_port": scenario_wine_absent_port,
     "wine_no_target": scenario_wine_no_target,
 }
