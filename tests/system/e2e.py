@@ -33,6 +33,7 @@ DEVICE_PATH = "\\\\.\\" + PORT  # as the program stores it: \\.\ttyUSB9
 SETTINGS = "serialport_strikewell.ini"
 TARGET_TITLE = "Ringing Room - practice tower"
 SCREEN_ROWS = 25
+SCENARIO_LIMIT_S = 100  # CTest's time-out is 120 s
 
 
 class Failed(Exception):
@@ -631,8 +632,10 @@ def scenario_cts_two_pulses(h):
     delay = 120
     work = h.path("work")
     os.makedirs(work)
+    # Named by its own path below /dev ("\\.\pts/N"), not by the listed ttyUSB9.
+    pty_path = "\\\\.\\" + os.path.relpath(sensor.pty, "/dev")
     with open(os.path.join(work, SETTINGS), "wb") as f:
-        f.write(settings_bytes(DEVICE_PATH, cts=1, sensornum=2, delay=delay))
+        f.write(settings_bytes(pty_path, cts=1, sensornum=2, delay=delay))
     ringer = Ringer(h, display, sensor, with_shim=True)
     ringer.wait_text("Use existing calibration? (Y/n)")
     ringer.press("Enter")
@@ -955,6 +958,15 @@ def main():
     if os.geteuid() != 0:
         print("SKIPPED: the private mount namespace for the port list needs root")
         return SKIPPED
+    # End by ourselves, cleaning up, before CTest's time-out kills this process alone
+    # and leaves the X server and the tmux server (daemons) behind.
+    def give_up(signum, _frame):
+        raise Failed(f"stopped by signal {signum}" if signum != signal.SIGALRM else
+                     f"the scenario took more than {SCENARIO_LIMIT_S} s")
+
+    for signum in (signal.SIGALRM, signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(signum, give_up)
+    signal.alarm(SCENARIO_LIMIT_S)
     h = Harness(args)
     started = time.monotonic()
     try:
@@ -967,6 +979,7 @@ def main():
         h.dump()
         return 1
     finally:
+        signal.alarm(0)
         h.close()
     print(f"passed: {args.scenario} in {time.monotonic() - started:.1f} s")
     return 0
