@@ -27,7 +27,7 @@ class PtyPair {
     tcsetattr(master_, TCSANOW, &tio);
   }
   ~PtyPair() {
-    close(master_);
+    if (master_ >= 0) close(master_);
     close(slave_);
   }
   PtyPair(const PtyPair&) = delete;
@@ -40,6 +40,12 @@ class PtyPair {
   int master() const { return master_; }
   // The test's own descriptor on the slave: a second opener of the same tty.
   int slave() const { return slave_; }
+
+  // The device goes away: the master side closes.
+  void HangUp() {
+    close(master_);
+    master_ = -1;
+  }
 
   // Writes on the device's side and waits until the bytes can be read on the port's
   // side: a pty hands them over asynchronously.

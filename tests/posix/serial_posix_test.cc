@@ -75,6 +75,22 @@ TEST_F(SerialPosixTest, EmptyReadWaitsForItsTimeOutAndNoLonger) {
   EXPECT_EQ(buffer[0], '#');
 }
 
+TEST(SerialPosixHangUp, ReadOfAPortWhoseFarSideIsGoneWaitsItsTimeOut) {
+  auto serial = MakeSerial();
+  auto pty = std::make_unique<PtyPair>();
+  const SerHandle h = serial->SerOpen(pty->DeviceName());
+  ASSERT_GT(h, 0);
+  pty->HangUp();  // poll() now reports POLLHUP at once
+  uint8_t buffer[1] = {'#'};
+  for (int i = 0; i < 3; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(serial->SerReadTimeout(h, buffer, 20), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(buffer[0], '#');
+  EXPECT_FALSE(serial->SerGetCTS(h));
+}
+
 TEST_F(SerialPosixTest, PortIsExclusiveUntilClosed) {
   const SerHandle first = serial_->SerOpen(pty_.DeviceName());
   ASSERT_GT(first, 0);

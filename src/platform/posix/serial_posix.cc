@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -156,7 +157,7 @@ class PosixSerial : public Serial {
     const int fd = Fd(handle);
     if (fd < 0 || buffer == nullptr) return 0;
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
     for (;;) {
       const auto left =
           std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -164,13 +165,20 @@ class PosixSerial : public Serial {
       const int ready = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) return 0;
-      break;
+      // One byte at a time: the rest stays in the driver's queue for the next call.
+      uint8_t byte = 0;
+      const ssize_t got = read(fd, &byte, 1);
+      if (got == 1) {
+        buffer[0] = byte;
+        return 1;
+      }
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      // A hung-up or failed device (a USB adapter pulled out) reports itself at
+      // once on every call; waiting out the time-out keeps a polling loop from
+      // spinning on it.
+      std::this_thread::sleep_until(deadline);
+      return 0;
     }
-    // One byte at a time: the rest stays in the driver's queue for the next call.
-    uint8_t byte = 0;
-    if (read(fd, &byte, 1) != 1) return 0;
-    buffer[0] = byte;
-    return 1;
   }
 
   void SerSync(SerHandle handle) override {
