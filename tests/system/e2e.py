@@ -812,7 +812,46 @@ WINE_PORT = 5  # a test port of scripts/wine-run's prefix: COM5
 WINE_DEVICE_PATH = f"\\\\.\\COM{WINE_PORT}"
 
 
-def wine_answer(ringer, keys, then, timeout=12):
+class WineKeyWindow:
+    """The Windows tests' target: a Wine window with a given title that logs its
+    WM_KEYDOWN messages ("keydown VK SCAN"). It logs no times, so under Wine the
+    keys are checked but the strike time is not measured."""
+
+    def __init__(self, h, display, title, name):
+        if not h.args.key_window:
+            raise Skipped("the Windows key window was not built")
+        self.log_path = h.path(name + ".keys")
+        # Wine takes a Unix path as one on the current drive; Z: is the root.
+        windows_path = "Z:" + self.log_path.replace("/", "\\")
+        h.start(name, [h.args.wine_run, h.args.wine_dir, h.args.key_window, title, windows_path],
+                env=display.env)
+        wait_for(lambda: any(f[:1] == ["created"] for f in self._lines()), 30,
+                 f"the Wine window '{title}'")
+        self.window = wait_for(lambda: display.find_window(title), 10,
+                               f"the X window of '{title}'")
+        h.diagnostics.append(lambda: print(f"--- keys in '{title}': {self.keys()!r}"))
+
+    def _lines(self):
+        try:
+            with open(self.log_path) as f:
+                return [line.split() for line in f.read().splitlines()]
+        except FileNotFoundError:
+            return []
+
+    def keys(self):
+        """Key presses as text: digits and letters (lower case), others as <0xVK>."""
+        text = ""
+        for fields in self._lines():
+            if fields[:1] == ["keydown"]:
+                vk = int(fields[1], 16)
+                if 0x30 <= vk <= 0x39 or 0x41 <= vk <= 0x5A:
+                    text += chr(vk).lower()
+                else:
+                    text += f"<{fields[1]}>"
+        return text
+
+
+def wine_answer(ringer, keys, then, timeout=8):
     """Types keys and waits for the text that follows. Wine's console in a terminal
     may pass no key on at all; that is Wine's limit, reported as a skip."""
     ringer.type(keys)
@@ -869,21 +908,15 @@ def scenario_wine_no_target(h):
         raise Failed(f"exit status {status}")
 
 
-def wine_calibrate(h, box):
-    """Windows build, first run: calibrates on the test COM port, saves, and ends at
-    the target search (Wine's own windows are the only ones that it can see)."""
-    display = Display(h)
-    sensor = Sensor(h, wine_port=WINE_PORT)
-    if not box and not h.args.modem_shim:
-        raise Skipped("the modem-line shim for Wine was not built")
-    ringer = Ringer(h, display, sensor, with_shim=not box, wine=True)
+def wine_calibrate(h, display, ringer, sensor, box, delay):
+    """Calibrates the Windows build on the test COM port and checks the saved file."""
     rows = ringer.wait_text("(y/N)", timeout=30)
     found = [row.split(" ", 1)[1] for row in rows if row.endswith(" found")]
     if found != [WINE_DEVICE_PATH + " found"]:
         raise Failed(f"ports found: {found}, want COM{WINE_PORT} alone")
     wine_answer(ringer, "y" if box else "n", "List of Port inputs...")
     time.sleep(1.05 - time.time() % 1.0)
-    for stroke in range(2):  # handstroke, backstroke
+    for _ in range(2):  # handstroke, backstroke
         if box:
             sensor.send(b"A")
         else:
@@ -896,33 +929,101 @@ def wine_calibrate(h, box):
               "Total ON pulses:2 implies     1.00 sensors on bell")
     if totals not in rows:
         raise Failed(f"calibration did not show {totals!r}")
-    ringer.type("180")
+    ringer.type(str(delay))
     ringer.press("Enter")
+    wait_for(lambda: os.path.exists(os.path.join(ringer.work, SETTINGS)), 10,
+             "the settings file")
+    want = (settings_bytes(WINE_DEVICE_PATH, dat=1, datnum=ord("A"), sensornum=1, delay=delay)
+            if box else settings_bytes(WINE_DEVICE_PATH, cts=1, sensornum=1, delay=delay))
+
+    def saved():
+        with open(os.path.join(ringer.work, SETTINGS), "rb") as f:
+            return f.read()
+
+    with contextlib.suppress(Failed):
+        wait_for(lambda: saved() == want, 5, "the whole settings file")
+    if saved() != want:
+        raise Failed(f"settings file holds {saved()!r}, want {want!r}")
+
+
+def scenario_wine_first_run_box(h):
+    """Windows build, first run on an interface box: calibrate, key-send test into a
+    Wine window titled Ringing Room, count, zero, quit."""
+    display = Display(h)
+    display.start_wm()
+    target = WineKeyWindow(h, display, TARGET_TITLE, "target")
+    sensor = Sensor(h, wine_port=WINE_PORT)
+    ringer = Ringer(h, display, sensor, wine=True)
+    wine_calibrate(h, display, ringer, sensor, box=True, delay=40)
+    ringer.wait_text("Target window is " + TARGET_TITLE, timeout=20)
+    wait_for(lambda: target.keys() == "12345678", 15, "the digits 1 to 8 in the Wine window")
+    ringer.wait_rows(lambda rows: count_line(rows) == (0, 0), 15, "the counter screen at 0")
+    for blow in range(1, 4):
+        sensor.send(b"A")
+        ringer.wait_rows(lambda rows: shown_count(rows) == blow, 10, f"count ={blow}")
+        wait_for(lambda: target.keys() == "12345678" + "j" * blow, 10, f"the J of blow {blow}")
+        time.sleep(0.3)
+    ringer.type("0")
+    ringer.wait_rows(lambda rows: count_line(rows) == (0, 0), 10, "count =0 after 0")
+    sensor.send(b"A")
+    ringer.wait_rows(lambda rows: shown_count(rows) == 1, 10, "count =1 after zeroing")
+    wait_for(lambda: target.keys() == "12345678jjjj", 10, "the J of the blow after zeroing")
+    ringer.type("Q")
+    status = ringer.wait_exit(20)
+    if status != 0:
+        raise Failed(f"exit status {status} after Q")
+
+
+def scenario_wine_focus_lost(h):
+    """Windows build: another Wine window in front; the notice, no J, the count kept."""
+    display = Display(h)
+    display.start_wm()
+    target = WineKeyWindow(h, display, TARGET_TITLE, "target")
+    wine_settings(h, WINE_DEVICE_PATH)
+    sensor = Sensor(h, wine_port=WINE_PORT)
+    ringer = Ringer(h, display, sensor, wine=True)
+    ringer.wait_text("Use existing calibration? (Y/n)", timeout=30)
+    wine_answer(ringer, "y", "Target window is " + TARGET_TITLE)
+    wait_for(lambda: target.keys() == "12345678", 15, "the digits 1 to 8 in the Wine window")
+    ringer.wait_rows(lambda rows: count_line(rows) == (0, 0), 15, "the counter screen at 0")
+    other = WineKeyWindow(h, display, "Notes - text editor", "other")
+    display.activate(other.window)
+    sensor.send(b"A")
+    rows = ringer.wait_text("Keystrokes will be sent when focus is resumed", timeout=10)
+    if rows[:3] != ["Ringing Room is not the focus window - Key sending suspended",
+                    "Keystrokes will be sent when focus is resumed", ""]:
+        raise Failed("the suspension notice is not alone on a cleared screen")
+    display.activate(target.window)
+    sensor.send(b"A")
+    ringer.wait_rows(lambda rows: shown_count(rows) == 2, 15, "count =2")
+    wait_for(lambda: target.keys() == "12345678j", 10, "the J after focus came back")
+    if other.keys() != "":
+        raise Failed(f"the other window got keys: {other.keys()!r}")
+    ringer.type("Q")
+    status = ringer.wait_exit(20)
+    if status != 0:
+        raise Failed(f"exit status {status} after Q")
+
+
+def scenario_wine_calibrate_cts(h):
+    """Windows build, first run on a CTS sensor (modem lines through the shim); no
+    Wine window is titled Ringing Room, so the run ends at the target search."""
+    if not h.args.modem_shim:
+        raise Skipped("the modem-line shim for Wine was not built")
+    display = Display(h)
+    sensor = Sensor(h, wine_port=WINE_PORT)
+    ringer = Ringer(h, display, sensor, with_shim=True, wine=True)
+    wine_calibrate(h, display, ringer, sensor, box=False, delay=180)
     ringer.wait_text("Ending program press Q to exit", timeout=20)
-    with open(os.path.join(ringer.work, SETTINGS), "rb") as f:
-        saved = f.read()
-    want = (settings_bytes(WINE_DEVICE_PATH, dat=1, datnum=ord("A"), sensornum=1, delay=180)
-            if box else settings_bytes(WINE_DEVICE_PATH, cts=1, sensornum=1, delay=180))
-    if saved != want:
-        raise Failed(f"settings file holds {saved!r}, want {want!r}")
     ringer.press("Enter")
     status = ringer.wait_exit(20)
     if status != 0:
         raise Failed(f"exit status {status}")
 
 
-def scenario_wine_calibrate_box(h):
-    """Windows build, first run on an interface box."""
-    wine_calibrate(h, box=True)
-
-
-def scenario_wine_calibrate_cts(h):
-    """Windows build, first run on a CTS sensor (modem lines through the shim)."""
-    wine_calibrate(h, box=False)
-
-
 WINE_SCENARIOS = {
-    "wine_calibrate_box": scenario_wine_calibrate_box,
+    "wine_first_run_box": scenario_wine_first_run_box,
+    "wine_focus_lost": scenario_wine_focus_lost,
     "wine_calibrate_cts": scenario_wine_calibrate_cts,
     "wine_absent_port": scenario_wine_absent_port,
     "wine_no_target": scenario_wine_no_target,
@@ -946,6 +1047,7 @@ def main():
     parser.add_argument("--modem-shim", default="")
     parser.add_argument("--wine-run", default="", help="scripts/wine-run (Windows build)")
     parser.add_argument("--wine-dir", default="", help="the Windows build's Wine folder")
+    parser.add_argument("--key-window", default="", help="the Windows tests' key window")
     parser.add_argument("scenario", choices=sorted(SCENARIOS) + sorted(WINE_SCENARIOS))
     args = parser.parse_args()
     scenarios = WINE_SCENARIOS if args.wine_run else SCENARIOS
