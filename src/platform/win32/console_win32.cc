@@ -63,6 +63,14 @@ Win32Console::Win32Console()
   }
   DWORD mode = 0;
   byte_input_ = in_ != INVALID_HANDLE_VALUE && in_ != nullptr && !GetConsoleMode(in_, &mode);
+  if (!byte_input_) {
+    // Wine's console shown in a terminal starts reading the terminal only when a
+    // program first peeks at or reads its input; counting the events does not start
+    // it, so without this no key would ever arrive there. Windows ignores it.
+    INPUT_RECORD record;
+    DWORD peeked = 0;
+    PeekConsoleInputA(in_, &record, 1, &peeked);
+  }
 }
 
 void Win32Console::WriteCells(int x, int y, std::string_view text, uint8_t attr) {
