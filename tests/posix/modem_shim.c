@@ -3,8 +3,9 @@
  * A pty has no modem lines: TIOCMGET, TIOCMBIS, TIOCMBIC and TIOCMSET fail on it
  * with ENOTTY. Preloaded (LD_PRELOAD=.../libmodem_shim.so, the CMake target
  * modem_shim), this library answers those four ioctls itself for chosen devices,
- * so a test can drive CTS, DSR, CD and RI and watch RTS and DTR. It works for a Windows program under Wine
- * too: Wine's comm functions end in the same ioctl calls in the same process.
+ * so a test can drive CTS, DSR, CD and RI and watch RTS and DTR. It works for a
+ * Windows program under Wine too: Wine's comm functions end in the same ioctl
+ * calls in the same process.
  *
  * Environment, read again on every call (a test may set it after start-up):
  *   STRIKEWELL_SHIM_DEVICE  device path, or several joined by ':'. An fd matches
