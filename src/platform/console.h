@@ -89,14 +89,20 @@ class Console {
   // Sends pending output; every wait (keys, lines, delays) does this first.
   void Flush();
 
+  // Never waits. Once input has ended and no key is waiting, this and every read
+  // that would wait for a key throw ConsoleInputEnded.
   bool KeyPressed();
+  // Waits for a key, polling every millisecond. A two-part key reads as 0, then its
+  // code.
   uint8_t ReadKey();
+  // A delay of 0 does not sleep at all.
   void Delay(uint16_t ms);
 
   // A single-key answer: ReadKey, upper-cased (a-z only). A two-part key answers 0
   // and its second half is discarded, so it cannot act later by itself.
   uint8_t ReadAnswerKey();
-  // One edited, echoed line without its line end.
+  // One edited, echoed line without its line end. Every answer below reads whole
+  // new lines: nothing of a line is left over for the next read.
   std::string ReadLine();
   // Reads a line and throws it away: only Enter matters.
   void ReadBareLine();
