@@ -160,6 +160,9 @@ TerminalConsole::TerminalConsole() {
     width_ = size.ws_col;
     height_ = size.ws_row;
   }
+  // The modes are saved once: a second console would otherwise save the raw modes
+  // of the first as the ones to restore.
+  if (g_saved.active) return;
   if (isatty(kIn) && tcgetattr(kIn, &g_saved.modes) == 0) {
     g_saved.in_fd = kIn;
     g_saved.out_fd = plain_ ? -1 : kOut;

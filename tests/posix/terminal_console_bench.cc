@@ -1,0 +1,114 @@
+// Costs of the terminal console on a pseudo-terminal, printed as figures:
+// KeyPressed with no key waiting (the counting loop calls it on every pass), one
+// full-screen redraw (bytes and time per flush), and how long an arrow key and a
+// lone Escape take from the terminal to ReadKey.
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "platform/backends.h"
+#include "platform/console.h"
+
+namespace strikewell {
+namespace {
+
+using Micros = std::chrono::duration<double, std::micro>;
+
+size_t Drain(int master) {
+  size_t total = 0;
+  char buffer[65536];
+  for (;;) {
+    pollfd pfd{master, POLLIN, 0};
+    if (poll(&pfd, 1, 0) <= 0) return total;
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) return total;
+    total += static_cast<size_t>(n);
+  }
+}
+
+void Report(FILE* out, const char* what, double value, const char* unit) {
+  std::fprintf(out, "%-44s %10.2f %s\n", what, value, unit);
+}
+
+int Run() {
+  int master = -1;
+  int slave = -1;
+  winsize size{};
+  size.ws_col = 80;
+  size.ws_row = 25;
+  if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
+    std::perror("openpty");
+    return 1;
+  }
+  FILE* out = fdopen(dup(STDOUT_FILENO), "w");
+  dup2(slave, STDIN_FILENO);
+  dup2(slave, STDOUT_FILENO);
+
+  std::unique_ptr<Clock> clock = MakeClock();
+  {
+    std::unique_ptr<RawConsole> raw = MakeRawConsole();
+    Console console(*raw, *clock);
+    console.TextBackground(1);
+    console.TextColor(14);
+    console.ClrScr();
+    console.Flush();
+    Drain(master);
+
+    constexpr int kPolls = 200000;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kPolls; ++i) console.KeyPressed();
+    Report(out, "KeyPressed, no key waiting",
+           Micros(std::chrono::steady_clock::now() - start).count() / kPolls, "us");
+
+    constexpr int kScreens = 500;
+    const std::string row(80, '*');
+    size_t bytes = 0;
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kScreens; ++i) {
+      console.ClrScr();
+      for (int y = 1; y <= 20; ++y) {
+        console.GotoXY(1, y);
+        console.Write(row.substr(0, 60 + static_cast<size_t>(y)));
+      }
+      console.GotoXY(1, 21);
+      console.Write("Time since start 00:12:34  Average 2.13 s");
+      console.Flush();
+      bytes += Drain(master);
+    }
+    Report(out, "full-screen redraw and flush",
+           Micros(std::chrono::steady_clock::now() - start).count() / kScreens, "us");
+    Report(out, "bytes per redraw (one write)", static_cast<double>(bytes) / kScreens, "bytes");
+
+    struct KeyCase {
+      const char* what;
+      std::string bytes;
+    };
+    for (const KeyCase& k : {KeyCase{"Left arrow, terminal to ReadKey", "\x1b[D"},
+                             KeyCase{"lone Escape, terminal to ReadKey", "\x1b"}}) {
+      constexpr int kRounds = 20;
+      double total = 0;
+      for (int i = 0; i < kRounds; ++i) {
+        start = std::chrono::steady_clock::now();
+        if (write(master, k.bytes.data(), k.bytes.size()) < 0) return 1;
+        console.ReadKey();
+        if (k.bytes.size() > 1) console.ReadKey();
+        total += Micros(std::chrono::steady_clock::now() - start).count();
+        Drain(master);
+      }
+      Report(out, k.what, total / kRounds, "us");
+    }
+  }
+  std::fclose(out);
+  return 0;
+}
+
+}  // namespace
+}  // namespace strikewell
+
+int main() { return strikewell::Run(); }
