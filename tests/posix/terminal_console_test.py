@@ -45,6 +45,7 @@ class Pane:
                      "-f", "/dev/null"]
         self.workdir = workdir
         self.tmux("new-session", "-d", "-x", "80", "-y", "25", "-c", workdir, command)
+        self.socket_path = self.display("#{socket_path}")
 
     def tmux(self, *argv):
         result = subprocess.run(self.base + list(argv), capture_output=True, text=True,
@@ -95,6 +96,9 @@ class Pane:
 
     def close(self):
         subprocess.run(self.base + ["kill-server"], capture_output=True, timeout=20)
+        # The server leaves its socket behind.
+        if self.socket_path and os.path.exists(self.socket_path):
+            os.unlink(self.socket_path)
 
 
 def apply_sgr(params, fg, bg):
