@@ -20,9 +20,16 @@ bool NextWindow(RunState& state, Desktop& desktop, WindowHandle Wnd);
 // and TerminateProgram set. Returns WindowFound.
 bool FindTargetWindow(RunState& state, Desktop& desktop, Console& console);
 
+// Presses and releases a key for every character, by its 8-bit code: 250..255 press
+// and release Shift, Ctrl, Alt (held until released); 240..249 navigation keys;
+// 228..239 F1..F12; a..m their letter keys; other codes below 110 taken as virtual
+// keys; 110..227 through the keyboard layout, with Shift around the key when the
+// layout wants a modifier and none is held. A character the layout cannot type is
+// left out.
 void SendKeyString(Desktop& desktop, std::string_view Text);
 
-// The per-blow step: focus test, bell delay, then "j".
+// The per-blow step: focus test, bell delay, then "j". A bell delay outside 0..65535
+// waits as long as the nearer end of that range.
 void SendAKey(RunState& state, Desktop& desktop, Console& console);
 
 // Once at start-up: the digits 1 to 8 into whatever window is in front.

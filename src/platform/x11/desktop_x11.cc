@@ -180,6 +180,7 @@ class X11Desktop : public Desktop {
       unavailable_ = std::string("The X display \"") + DisplayString(display_) +
                      "\" has no XTEST extension, so no keys can be sent.";
       XCloseDisplay(display_);
+      XSetErrorHandler(previous_handler_);
       display_ = nullptr;
       return;
     }
@@ -218,8 +219,9 @@ class X11Desktop : public Desktop {
     return CutTitle(WmName(w));
   }
 
-  // X has one notion for both: the window with the input focus, raised by the
-  // window manager when it activates it.
+  // X has one notion for both, the window with the input focus. A window manager
+  // raises (and de-iconifies) the window it activates; without one, bringing it to
+  // the front means mapping and raising it here.
   void SetActiveWindow(WindowHandle window) override { Activate(window, false); }
   void SetForegroundWindow(WindowHandle window) override { Activate(window, true); }
 
