@@ -30,6 +30,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import tty
 
@@ -831,13 +832,19 @@ WINE_DEVICE_PATH = f"\\\\.\\COM{WINE_PORT}"
 
 class WineKeyWindow:
     """The Windows tests' target: a Wine window with a given title that logs its
-    WM_KEYDOWN messages ("keydown VK SCAN"). It logs no times, so under Wine the
-    keys are checked but the strike time is not measured."""
+    WM_KEYDOWN messages ("keydown VK SCAN"). It logs no times, so a thread here
+    notes when each line appears (to about a millisecond)."""
 
     def __init__(self, h, display, title, name):
         if not h.args.key_window:
             raise Skipped("the Windows key window was not built")
         self.log_path = h.path(name + ".keys")
+        self.seen = []  # monotonic time at which each line of the log was first seen
+        stop = threading.Event()
+        watcher = threading.Thread(target=self._watch, args=(stop,), daemon=True)
+        watcher.start()
+        h.stack.callback(watcher.join)
+        h.stack.callback(stop.set)
         # Wine takes a Unix path as one on the current drive; Z: is the root.
         windows_path = "Z:" + self.log_path.replace("/", "\\")
         h.start(name, [h.args.wine_run, h.args.wine_dir, h.args.key_window, title, windows_path],
@@ -848,12 +855,23 @@ class WineKeyWindow:
                                f"the X window of '{title}'")
         h.diagnostics.append(lambda: print(f"--- keys in '{title}': {self.keys()!r}"))
 
+    def _watch(self, stop):
+        while not stop.wait(0.001):
+            lines = len(self._lines())
+            now = time.monotonic()
+            self.seen.extend([now] * (lines - len(self.seen)))
+
     def _lines(self):
         try:
             with open(self.log_path) as f:
                 return [line.split() for line in f.read().splitlines()]
         except FileNotFoundError:
             return []
+
+    def press_times(self):
+        """When each WM_KEYDOWN was seen in the log, oldest first."""
+        lines = self._lines()
+        return [t for t, fields in zip(self.seen, lines) if fields[:1] == ["keydown"]]
 
     def keys(self):
         """Key presses as text: digits and letters (lower case), others as <0xVK>."""
@@ -972,16 +990,20 @@ def scenario_wine_first_run_box(h):
     ringer.wait_text("Target window is " + TARGET_TITLE, timeout=20)
     wait_for(lambda: target.keys() == "12345678", 15, "the digits 1 to 8 in the Wine window")
     ringer.wait_rows(lambda rows: count_line(rows) == (0, 0), 15, "the counter screen at 0")
-    for blow in range(1, 4):
-        sensor.send(b"A")
+    strikes = Strikes(40)
+    for blow in range(1, 6):
+        moment = sensor.send(b"A")
         ringer.wait_rows(lambda rows: shown_count(rows) == blow, 10, f"count ={blow}")
         wait_for(lambda: target.keys() == "12345678" + "j" * blow, 10, f"the J of blow {blow}")
+        wait_for(lambda: len(target.press_times()) == 8 + blow, 1, "the time of the J")
+        strikes.add(moment, target.press_times()[-1])
         time.sleep(0.3)
+    strikes.check_and_report("Wine, interface box, key seen in the window's log")
     ringer.type("0")
     ringer.wait_rows(lambda rows: count_line(rows) == (0, 0), 10, "count =0 after 0")
     sensor.send(b"A")
     ringer.wait_rows(lambda rows: shown_count(rows) == 1, 10, "count =1 after zeroing")
-    wait_for(lambda: target.keys() == "12345678jjjj", 10, "the J of the blow after zeroing")
+    wait_for(lambda: target.keys() == "12345678jjjjjj", 10, "the J of the blow after zeroing")
     ringer.type("Q")
     status = ringer.wait_exit(20)
     if status != 0:
