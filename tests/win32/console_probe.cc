@@ -45,7 +45,10 @@ int Run() {
   console.Write("abc\bX line\rLINE");
   // Two more lines than fit below row 24: the window scrolls up twice.
   console.GotoXY(1, console.WindowHeight() - 1);
-  console.Write("last but one\r\nlast\r\nscrolled 1\r\nscrolled 2 keys:");
+  console.Write("last but one\r\nlast\r\nscrolled 1\r\nscrolled 2");
+  // Key codes go on a row of their own and may wrap onto the next.
+  console.GotoXY(1, 12);
+  console.Write("keys:");
   console.Flush();
 
   for (;;) {

@@ -36,8 +36,10 @@ EXPECTED_SCREEN = {
     22: "last but one",
     23: "last",
     24: "scrolled 1",
-    25: "scrolled 2 keys:",
+    12: "keys:",
+    25: "scrolled 2",
 }
+KEYS_ROW = 12
 COLOURED_CELLS = {(6, column): WHITE_ON_RED for column in range(1, 13)}
 
 # Keys typed one at a time, each with the codes ReadKey returns for it. Not typed:
@@ -46,6 +48,13 @@ COLOURED_CELLS = {(6, column): WHITE_ON_RED for column in range(1, 13)}
 # gives 27).
 KEYS = [
     (["a"], "97"),
+    (["C-a"], "1"),
+    (["M-a"], "0 30"),
+    (["Tab"], "9"),
+    (["BTab"], "0 15"),
+    (["C-Left"], "0 115"),
+    (["S-F1"], "0 84"),
+    (["F12"], "0 134"),
     (["Left"], "0 75"),
     (["Right"], "0 77"),
     (["F1"], "0 59"),
@@ -133,6 +142,12 @@ def attribute_grid(rows):
     return grid
 
 
+def key_codes(tmux):
+    """The key row and the row it wraps onto, as one text."""
+    rows = tmux.rows()
+    return (rows[KEYS_ROW - 1] + rows[KEYS_ROW]).rstrip()
+
+
 def wait_for(what, check, timeout):
     deadline = time.monotonic() + timeout
     while True:
@@ -170,7 +185,7 @@ def main():
         try:
             wait_for(
                 "the probe's screen",
-                lambda: any(row.startswith("scrolled 2 keys:") for row in tmux.text()),
+                lambda: tmux.text()[KEYS_ROW - 1] == "keys:",
                 START_TIMEOUT_S,
             )
             want = [EXPECTED_SCREEN.get(y, "") for y in range(1, HEIGHT + 1)]
@@ -182,21 +197,21 @@ def main():
             got_attrs = [row[:WIDTH] for row in attribute_grid(tmux.rows(escapes=True))]
             for y in range(HEIGHT):
                 compare("colours of row %d" % (y + 1), got_attrs[y], want_attrs[y], failures)
-            compare("cursor", tmux.cursor(), (17, 25), failures)
+            compare("cursor", tmux.cursor(), (6, KEYS_ROW), failures)
 
-            typed = "scrolled 2 keys:"
+            typed = "keys:"
             for keys, codes in KEYS:
                 tmux("send-keys", "-t", "probe", *keys)
                 typed += " " + codes
                 try:
                     wait_for(
                         "the codes of %s" % keys,
-                        lambda: tmux.text()[HEIGHT - 1].startswith(typed),
+                        lambda: key_codes(tmux).startswith(typed),
                         STEP_TIMEOUT_S,
                     )
                 except TimeoutError:
                     # The rest would only wait as long again; q cannot end the probe.
-                    compare("codes after %s" % keys, tmux.text()[HEIGHT - 1], typed, failures)
+                    compare("codes after %s" % keys, key_codes(tmux), typed, failures)
                     raise
 
             status = wait_for(
