@@ -11,6 +11,8 @@ standard output, each answered by one line on its standard input:
 
   @harness send 41 0d        write these bytes on the master; answered once they
                              wait in the port's input queue
+  @harness send-after 200 41 answered at once; the bytes follow 200 ms later, while
+                             the program waits in a read
   @harness lines cts=1 ri=1  new contents of the modem-line control file that the
                              preloaded shim serves TIOCMGET from
   @harness termios           the line settings that a pty keeps: "speed=2400
@@ -29,6 +31,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 import tty
 
@@ -135,6 +138,7 @@ def main():
             STRIKEWELL_SHIM_LOG=log_path,
             STRIKEWELL_TEST_SHIM="1",
         )
+    timers = []
     try:
         child = subprocess.Popen(
             [args.wine_run, args.wine_dir] + program,
@@ -150,6 +154,12 @@ def main():
             command, _, rest = line[len(PREFIX) :].partition(" ")
             if command == "send":
                 reply = port.send(bytes.fromhex(rest))
+            elif command == "send-after":
+                delay_ms, _, data = rest.partition(" ")
+                later = threading.Timer(int(delay_ms) / 1000, port.send, [bytes.fromhex(data)])
+                later.start()
+                timers.append(later)
+                reply = "ok"
             elif command == "lines":
                 write_atomically(lines_path, rest + "\n")
                 reply = "ok"
@@ -163,6 +173,9 @@ def main():
             child.stdin.flush()
         return child.wait()
     finally:
+        for timer in timers:
+            timer.cancel()
+            timer.join()
         port.close()
         scratch.cleanup()
 

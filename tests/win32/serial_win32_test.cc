@@ -117,6 +117,33 @@ TEST_F(SerialWin32Test, EmptyReadReturnsNothingAndLeavesTheBuffer) {
               took_ms.back());
 }
 
+// Time-outs of 0 or less ask only for what is there; none of them may block.
+TEST_F(SerialWin32Test, ReadsWithoutATimeOutReturnAtOnce) {
+  ConfigureSensorPort(*serial_, h_);
+  uint8_t buffer[255];
+  buffer[0] = '#';
+  for (int32_t timeout_ms : {0, -5}) {
+    EXPECT_EQ(serial_->SerReadTimeout(h_, buffer, timeout_ms), 0) << timeout_ms;
+  }
+  EXPECT_EQ(buffer[0], '#');
+  ASSERT_EQ(AskHarness("send 3f"), "ok");
+  EXPECT_EQ(serial_->SerReadTimeout(h_, buffer, 0), 1);
+  EXPECT_EQ(buffer[0], '?');
+}
+
+// A byte that comes while a read waits ends the wait.
+TEST_F(SerialWin32Test, AByteEndsAWaitingRead) {
+  ConfigureSensorPort(*serial_, h_);
+  ASSERT_EQ(AskHarness("send-after 200 42"), "ok");
+  uint8_t buffer[255] = {};
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(serial_->SerReadTimeout(h_, buffer, 20000), 1);
+  const double waited_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(buffer[0], 'B');
+  std::printf("read waiting for a byte sent 200 ms later returned after %.0f ms\n", waited_ms);
+}
+
 TEST_F(SerialWin32Test, PortIsExclusiveUntilClosed) {
   Serial& serial = *serial_;
   std::unique_ptr<Serial> other_program = MakeSerial();
