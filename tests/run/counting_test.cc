@@ -1,10 +1,9 @@
 // The counting loop over scripted ports, keys and a fake desktop, in fake time.
 //
-// Timing in these tests is exact: the fake port charges 50 us per status query (or
-// what a test sets) and a read without data waits its full 1 ms, and nothing else
-// moves the clock but the waits of SendAKey. So a pass with only CTS enabled takes
-// 50 us, the first query ends at 50 us, and a change at a whole millisecond is seen
-// by the query that ends exactly then.
+// Timing is exact: a status query costs 50 us of fake time (unless a test sets it), a
+// read without data waits its full 1 ms, and nothing else but SendAKey's waits moves
+// the clock. So with only CTS enabled a pass takes 50 us, and a change at a whole
+// millisecond is seen by the query that ends exactly then.
 #include "run/counting.h"
 
 #include <cstdint>
@@ -29,31 +28,37 @@ using testing::FakeDesktop;
 using testing::FakeRawConsole;
 using testing::FakeSerial;
 using testing::Lines;
+using LineScript = std::vector<std::pair<int64_t, Lines>>;
+using ByteScript = std::vector<std::pair<int64_t, uint8_t>>;
 
 constexpr const char* kPort = "\\\\.\\COM3";
-constexpr uint8_t kVkJ = 0x4A;
-constexpr uint8_t kScanJ = 0x24;
-constexpr const char* kKeyLine = "0 will zero counter;  Q=Quit";
-
-Lines Cts(bool on) { return Lines{on, false, false, false}; }
+constexpr Lines kOff{}, kCts{true, false, false, false}, kDsr{false, true, false, false};
+constexpr Lines kCd{false, false, true, false}, kRi{false, false, false, true};
 
 // The press and release of "j" at each of the given fake times.
-std::vector<FakeDesktop::KeyRecord> JKeys(std::initializer_list<int64_t> at_ms) {
+std::vector<FakeDesktop::KeyRecord> JKeys(const std::vector<int64_t>& at_ms) {
   std::vector<FakeDesktop::KeyRecord> keys;
   for (int64_t t : at_ms) {
-    keys.push_back(testing::Press(kVkJ, kScanJ, t));
-    keys.push_back(testing::Release(kVkJ, kScanJ, t));
+    keys.push_back(testing::Press(0x4A, 0x24, t));
+    keys.push_back(testing::Release(0x4A, 0x24, t));
   }
   return keys;
 }
 
-class CountingTest : public ::testing::Test {
- protected:
-  CountingTest() {
+// CTS on at each given time and off again 10 ms later.
+LineScript CtsPulses(std::initializer_list<int64_t> on_ms) {
+  LineScript script;
+  for (int64_t t : on_ms) script.insert(script.end(), {{t, kCts}, {t + 10, kOff}});
+  return script;
+}
+
+// One counting run: COM3 open, the target window in front.
+struct Loop {
+  explicit Loop(const Settings& settings, const LineScript& lines = {}) {
     serial.AddPort(kPort);
+    for (const auto& [t, l] : lines) serial.SetLines(kPort, t, l);
     SetupFont(state.screen.Line);
-    state.settings.ComPortName = kPort;
-    state.settings.SensorNum = 1;
+    state.settings = settings;
     state.SerialHandle = serial.SerOpen(kPort);
     state.SaveWnd = desktop.AddWindow("Ringing Room - Google Chrome");
     desktop.foreground = state.SaveWnd;
@@ -64,26 +69,16 @@ class CountingTest : public ::testing::Test {
     CountBlows(state, io);
   }
 
-  // CTS goes on at each given time and off again 10 ms later.
-  void CtsPulses(std::initializer_list<int64_t> on_ms) {
-    for (int64_t t : on_ms) {
-      serial.SetLines(kPort, t, Cts(true));
-      serial.SetLines(kPort, t + 10, Cts(false));
-    }
-  }
-
   // The counter screen for a one-digit count, rows 1 to 23.
-  std::string CounterScreen(int digit, const std::string& count_line,
-                            const std::string& speed_line = "") const {
+  std::string CounterScreen(int digit) const {
     std::string screen;
     for (int row = 1; row <= 23; ++row) {
       std::string text;
       if (row <= 18 && !state.screen.Line[digit][row].empty()) {
         text = std::string(60, ' ') + state.screen.Line[digit][row];
       }
-      if (row == 21) text = count_line;
-      if (row == 22) text = speed_line;
-      if (row == 23) text = kKeyLine;
+      if (row == 21) text = "count =" + std::to_string(digit) + " time from first blow=0 secs";
+      if (row == 23) text = "0 will zero counter;  Q=Quit";
       screen += (row > 1 ? "\n" : "") + text;
     }
     return screen;
@@ -97,418 +92,224 @@ class CountingTest : public ::testing::Test {
   RunState state;
 };
 
-TEST_F(CountingTest, StartPrintsStatusLinesThenShowsTheCounterAtZero) {
-  state.settings = Settings{kPort, true, false, false, true, true, 66, 2, 250};
-  state.SNum = 3;
-  raw.Type("q");
-  Run();
+// Settings with the given lines enabled, or with the interface box's character.
+Settings Use(Lines on, int32_t sensor_num, int32_t bell_delay) {
+  return Settings{kPort, on.cts, on.dsr, on.cd, on.ri, false, 0, sensor_num, bell_delay};
+}
+Settings UseData(uint8_t character, int32_t bell_delay) {
+  return Settings{kPort, false, false, false, false, true, character, 1, bell_delay};
+}
+
+TEST(CountingTest, StartPrintsStatusLinesThenShowsTheCounterAtZero) {
+  Loop loop(Settings{kPort, true, false, false, true, true, 66, 2, 250});
+  loop.state.SNum = 3;
+  loop.raw.Type("q");
+  loop.Run();
 
   const std::string status =
       "Counting started\n"
       "Port=\\\\.\\COM3 usects=TRUE usedsr=FALSE usecd=FALSE useri=TRUE\n"
       " usedat=TRUE usedatnum=66 sensornum=2 belldelay=250\n";
-  EXPECT_EQ(raw.transcript.substr(0, status.size()), status);
-  EXPECT_EQ(raw.Screen(23), CounterScreen(0, "count =0 time from first blow=0 secs"));
-  EXPECT_EQ(state.MyCounter, 0);
-  EXPECT_EQ(state.SNum, 0);
-  EXPECT_TRUE(state.TerminateProgram);
-  EXPECT_TRUE(desktop.keys.empty());
+  EXPECT_EQ(loop.raw.transcript.substr(0, status.size()), status);
+  EXPECT_EQ(loop.raw.Screen(23), loop.CounterScreen(0));
+  EXPECT_EQ(loop.state.MyCounter, 0);
+  EXPECT_EQ(loop.state.SNum, 0);
+  EXPECT_TRUE(loop.state.TerminateProgram);
+  EXPECT_TRUE(loop.desktop.keys.empty());
 }
 
-TEST_F(CountingTest, SensorNumPulsesMakeABlowOnRisingEdgesOnly) {
+TEST(CountingTest, PulsesMakeBlowsAndEachBlowPressesJAfterTheBellDelay) {
   struct Case {
-    int32_t SensorNum;
+    const char* name;
+    Settings settings;
+    LineScript lines;
+    ByteScript bytes;
+    int64_t quit_ms;
     int32_t blows;
     int32_t pulses_left;
-    std::vector<FakeDesktop::KeyRecord> keys;
+    std::vector<int64_t> keys_ms;
+    bool status_fails = false;
   };
+  const Lines cts_dsr{true, true, false, false}, cts_ri{true, false, false, true};
+  const Lines all{true, true, true, true};
+  const LineScript four = CtsPulses({10, 30, 50, 70});
+  const LineScript one_each = {{10, kCts}, {30, kDsr}, {50, kCd}, {70, kRi}, {90, kOff}};
+  const LineScript on_at_start = {{0, cts_dsr}, {10, kDsr}, {20, cts_dsr}};
+  const LineScript rising = {
+      {10, kCts}, {20, cts_dsr}, {30, {true, true, true, false}}, {40, all}, {50, kOff}};
+  const LineScript two_in_a_pass = {{10, kCts}, {20, kOff}, {30, cts_dsr}};
+  // The blow at 10 ms holds the loop until 110 ms; CTS goes off and on twice meanwhile
+  // and is on at the end: nothing to count. The blow at 150 ms holds it until 250 ms;
+  // CTS is off by then, which is a fall, so 300 ms is a blow.
+  const LineScript in_delay = {{10, kCts},  {30, kOff},  {50, kCts},  {70, kOff}, {90, kCts},
+                               {130, kOff}, {150, kCts}, {200, kOff}, {300, kCts}};
+  const ByteScript mixed = {{10, 'B'}, {20, 'x'}, {25, 'b'}, {27, 0}, {30, 'B'}};
+  const ByteScript queued = {{0, '1'}, {0, '2'}, {0, '1'}, {0, '1'}};
+  const LineScript on_then_pulses = {{0, all}, {10, kCts}, {20, kOff}, {30, kCts}, {40, kOff}};
   const Case cases[] = {
-      {1, 4, 0, JKeys({10, 30, 50, 70})},
-      {2, 2, 0, JKeys({30, 70})},
-      {3, 1, 1, JKeys({50})},
-      {4, 1, 0, JKeys({70})},
-      {5, 0, 4, {}},
+      {"SensorNum 1", Use(kCts, 1, 0), four, {}, 100, 4, 0, {10, 30, 50, 70}},
+      {"SensorNum 2", Use(kCts, 2, 0), four, {}, 100, 2, 0, {30, 70}},
+      {"SensorNum 3", Use(kCts, 3, 0), four, {}, 100, 1, 1, {50}},
+      {"SensorNum 4", Use(kCts, 4, 0), four, {}, 100, 1, 0, {70}},
+      {"SensorNum 5", Use(kCts, 5, 0), four, {}, 100, 0, 4, {}},
       // An equality test: 0 or less never completes a blow.
-      {0, 0, 4, {}},
-      {-1, 0, 4, {}},
+      {"SensorNum 0", Use(kCts, 0, 0), four, {}, 100, 0, 4, {}},
+      {"SensorNum -1", Use(kCts, -1, 0), four, {}, 100, 0, 4, {}},
+      {"bell delay", Use(kCts, 2, 250), CtsPulses({10, 30}), {}, 400, 1, 0, {280}},
+      // Lines on at the start count only after going off and on. Two queries a pass,
+      // so the change at 20 ms is seen at 20.05 ms.
+      {"on at the start", Use(cts_dsr, 1, 0), on_at_start, {}, 50, 1, 0, {20}},
+      {"all lines add up", Use(all, 2, 0), rising, {}, 60, 2, 0, {20, 40}},
+      {"only CTS enabled", Use(kCts, 1, 0), one_each, {}, 100, 1, 0, {10}},
+      {"only DSR enabled", Use(kDsr, 1, 0), one_each, {}, 100, 1, 0, {30}},
+      {"only CD enabled", Use(kCd, 1, 0), one_each, {}, 100, 1, 0, {50}},
+      {"only RI enabled", Use(kRi, 1, 0), one_each, {}, 100, 1, 0, {70}},
+      // Two lines on in one pass are two pulses. A pulse that completes a blow holds
+      // the pass for the bell delay (5 ms) before DSR is queried.
+      {"two in a pass", Use(cts_dsr, 1, 5), two_in_a_pass, {}, 500, 3, 0, {15, 35, 40}},
+      // The CTS change completes blow 1; the DSR change is the first pulse of blow 2.
+      {"two in a pass, 2", Use(cts_dsr, 2, 5), two_in_a_pass, {}, 500, 1, 1, {35}},
+      {"only the data character counts", UseData('B', 0), {}, mixed, 50, 2, 0, {10, 30}},
+      // Bytes that came during the key-send test wait in the queue; each pass reads
+      // one, and a blow's bell delay holds the next one back.
+      {"data queued", UseData('1', 100), {}, queued, 500, 3, 0, {100, 200, 300}},
+      {"net change in the delay", Use(kCts, 1, 100), in_delay, {}, 600, 3, 0, {110, 250, 400}},
+      {"failed queries read as off", Use(cts_ri, 1, 0), on_then_pulses, {}, 50, 0, 0, {}, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.SensorNum);
-    FakeClock case_clock;
-    FakeRawConsole case_raw(case_clock);
-    Console case_console(case_raw, case_clock);
-    FakeSerial case_serial(case_clock);
-    FakeDesktop case_desktop(&case_clock);
-    case_serial.AddPort(kPort);
-    for (int64_t t : {10, 30, 50, 70}) {
-      case_serial.SetLines(kPort, t, Cts(true));
-      case_serial.SetLines(kPort, t + 10, Cts(false));
-    }
-    RunState s;
-    SetupFont(s.screen.Line);
-    s.settings = Settings{kPort, true, false, false, false, false, 0, c.SensorNum, 0};
-    s.SerialHandle = case_serial.SerOpen(kPort);
-    s.SaveWnd = case_desktop.AddWindow("Ringing Room");
-    case_desktop.foreground = s.SaveWnd;
-    case_raw.Type("q", 100);
-    CountingIo io{case_serial, case_console, case_desktop, case_clock};
-    CountBlows(s, io);
+    SCOPED_TRACE(c.name);
+    Loop loop(c.settings, c.lines);
+    loop.serial.port(kPort).status_fails = c.status_fails;
+    for (const auto& [t, b] : c.bytes) loop.serial.SendByte(kPort, t, b);
+    loop.raw.Type("q", c.quit_ms);
+    loop.Run();
 
-    EXPECT_EQ(s.MyCounter, c.blows);
-    EXPECT_EQ(s.SNum, c.pulses_left);
-    EXPECT_EQ(case_desktop.keys, c.keys);
-    EXPECT_EQ(case_raw.Row(21).substr(0, 8), "count =" + std::to_string(c.blows));
+    EXPECT_EQ(loop.state.MyCounter, c.blows);
+    EXPECT_EQ(loop.state.SNum, c.pulses_left);
+    EXPECT_EQ(loop.desktop.keys, JKeys(c.keys_ms));
+    EXPECT_EQ(loop.raw.Row(21),
+              "count =" + std::to_string(c.blows) + " time from first blow=0 secs");
+    EXPECT_TRUE(loop.serial.port(kPort).bytes.empty()) << "every byte is consumed";
   }
 }
 
-TEST_F(CountingTest, BlowShowsAtOnceAndItsKeyFollowsTheBellDelay) {
-  state.settings.UseCts = true;
-  state.settings.SensorNum = 2;
-  state.settings.BellDelay = 250;
-  CtsPulses({10, 30});
-  raw.Type("q", 400);
-  Run();
+TEST(CountingTest, DisabledLinesAreNeitherQueriedNorCounted) {
+  LineScript lines = CtsPulses({1, 2, 3});
+  lines.push_back({20, Lines{false, false, true, true}});
+  Loop loop(Use(kDsr, 1, 0), lines);
+  loop.raw.Type("q", 5);
+  loop.Run();
 
-  EXPECT_EQ(state.MyCounter, 1);
-  EXPECT_EQ(desktop.keys, JKeys({280}));
-  EXPECT_EQ(clock.sleeps, (std::vector<uint32_t>{250}));
-  EXPECT_EQ(raw.Screen(23), CounterScreen(1, "count =1 time from first blow=0 secs"));
-}
-
-TEST_F(CountingTest, LinesAlreadyOnAtTheStartCountOnlyAfterGoingOffAndOn) {
-  state.settings.UseCts = true;
-  state.settings.UseDsr = true;
-  serial.SetLines(kPort, 0, Lines{true, true, false, false});
-  serial.SetLines(kPort, 10, Lines{false, true, false, false});
-  serial.SetLines(kPort, 20, Lines{true, true, false, false});
-  raw.Type("q", 50);
-  Run();
-
-  // Two queries a pass: the CTS queries end at 150 us, 250 us, ... so the change
-  // at 20 ms is seen at 20.05 ms.
-  EXPECT_EQ(state.MyCounter, 1);
-  EXPECT_EQ(desktop.keys, JKeys({20}));
-}
-
-TEST_F(CountingTest, PulsesOfAllEnabledLinesAddUp) {
-  state.settings = Settings{kPort, true, true, true, true, false, 0, 2, 0};
-  serial.SetLines(kPort, 10, Lines{true, false, false, false});
-  serial.SetLines(kPort, 20, Lines{true, true, false, false});
-  serial.SetLines(kPort, 30, Lines{true, true, true, false});
-  serial.SetLines(kPort, 40, Lines{true, true, true, true});
-  serial.SetLines(kPort, 50, Lines{});
-  raw.Type("q", 60);
-  Run();
-
-  EXPECT_EQ(state.MyCounter, 2);
-  EXPECT_EQ(state.SNum, 0);
-  EXPECT_EQ(desktop.keys.size(), 4u);
-}
-
-TEST_F(CountingTest, EachLineCountsOnlyWhenItIsEnabled) {
-  // CTS pulses at 10 ms, DSR at 30 ms, CD at 50 ms and RI at 70 ms; one line is
-  // enabled at a time.
-  struct Case {
-    const char* line;
-    bool cts, dsr, cd, ri;
-    int64_t blow_ms;
-  };
-  const Case cases[] = {{"CTS", true, false, false, false, 10},
-                        {"DSR", false, true, false, false, 30},
-                        {"CD", false, false, true, false, 50},
-                        {"RI", false, false, false, true, 70}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    FakeClock case_clock;
-    FakeRawConsole case_raw(case_clock);
-    Console case_console(case_raw, case_clock);
-    FakeSerial case_serial(case_clock);
-    FakeDesktop case_desktop(&case_clock);
-    case_serial.AddPort(kPort);
-    case_serial.SetLines(kPort, 10, Lines{true, false, false, false});
-    case_serial.SetLines(kPort, 30, Lines{false, true, false, false});
-    case_serial.SetLines(kPort, 50, Lines{false, false, true, false});
-    case_serial.SetLines(kPort, 70, Lines{false, false, false, true});
-    case_serial.SetLines(kPort, 90, Lines{});
-    RunState s;
-    SetupFont(s.screen.Line);
-    s.settings = Settings{kPort, c.cts, c.dsr, c.cd, c.ri, false, 0, 1, 0};
-    s.SerialHandle = case_serial.SerOpen(kPort);
-    s.SaveWnd = case_desktop.AddWindow("Ringing Room");
-    case_desktop.foreground = s.SaveWnd;
-    case_raw.Type("q", 100);
-    CountingIo io{case_serial, case_console, case_desktop, case_clock};
-    CountBlows(s, io);
-
-    EXPECT_EQ(s.MyCounter, 1);
-    EXPECT_EQ(case_desktop.keys, JKeys({c.blow_ms}));
-  }
-}
-
-TEST_F(CountingTest, DisabledLinesAreNeitherQueriedNorCounted) {
-  state.settings.UseDsr = true;
-  CtsPulses({1, 2, 3});
-  serial.SetLines(kPort, 20, Lines{false, false, true, true});
-  raw.Type("q", 5);
-  Run();
-
-  EXPECT_EQ(state.MyCounter, 0);
-  EXPECT_EQ(state.SNum, 0);
+  EXPECT_EQ(loop.state.MyCounter, 0);
   // One query before the loop and one in each of the 100 passes up to the one at
   // 5 ms in which "q" is read.
-  EXPECT_EQ(serial.status_queries, 101);
-  EXPECT_EQ(serial.reads, 0);
-  EXPECT_EQ(clock.NowMicros(), 5050);
+  EXPECT_EQ(loop.serial.status_queries, 101);
+  EXPECT_EQ(loop.serial.reads, 0);
+  EXPECT_EQ(loop.clock.NowMicros(), 5050);
 }
 
-TEST_F(CountingTest, TwoLinesOnInOnePassGiveTwoPulses) {
+TEST(CountingTest, ZeroResetsTheCountButNotThePartialBlow) {
+  // Blow 1 at 70 ms; the pulses at 90 and 110 ms are half of blow 2 when "0" is read.
   struct Case {
-    int32_t SensorNum;
+    std::initializer_list<int64_t> pulses_ms;
+    int64_t quit_ms;
     int32_t blows;
     int32_t pulses_left;
-    std::vector<FakeDesktop::KeyRecord> keys;
+    std::vector<int64_t> keys_ms;
   };
-  // CTS on at 10 ms, off at 20 ms, then CTS and DSR on together at 30 ms. A pulse
-  // that completes a blow holds the pass for the bell delay of 5 ms before DSR is
-  // queried.
+  for (const Case& c : {Case{{10, 30, 50, 70, 90, 110}, 130, 0, 2, {70}},
+                        Case{{10, 30, 50, 70, 90, 110, 150, 170}, 200, 1, 0, {70, 170}}}) {
+    SCOPED_TRACE(c.quit_ms);
+    Loop loop(Use(kCts, 4, 0), CtsPulses(c.pulses_ms));
+    loop.raw.Type("0", 125);
+    loop.raw.Type("q", c.quit_ms);
+    loop.Run();
+
+    EXPECT_EQ(loop.state.MyCounter, c.blows);
+    EXPECT_EQ(loop.state.SNum, c.pulses_left);
+    EXPECT_EQ(loop.raw.Screen(23), loop.CounterScreen(c.blows));
+    EXPECT_EQ(loop.desktop.keys, JKeys(c.keys_ms));
+  }
+}
+
+TEST(CountingTest, QuitKeysTakeEffectAtTheEndOfTheirPass) {
+  // A line query or a data read that the pass makes after reading the quit key still
+  // counts its blow and sends its key.
+  for (uint8_t key : {uint8_t{27}, uint8_t{'Q'}, uint8_t{'q'}}) {
+    for (bool data : {false, true}) {
+      SCOPED_TRACE(std::to_string(key) + (data ? " data" : " line"));
+      Loop loop(Settings{kPort, !data, false, false, false, data, 'B', 1, 100}, {{30, kCts}});
+      // One query a pass, of 1 ms: the pass that reads a key at 29 ms queries at 30 ms.
+      loop.serial.query_cost_us = 1000;
+      loop.serial.SendByte(kPort, 30, 'B');
+      loop.raw.Key(key, false, 29);
+      loop.Run();
+
+      EXPECT_EQ(loop.state.MyCounter, 1);
+      EXPECT_EQ(loop.desktop.keys, JKeys({130}));
+      EXPECT_TRUE(loop.state.TerminateProgram);
+      EXPECT_EQ(loop.serial.status_queries + loop.serial.reads, 30) << "no further pass";
+    }
+  }
+}
+
+TEST(CountingTest, OtherKeysOnlyMoveTheCursorAndLeftAndRightPrintTheirNames) {
+  struct Case {
+    std::string printed;
+    std::vector<std::pair<uint8_t, bool>> keys;  // code, extended
+  };
   const Case cases[] = {
-      {1, 3, 0, JKeys({15, 35, 40})},
-      // The CTS change completes blow 1; the DSR change is the first pulse of blow 2.
-      {2, 1, 1, JKeys({35})},
+      // 72 is Up, 0x3B F1.
+      {"", {{'5', false}, {'a', false}, {'1', false}, {72, true}, {0x3B, true}, {13, false}}},
+      {"Left", {{75, true}}},
+      {"Right", {{77, true}}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.SensorNum);
-    FakeClock case_clock;
-    FakeRawConsole case_raw(case_clock);
-    Console case_console(case_raw, case_clock);
-    FakeSerial case_serial(case_clock);
-    FakeDesktop case_desktop(&case_clock);
-    case_serial.AddPort(kPort);
-    case_serial.SetLines(kPort, 10, Lines{true, false, false, false});
-    case_serial.SetLines(kPort, 20, Lines{});
-    case_serial.SetLines(kPort, 30, Lines{true, true, false, false});
-    RunState s;
-    SetupFont(s.screen.Line);
-    s.settings = Settings{kPort, true, true, false, false, false, 0, c.SensorNum, 5};
-    s.SerialHandle = case_serial.SerOpen(kPort);
-    s.SaveWnd = case_desktop.AddWindow("Ringing Room");
-    case_desktop.foreground = s.SaveWnd;
-    case_raw.Type("q", 500);
-    CountingIo io{case_serial, case_console, case_desktop, case_clock};
-    CountBlows(s, io);
+    SCOPED_TRACE(c.printed);
+    Loop loop(Use(kCts, 1, 0));
+    int64_t at_ms = 0;
+    for (const auto& [code, extended] : c.keys) loop.raw.Key(code, extended, ++at_ms);
+    loop.raw.Key('q', false, 10);
+    loop.Run();
 
-    EXPECT_EQ(s.MyCounter, c.blows);
-    EXPECT_EQ(s.SNum, c.pulses_left);
-    EXPECT_EQ(case_desktop.keys, c.keys);
+    std::string expected = loop.CounterScreen(0);
+    expected.replace(0, c.printed.size(), c.printed);
+    EXPECT_EQ(loop.raw.Screen(23), expected);
+    EXPECT_EQ(loop.state.MyCounter, 0);
+    EXPECT_EQ(loop.raw.clears, 2) << "the start's clear and the counter screen's";
+    EXPECT_EQ(loop.console.WhereX(), 1) << "the quit key put the cursor back at the top left";
+    EXPECT_EQ(loop.console.WhereY(), 1);
   }
 }
 
-TEST_F(CountingTest, OnlyTheDataCharacterCountsAndEveryByteIsConsumed) {
-  state.settings.UseDat = true;
-  state.settings.UseDatNum = 'B';
-  serial.SendByte(kPort, 10, 'B');
-  serial.SendByte(kPort, 20, 'x');
-  serial.SendByte(kPort, 25, 'b');
-  serial.SendByte(kPort, 27, 0);
-  serial.SendByte(kPort, 30, 'B');
-  raw.Type("q", 50);
-  Run();
+TEST(CountingTest, WithTheTargetNotInFrontTheBlowCountsButNoKeyIsSent) {
+  Loop loop(Use(kCts, 1, 0), CtsPulses({10}));
+  loop.desktop.FocusAt(5, loop.desktop.AddWindow("Terminal"));
+  loop.raw.Type("q", 20);
+  loop.Run();
 
-  EXPECT_EQ(state.MyCounter, 2);
-  EXPECT_EQ(desktop.keys, JKeys({10, 30}));
-  EXPECT_TRUE(serial.port(kPort).bytes.empty());
+  EXPECT_EQ(loop.state.MyCounter, 1);
+  EXPECT_TRUE(loop.desktop.keys.empty());
+  EXPECT_EQ(loop.clock.sleeps, (std::vector<uint32_t>{8000}));
+  EXPECT_EQ(loop.raw.Row(1), "Ringing Room is not the focus window - Key sending suspended");
 }
 
-TEST_F(CountingTest, DataQueuedBeforeCountingIsReadOnePerPass) {
-  // Bytes that came during the key-send test wait in the port's queue; each pass
-  // reads one, and a blow's bell delay holds the next one back.
-  state.settings.UseDat = true;
-  state.settings.UseDatNum = '1';
-  state.settings.BellDelay = 100;
-  for (uint8_t byte : {'1', '2', '1', '1'}) serial.SendByte(kPort, 0, byte);
-  raw.Type("q", 500);
-  Run();
+TEST(CountingTest, KeyCheckNeverWaitsForAKey) {
+  Loop loop(Use(kCts, 1, 0));
+  CountingIo io{loop.serial, loop.console, loop.desktop, loop.clock};
+  loop.raw.Type("7", 10);
+  loop.console.GotoXY(5, 6);
+  KeyCheck(loop.state, io);
+  EXPECT_EQ(loop.console.WhereX(), 5) << "no key yet: nothing at all happens";
+  EXPECT_EQ(loop.console.WhereY(), 6);
+  EXPECT_EQ(loop.clock.NowMicros(), 0);
 
-  EXPECT_EQ(state.MyCounter, 3);
-  EXPECT_EQ(desktop.keys, JKeys({100, 200, 300}));
-}
-
-TEST_F(CountingTest, AChangeDuringTheBellDelayIsSeenOnlyAsTheNetDifference) {
-  state.settings.UseCts = true;
-  state.settings.BellDelay = 100;
-  // The blow at 10 ms holds the loop until 110 ms. CTS goes off and on twice in that
-  // time and is on at its end: nothing to count. The blow at 150 ms holds it until
-  // 250 ms; CTS goes off meanwhile, which is seen as a fall, so 300 ms is a blow.
-  for (auto [t, on] : std::vector<std::pair<int64_t, bool>>{{10, true},
-                                                            {30, false},
-                                                            {50, true},
-                                                            {70, false},
-                                                            {90, true},
-                                                            {130, false},
-                                                            {150, true},
-                                                            {200, false},
-                                                            {300, true}}) {
-    serial.SetLines(kPort, t, Cts(on));
-  }
-  raw.Type("q", 600);
-  Run();
-
-  EXPECT_EQ(state.MyCounter, 3);
-  EXPECT_EQ(desktop.keys, JKeys({110, 250, 400}));
-}
-
-TEST_F(CountingTest, ZeroResetsTheCountButNotThePartialBlow) {
-  state.settings.UseCts = true;
-  state.settings.SensorNum = 4;
-  CtsPulses({10, 30, 50, 70, 90, 110});  // blow 1 at 70 ms, two pulses towards blow 2
-  raw.Type("0", 125);
-  raw.Type("q", 130);
-  Run();
-
-  EXPECT_EQ(state.MyCounter, 0);
-  EXPECT_EQ(state.SNum, 2);
-  EXPECT_EQ(raw.Screen(23), CounterScreen(0, "count =0 time from first blow=0 secs"));
-  EXPECT_EQ(desktop.keys, JKeys({70}));
-}
-
-TEST_F(CountingTest, AfterZeroTheNextPulsesCompleteBlowOne) {
-  state.settings.UseCts = true;
-  state.settings.SensorNum = 4;
-  CtsPulses({10, 30, 50, 70, 90, 110, 150, 170});
-  raw.Type("0", 125);
-  raw.Type("q", 200);
-  Run();
-
-  EXPECT_EQ(state.MyCounter, 1);
-  EXPECT_EQ(state.SNum, 0);
-  EXPECT_EQ(raw.Screen(23), CounterScreen(1, "count =1 time from first blow=0 secs"));
-  EXPECT_EQ(desktop.keys, JKeys({70, 170}));
-}
-
-TEST_F(CountingTest, QuitKeysTakeEffectAtTheEndOfTheirPass) {
-  // A line query or a data read that the pass makes after reading the quit key
-  // still counts its blow and sends its key.
-  struct Case {
-    uint8_t key;
-    bool data;
-  };
-  for (const Case& c : {Case{27, false}, Case{'Q', false}, Case{'q', false}, Case{27, true},
-                        Case{'Q', true}, Case{'q', true}}) {
-    SCOPED_TRACE(std::to_string(c.key) + (c.data ? " data" : " line"));
-    FakeClock case_clock;
-    FakeRawConsole case_raw(case_clock);
-    Console case_console(case_raw, case_clock);
-    FakeSerial case_serial(case_clock);
-    FakeDesktop case_desktop(&case_clock);
-    case_serial.AddPort(kPort);
-    // One query a pass, of 1 ms: the pass that reads a key at 29 ms queries at 30 ms.
-    case_serial.query_cost_us = 1000;
-    case_serial.SetLines(kPort, 30, Cts(true));
-    case_serial.SendByte(kPort, 30, 'B');
-    RunState s;
-    SetupFont(s.screen.Line);
-    s.settings = Settings{kPort, !c.data, false, false, false, c.data, 'B', 1, 100};
-    s.SerialHandle = case_serial.SerOpen(kPort);
-    s.SaveWnd = case_desktop.AddWindow("Ringing Room");
-    case_desktop.foreground = s.SaveWnd;
-    case_raw.Key(c.key, false, 29);
-    CountingIo io{case_serial, case_console, case_desktop, case_clock};
-    CountBlows(s, io);
-
-    EXPECT_EQ(s.MyCounter, 1);
-    EXPECT_EQ(case_desktop.keys, JKeys({130}));
-    EXPECT_TRUE(s.TerminateProgram);
-    // No pass after the one that read the key.
-    EXPECT_EQ(case_serial.status_queries + case_serial.reads, 30);
-  }
-}
-
-TEST_F(CountingTest, OtherKeysOnlyMoveTheCursor) {
-  state.settings.UseCts = true;
-  raw.Type("5", 1);
-  raw.Type("a", 2);
-  raw.Type("1", 3);
-  raw.Key(72, true, 4);    // Up arrow
-  raw.Key(0x3B, true, 5);  // F1
-  raw.Key(13, false, 6);
-  raw.Key('q', false, 10);
-  Run();
-
-  EXPECT_EQ(state.MyCounter, 0);
-  EXPECT_EQ(raw.Screen(23), CounterScreen(0, "count =0 time from first blow=0 secs"));
-  EXPECT_EQ(raw.clears, 2) << "the start's clear and the counter screen's";
-  EXPECT_EQ(console.WhereX(), 1);
-  EXPECT_EQ(console.WhereY(), 1);
-}
-
-TEST_F(CountingTest, LeftAndRightPrintTheirNamesTopLeft) {
-  for (const auto& [code, name] :
-       std::vector<std::pair<uint8_t, std::string>>{{75, "Left"}, {77, "Right"}}) {
-    SCOPED_TRACE(name);
-    FakeClock case_clock;
-    FakeRawConsole case_raw(case_clock);
-    Console case_console(case_raw, case_clock);
-    FakeSerial case_serial(case_clock);
-    FakeDesktop case_desktop(&case_clock);
-    case_serial.AddPort(kPort);
-    RunState s;
-    SetupFont(s.screen.Line);
-    s.settings = Settings{kPort, true, false, false, false, false, 0, 1, 0};
-    s.SerialHandle = case_serial.SerOpen(kPort);
-    case_raw.Key(code, true, 1);
-    case_raw.Key('q', false, 2);
-    CountingIo io{case_serial, case_console, case_desktop, case_clock};
-    CountBlows(s, io);
-
-    std::string expected = CounterScreen(0, "count =0 time from first blow=0 secs");
-    expected.replace(0, name.size(), name);
-    EXPECT_EQ(case_raw.Screen(23), expected);
-    // The quit key put the cursor back at the top left.
-    EXPECT_EQ(case_console.WhereY(), 1);
-  }
-}
-
-TEST_F(CountingTest, WithTheTargetNotInFrontTheBlowCountsButNoKeyIsSent) {
-  state.settings.UseCts = true;
-  desktop.FocusAt(5, desktop.AddWindow("Terminal"));
-  CtsPulses({10});
-  raw.Type("q", 20);
-  Run();
-
-  EXPECT_EQ(state.MyCounter, 1);
-  EXPECT_TRUE(desktop.keys.empty());
-  EXPECT_EQ(clock.sleeps, (std::vector<uint32_t>{8000}));
-  EXPECT_EQ(raw.Row(1), "Ringing Room is not the focus window - Key sending suspended");
-}
-
-TEST_F(CountingTest, FailedStatusQueriesReadAsOff) {
-  state.settings.UseCts = true;
-  state.settings.UseRi = true;
-  serial.port(kPort).status_fails = true;
-  serial.SetLines(kPort, 0, Lines{true, true, true, true});
-  CtsPulses({10, 30});
-  raw.Type("q", 50);
-  Run();
-
-  EXPECT_EQ(state.MyCounter, 0);
-  EXPECT_EQ(state.SNum, 0);
-}
-
-TEST_F(CountingTest, KeyCheckNeverWaitsForAKey) {
-  CountingIo io{serial, console, desktop, clock};
-  raw.Type("7", 10);
-  console.GotoXY(5, 6);
-  KeyCheck(state, io);
-  EXPECT_EQ(console.WhereX(), 5) << "no key yet: nothing at all happens";
-  EXPECT_EQ(console.WhereY(), 6);
-  EXPECT_EQ(clock.NowMicros(), 0);
-
-  clock.Advance(10000);
-  raw.Type("q", 100);  // keeps the input open
-  KeyCheck(state, io);
-  EXPECT_EQ(console.WhereX(), 1);
-  EXPECT_EQ(console.WhereY(), 1);
-  EXPECT_FALSE(state.TerminateProgram);
+  loop.clock.Advance(10000);
+  loop.raw.Type("q", 100);  // keeps the input open
+  KeyCheck(loop.state, io);
+  EXPECT_EQ(loop.console.WhereX(), 1);
+  EXPECT_EQ(loop.console.WhereY(), 1);
+  EXPECT_FALSE(loop.state.TerminateProgram);
 }
 
 }  // namespace
