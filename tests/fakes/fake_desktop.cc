@@ -1,6 +1,7 @@
 #include "fake_desktop.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace strikewell::testing {
 namespace {
@@ -11,14 +12,9 @@ std::string Hex(uint64_t value) {
   return text;
 }
 
-struct ScanEntry {
-  uint8_t vk;
-  uint8_t scan;
-};
-
-// PC set-1 scan codes as a US keyboard reports them (navigation keys without their
-// E0 prefix, as MapVirtualKey type 0 gives them).
-constexpr ScanEntry kScanCodes[] = {
+// Pairs of virtual key and set-1 scan code as a US keyboard reports them
+// (navigation keys without their E0 prefix, as MapVirtualKey type 0 gives them).
+constexpr uint8_t kScanCodes[][2] = {
     {0x08, 0x0E}, {0x09, 0x0F}, {0x0D, 0x1C}, {0x10, 0x2A}, {0x11, 0x1D}, {0x12, 0x38},
     {0x1B, 0x01}, {0x20, 0x39}, {0x21, 0x49}, {0x22, 0x51}, {0x23, 0x4F}, {0x24, 0x47},
     {0x25, 0x4B}, {0x26, 0x48}, {0x27, 0x4D}, {0x28, 0x50}, {0x2D, 0x52}, {0x2E, 0x53},
@@ -32,20 +28,6 @@ constexpr ScanEntry kScanCodes[] = {
     {0x76, 0x41}, {0x77, 0x42}, {0x78, 0x43}, {0x79, 0x44}, {0x7A, 0x57}, {0x7B, 0x58},
     {0xBA, 0x27}, {0xBB, 0x0D}, {0xBC, 0x33}, {0xBD, 0x0C}, {0xBE, 0x34}, {0xBF, 0x35},
     {0xC0, 0x29}, {0xDB, 0x1A}, {0xDC, 0x2B}, {0xDD, 0x1B}, {0xDE, 0x28},
-};
-
-// The US punctuation keys: the character without and with Shift, and the key.
-struct PunctuationKey {
-  char plain;
-  char shifted;
-  uint8_t vk;
-};
-constexpr PunctuationKey kPunctuation[] = {
-    {'0', ')', 0x30},  {'1', '!', 0x31}, {'2', '@', 0x32},  {'3', '#', 0x33}, {'4', '$', 0x34},
-    {'5', '%', 0x35},  {'6', '^', 0x36}, {'7', '&', 0x37},  {'8', '*', 0x38}, {'9', '(', 0x39},
-    {'`', '~', 0xC0},  {'-', '_', 0xBD}, {'=', '+', 0xBB},  {'[', '{', 0xDB}, {']', '}', 0xDD},
-    {'\\', '|', 0xDC}, {';', ':', 0xBA}, {'\'', '"', 0xDE}, {',', '<', 0xBC}, {'.', '>', 0xBE},
-    {'/', '?', 0xBF},
 };
 
 }  // namespace
@@ -98,32 +80,29 @@ void FakeDesktop::KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t fl
 }
 
 uint32_t FakeDesktop::MapVirtualKey(uint32_t virtual_key) {
-  for (const ScanEntry& e : kScanCodes) {
-    if (e.vk == virtual_key) return e.scan;
+  for (const auto& [vk, scan] : kScanCodes) {
+    if (vk == virtual_key) return scan;
   }
   return 0;
 }
 
 int16_t FakeDesktop::VkKeyScan(char ch) {
   constexpr int16_t kShift = 0x100;
+  // The US keys for digits and punctuation: what each types without and with Shift.
+  constexpr char kPlain[] = "0123456789`-=[]\\;',./";
+  constexpr char kShifted[] = ")!@#$%^&*(~_+{}|:\"<>?";
+  constexpr uint8_t kPunctuationVk[] = {0xC0, 0xBD, 0xBB, 0xDB, 0xDD, 0xDC,
+                                        0xBA, 0xDE, 0xBC, 0xBE, 0xBF};
   if (ch >= 'a' && ch <= 'z') return static_cast<int16_t>(ch - 'a' + 'A');
   if (ch >= 'A' && ch <= 'Z') return static_cast<int16_t>(kShift | ch);
-  for (const PunctuationKey& k : kPunctuation) {
-    if (ch == k.plain) return k.vk;
-    if (ch == k.shifted) return static_cast<int16_t>(kShift | k.vk);
+  for (size_t i = 0; i + 1 < sizeof kPlain; ++i) {
+    const int16_t vk = i < 10 ? kPlain[i] : kPunctuationVk[i - 10];
+    if (ch == kPlain[i]) return vk;
+    if (ch == kShifted[i]) return static_cast<int16_t>(kShift | vk);
   }
-  switch (ch) {
-    case ' ':
-      return 0x20;
-    case '\t':
-      return 0x09;
-    case '\r':
-      return 0x0D;
-    case '\b':
-      return 0x08;
-    default:
-      return -1;
-  }
+  // Space, Tab, Enter and Backspace: their keys' codes are their own.
+  if (ch != 0 && std::strchr(" \t\r\b", ch) != nullptr) return ch;
+  return -1;
 }
 
 std::ostream& operator<<(std::ostream& os, const FakeDesktop::KeyRecord& k) {

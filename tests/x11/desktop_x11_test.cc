@@ -51,7 +51,8 @@ bool WaitUntil(const std::function<bool()>& ready, std::chrono::seconds timeout 
 // one is killed outright, so a crashing test leaves no server behind.
 class Child {
  public:
-  Child(std::vector<std::string> argv, bool quiet, int keep_fd = -1) {
+  // quiet: output and errors go to /dev/null.
+  Child(std::vector<std::string> argv, bool quiet) {
     const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ != 0) return;
@@ -62,9 +63,6 @@ class Child {
     if (quiet) {
       dup2(null_fd, STDOUT_FILENO);
       dup2(null_fd, STDERR_FILENO);
-    }
-    for (int fd = 3; fd < 256; ++fd) {
-      if (fd != keep_fd) close(fd);
     }
     std::vector<char*> args;
     for (std::string& a : argv) args.push_back(a.data());
@@ -104,7 +102,7 @@ class XServer {
     server_ = std::make_unique<Child>(
         std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
                                  "1024x768x24", "-nolisten", "tcp", "-noreset"},
-        true, fds[1]);
+        true);
     close(fds[1]);
     // Xvfb writes the number once it listens, and closes the pipe by ending if it fails.
     std::FILE* reported = fdopen(fds[0], "r");
@@ -180,43 +178,6 @@ class KeyLogger {
   Child process_;
 };
 
-// Windows this test makes on a connection of its own, to set titles and window
-// states directly; they go with the connection.
-class OwnWindows {
- public:
-  OwnWindows() : display_(XOpenDisplay(nullptr)) {}
-  ~OwnWindows() { XCloseDisplay(display_); }
-
-  // A title property left as nullopt is not set at all.
-  ::Window Create(const std::optional<std::string>& net_wm_name,
-                  const std::optional<std::string>& wm_name, bool map = true) {
-    const ::Window w =
-        XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 100, 50, 0, 0, 0);
-    const auto set = [&](const char* property, const char* type, const std::string& text) {
-      XChangeProperty(display_, w, XInternAtom(display_, property, False),
-                      XInternAtom(display_, type, False), 8, PropModeReplace,
-                      reinterpret_cast<const unsigned char*>(text.data()),
-                      static_cast<int>(text.size()));
-    };
-    if (net_wm_name) set("_NET_WM_NAME", "UTF8_STRING", *net_wm_name);
-    if (wm_name) set("WM_NAME", "STRING", *wm_name);
-    if (map) XMapWindow(display_, w);
-    XSync(display_, False);
-    return w;
-  }
-  void Destroy(::Window w) {
-    XDestroyWindow(display_, w);
-    XSync(display_, False);
-  }
-  void Iconify(::Window w) {
-    XIconifyWindow(display_, w, DefaultScreen(display_));
-    XSync(display_, False);
-  }
-
- private:
-  Display* display_;
-};
-
 // The windows the desktop lists, in its order.
 std::vector<WindowHandle> Listed(Desktop& desktop) {
   std::vector<WindowHandle> windows;
@@ -240,6 +201,27 @@ class X11DesktopTest : public ::testing::Test {
     // Windows of earlier tests leave the server's (and the manager's) lists only a
     // little after their clients have ended, and their ids are then used again.
     ASSERT_TRUE(WaitUntil([&] { return Listed(*desktop).empty(); }));
+    own = XOpenDisplay(nullptr);
+  }
+  void TearDown() override {
+    if (own != nullptr) XCloseDisplay(own);  // and with it the windows made on it
+  }
+
+  // A window made on a connection of this test's own, to set titles and window states
+  // directly. A title property left as nullopt is not set at all.
+  WindowHandle Create(const std::optional<std::string>& net_wm_name,
+                      const std::optional<std::string>& wm_name, bool map = true) {
+    const Window w = XCreateSimpleWindow(own, DefaultRootWindow(own), 0, 0, 100, 50, 0, 0, 0);
+    const auto set = [&](const char* property, const char* type, const std::string& text) {
+      XChangeProperty(own, w, XInternAtom(own, property, False), XInternAtom(own, type, False), 8,
+                      PropModeReplace, reinterpret_cast<const unsigned char*>(text.data()),
+                      static_cast<int>(text.size()));
+    };
+    if (net_wm_name) set("_NET_WM_NAME", "UTF8_STRING", *net_wm_name);
+    if (wm_name) set("WM_NAME", "STRING", *wm_name);
+    if (map) XMapWindow(own, w);
+    XSync(own, False);
+    return w;
   }
 
   // Waits until a key logger's window is mapped and listed; returns its id.
@@ -260,6 +242,7 @@ class X11DesktopTest : public ::testing::Test {
   }
 
   std::unique_ptr<Desktop> desktop;
+  Display* own = nullptr;
   FakeClock clock;
   FakeRawConsole raw{clock};
   Console console{raw, clock};
@@ -313,9 +296,8 @@ TEST_F(X11DesktopTest, ReadsTitlesAsEightBitText) {
       {"cut to 255", std::string(300, 'x'), std::nullopt, std::string(255, 'x')},
       {"untitled", std::nullopt, std::nullopt, ""},
   };
-  OwnWindows own;
   std::vector<WindowHandle> windows;
-  for (const Case& c : cases) windows.push_back(own.Create(c.net_wm_name, c.wm_name));
+  for (const Case& c : cases) windows.push_back(Create(c.net_wm_name, c.wm_name));
   ASSERT_TRUE(WaitUntil([&] { return Lists(*desktop, windows.back()); }));
 
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -326,13 +308,13 @@ TEST_F(X11DesktopTest, ReadsTitlesAsEightBitText) {
 }
 
 TEST_F(X11DesktopTest, HiddenTargetCountsAndIsBroughtToTheFront) {
-  OwnWindows own;
   // A manager lists only the windows it manages, a minimised one among them.
   const bool wm = g_server->with_window_manager;
-  const WindowHandle hidden = own.Create("Ringing Room hidden", std::nullopt, wm);
+  const WindowHandle hidden = Create("Ringing Room hidden", std::nullopt, wm);
   if (wm) {
     ASSERT_TRUE(WaitUntil([&] { return Lists(*desktop, hidden); }));
-    own.Iconify(hidden);
+    XIconifyWindow(own, hidden, DefaultScreen(own));
+    XSync(own, False);
     ASSERT_TRUE(WaitUntil([&] { return desktop->GetForegroundWindow() != hidden; }));
   }
 
@@ -345,15 +327,15 @@ TEST_F(X11DesktopTest, HiddenTargetCountsAndIsBroughtToTheFront) {
 // Browsers open and close short-lived windows all the time: X errors about windows
 // that have gone must not end the program.
 TEST_F(X11DesktopTest, WindowsVanishingDuringTheSearchDoNotEndTheProgram) {
-  OwnWindows own;
   std::vector<WindowHandle> windows;
-  for (int i = 0; i < 3; ++i) windows.push_back(own.Create("Vanishing", "Vanishing"));
+  for (int i = 0; i < 3; ++i) windows.push_back(Create("Vanishing", "Vanishing"));
   ASSERT_TRUE(WaitUntil([&] { return Lists(*desktop, windows.back()); }));
 
   std::vector<std::string> titles;
   desktop->EnumWindows([&](WindowHandle w) {
     if (titles.empty()) {
-      for (WindowHandle own_window : windows) own.Destroy(own_window);
+      for (WindowHandle own_window : windows) XDestroyWindow(own, own_window);
+      XSync(own, False);
     }
     titles.push_back(desktop->GetWindowText(w));
     desktop->SetActiveWindow(w);
@@ -361,7 +343,7 @@ TEST_F(X11DesktopTest, WindowsVanishingDuringTheSearchDoNotEndTheProgram) {
   });
 
   EXPECT_EQ(titles, std::vector<std::string>(3, ""));
-  const WindowHandle later = own.Create("Opened afterwards", std::nullopt);
+  const WindowHandle later = Create("Opened afterwards", std::nullopt);
   EXPECT_TRUE(WaitUntil([&] { return Lists(*desktop, later); })) << "the connection still works";
 }
 

@@ -14,16 +14,6 @@
 #include <cstring>
 #include <ctime>
 
-namespace {
-
-long long MonotonicMicros() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: key_logger TITLE LOG_PATH\n");
@@ -71,7 +61,9 @@ int main(int argc, char** argv) {
         std::fprintf(log, "focus-out\n");
         break;
       case KeyPress: {
-        const long long at = MonotonicMicros();
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long at = now.tv_sec * 1000000LL + now.tv_nsec / 1000;
         char text[16];
         KeySym keysym = NoSymbol;
         XLookupString(&event.xkey, text, sizeof text, &keysym, nullptr);
