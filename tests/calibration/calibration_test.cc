@@ -70,49 +70,6 @@ TEST(CalibrationTest, WorkedExampleOfOneSensorOnCts) {
   EXPECT_EQ(rig.FileText(), "\\\\.\\COM3\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n1\r\n250\r\n");
 }
 
-// The totals line and the error block for line ports, by the number of changes seen.
-TEST(CalibrationTest, SensorsPerBlowOfALinePort) {
-  struct Case {
-    std::initializer_list<int64_t> changes_ms;
-    int32_t sensor_num;
-    std::vector<std::string> rows;
-  };
-  const Case cases[] = {
-      {{2000, 2300, 4000, 4300},
-       1,
-       {"1 Port COM1 pulses:4 duration:2", "Total ON pulses:2 implies     1.00 sensors on bell"}},
-      {{2000, 2100, 2200, 2300, 4000, 4100, 4200, 4300},
-       2,
-       {"1 Port COM1 pulses:8 duration:2", "Total ON pulses:4 implies     2.00 sensors on bell"}},
-      {{2000, 2100, 2200, 4000, 4100, 4200},
-       1,
-       {"1 Port COM1 pulses:6 duration:2", kErrorLine1, kErrorLine2,
-        "Total ON pulses:3 implies     1.50 sensors on bell", kErrorLine1, kErrorLine2}},
-      {{2000, 3000},
-       0,
-       {"1 Port COM1 pulses:2 duration:1", kErrorLine1, kErrorLine2,
-        "Total ON pulses:1 implies     0.50 sensors on bell", kErrorLine1, kErrorLine2}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.sensor_num);
-    Rig rig;
-    rig.List({"COM1"});
-    rig.Add("COM1");
-    rig.Toggle("COM1", c.changes_ms, kRi);
-    rig.raw.Type("N");
-    rig.raw.TypeLine("40");
-    ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
-    std::vector<std::string> expected = {"", "Summary: input detected on these ports:"};
-    expected.insert(expected.end(), c.rows.begin(), c.rows.end());
-    expected.insert(expected.end(), {kDelayPrompt1, kDelayPrompt2, "40"});
-    EXPECT_THAT(rig.RowsFrom(""), ::testing::IsSupersetOf(expected));
-    EXPECT_THAT(rig.RowsFrom("Summary: input detected on these ports:"),
-                ElementsAreArray(expected.begin() + 1, expected.end()));
-    EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n1\r\n0\r\n0\r\n" +
-                                  std::to_string(c.sensor_num) + "\r\n40\r\n");
-  }
-}
-
 // Data ports: one character per sensor passage; a different character counts without
 // being recorded; a character of code 0 is counted but not kept, so the character
 // before it stands for it. The poll's time is taken before the read waits for a
@@ -303,23 +260,6 @@ TEST(CalibrationTest, ThirtyTwoPulsesEndSamplingAtOnce) {
   EXPECT_EQ(rig.state.settings.SensorNum, 8);
 }
 
-// A port stopped at an odd count waits for its next change; its first pulse is then
-// long past, so that change ends sampling at once.
-TEST(CalibrationTest, OddCountWaitsForTheNextChange) {
-  Rig rig;
-  rig.List({"COM1"});
-  rig.Add("COM1");
-  rig.Toggle("COM1", {2000, 12000}, kCts);
-  rig.raw.Type("n");
-  rig.raw.TypeLine("5");
-  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
-  EXPECT_GE(rig.clock.NowMicros(), 12'000'000);
-  EXPECT_LT(rig.clock.NowMicros(), 12'001'000);
-  EXPECT_THAT(rig.Listing(),
-              ElementsAre("1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
-                          "1 Port:COM1 pulse:2 time:12 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"));
-}
-
 // Changes and characters in the clock second in which sampling began only set the
 // stored states.
 TEST(CalibrationTest, SettlingSecondCountsNothing) {
@@ -345,82 +285,92 @@ TEST(CalibrationTest, SettlingSecondCountsNothing) {
                   kDelayPrompt2, "5"));
 }
 
-// A line that was not flagged at the first pulse counts its change once (not on every
-// pass until the count reaches 32), without a time stamp or a listing line.
-TEST(CalibrationTest, UnflaggedLineChangeCountsOnce) {
-  Rig rig;
-  rig.List({"COM1"});
-  rig.Add("COM1");
-  rig.serial.SetLines(Dev("COM1"), 2000, kCts);
-  rig.serial.SetLines(Dev("COM1"), 2100, Lines{true, true, false, false});
-  rig.serial.SetLines(Dev("COM1"), 2300, kDsr);
-  rig.serial.SetLines(Dev("COM1"), 4000, Lines{true, true, false, false});
-  rig.raw.Type("n");
-  rig.raw.TypeLine("5");
-  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
-  EXPECT_THAT(rig.Listing(),
-              ElementsAre("1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
-                          "1 Port:COM1 pulse:3 time:2 cts=FALSE, dsr=TRUE, cd=FALSE, ri=FALSE",
-                          "1 Port:COM1 pulse:4 time:4 cts=TRUE, dsr=TRUE, cd=FALSE, ri=FALSE"));
-  EXPECT_GE(rig.clock.NowMicros(), 9'000'000);
-  EXPECT_THAT(
-      rig.RowsFrom("Summary: input detected on these ports:"),
-      ElementsAre("Summary: input detected on these ports:", "1 Port COM1 pulses:4 duration:2",
-                  "Total ON pulses:2 implies     1.00 sensors on bell", kDelayPrompt1,
-                  kDelayPrompt2, "5"));
-  EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n1\r\n5\r\n");
-}
-
-// When the last pulse was counted but not recorded, its time stamp counts as 0.
-TEST(CalibrationTest, UnrecordedLastPulseGivesDurationFromZero) {
-  Rig rig;
-  rig.List({"COM1"});
-  rig.Add("COM1");
-  rig.Toggle("COM1", {2000, 2300, 4000}, kCts);
-  rig.serial.SetLines(Dev("COM1"), 4200, Lines{true, false, true, false});
-  rig.raw.Type("n");
-  rig.raw.TypeLine("5");
-  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
-  EXPECT_THAT(
-      rig.RowsFrom("Summary: input detected on these ports:"),
-      ElementsAre("Summary: input detected on these ports:", "1 Port COM1 pulses:4 duration:-43202",
-                  "Total ON pulses:2 implies     1.00 sensors on bell", kDelayPrompt1,
-                  kDelayPrompt2, "5"));
-}
-
-// The six-second rule counts across midnight.
-TEST(CalibrationTest, SamplingEndsAfterMidnight) {
+// One sensor port, CTS flagged at the first pulse, answered "n" and a delay of 5.
+// Sampling ends at the first pass seven clock seconds after the first pulse, once
+// the count is even; `end_ms` is when, in fake time.
+TEST(CalibrationTest, LinePortSampling) {
+  using LineScript = std::vector<std::pair<int64_t, Lines>>;
   struct Case {
-    int32_t start;
-    std::vector<std::string> listing;
+    const char* name;
+    int32_t start_seconds;
+    LineScript changes;
+    int64_t end_ms;
+    std::vector<std::string> listing;  // not compared when empty
+    std::vector<std::string> summary;
+    int32_t sensor_num;
   };
+  auto toggled = [](std::initializer_list<int64_t> at_ms) {
+    LineScript script;
+    for (int64_t t : at_ms) script.push_back({t, script.size() % 2 == 0 ? kCts : Lines{}});
+    return script;
+  };
+  const Lines cts_dsr{true, true, false, false};
+  const std::vector<std::string> one_sensor = {
+      "1 Port COM1 pulses:4 duration:2", "Total ON pulses:2 implies     1.00 sensors on bell"};
+  const std::vector<std::string> hand_and_back = {
+      "1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+      "1 Port:COM1 pulse:2 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
+      "1 Port:COM1 pulse:3 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+      "1 Port:COM1 pulse:4 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"};
+  // Aggregates built with parentheses so that the rows pack.
   const Case cases[] = {
-      // Ringing before midnight, the end after it.
-      {23 * 3600 + 59 * 60 + 55,
-       {"1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:2 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:3 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:4 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"}},
-      // Ringing across midnight: the listing still counts from the start.
-      {23 * 3600 + 59 * 60 + 58,
-       {"1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:2 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:3 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:4 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"}},
+      Case(
+          "two sensors", kNoon, toggled({2000, 2100, 2200, 2300, 4000, 4100, 4200, 4300}), 9000, {},
+          {"1 Port COM1 pulses:8 duration:2", "Total ON pulses:4 implies     2.00 sensors on bell"},
+          2),
+      // Counts that are no whole number of sensors are reported twice and rounded down.
+      Case("one and a half sensors", kNoon, toggled({2000, 2100, 2200, 4000, 4100, 4200}), 9000, {},
+           {"1 Port COM1 pulses:6 duration:2", kErrorLine1, kErrorLine2,
+            "Total ON pulses:3 implies     1.50 sensors on bell", kErrorLine1, kErrorLine2},
+           1),
+      // A port stopped at an odd count waits for its next change; its first pulse is
+      // then long past, so that change ends sampling at once.
+      Case("odd count waits", kNoon, toggled({2000, 12000}), 12000,
+           {"1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+            "1 Port:COM1 pulse:2 time:12 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"},
+           {"1 Port COM1 pulses:2 duration:10", kErrorLine1, kErrorLine2,
+            "Total ON pulses:1 implies     0.50 sensors on bell", kErrorLine1, kErrorLine2},
+           0),
+      // A line that was not flagged at the first pulse counts its change once (not on
+      // every pass until the count reaches 32), without a time stamp or a listing line.
+      Case("unflagged line", kNoon, {{2000, kCts}, {2100, cts_dsr}, {2300, kDsr}, {4000, cts_dsr}},
+           9000,
+           {"1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+            "1 Port:COM1 pulse:3 time:2 cts=FALSE, dsr=TRUE, cd=FALSE, ri=FALSE",
+            "1 Port:COM1 pulse:4 time:4 cts=TRUE, dsr=TRUE, cd=FALSE, ri=FALSE"},
+           one_sensor, 1),
+      // When the last pulse was counted but not recorded, its time stamp counts as 0.
+      Case("unrecorded last pulse", kNoon,
+           {{2000, kCts}, {2300, {}}, {4000, kCts}, {4200, {true, false, true, false}}}, 9000, {},
+           {"1 Port COM1 pulses:4 duration:-43202",
+            "Total ON pulses:2 implies     1.00 sensors on bell"},
+           1),
+      // The six-second rule counts across midnight, and the listing from the start.
+      Case("ends after midnight", 23 * 3600 + 59 * 60 + 55, toggled({2000, 2300, 4000, 4300}), 9000,
+           hand_and_back, one_sensor, 1),
+      Case("rung across midnight", 23 * 3600 + 59 * 60 + 58, toggled({2000, 2300, 4000, 4300}),
+           9000, hand_and_back, one_sensor, 1),
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.start);
-    Rig rig(c.start);
+    SCOPED_TRACE(c.name);
+    Rig rig(c.start_seconds);
     rig.List({"COM1"});
     rig.Add("COM1");
-    rig.Toggle("COM1", {2000, 2300, 4000, 4300}, kCts);
+    for (const auto& [t, lines] : c.changes) rig.serial.SetLines(Dev("COM1"), t, lines);
     rig.raw.Type("n");
     rig.raw.TypeLine("5");
     ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
-    EXPECT_GE(rig.clock.NowMicros(), 9'000'000);
-    EXPECT_LT(rig.clock.NowMicros(), 9'001'000);
-    EXPECT_THAT(rig.Listing(), ElementsAreArray(c.listing));
-    EXPECT_EQ(rig.state.settings.SensorNum, 1);
+    EXPECT_GE(rig.clock.NowMicros(), c.end_ms * 1000);
+    EXPECT_LT(rig.clock.NowMicros(), c.end_ms * 1000 + 1000);
+    if (!c.listing.empty()) {
+      EXPECT_THAT(rig.Listing(), ElementsAreArray(c.listing));
+    }
+    std::vector<std::string> rows = {"Summary: input detected on these ports:"};
+    rows.insert(rows.end(), c.summary.begin(), c.summary.end());
+    rows.insert(rows.end(), {kDelayPrompt1, kDelayPrompt2, "5"});
+    EXPECT_THAT(rig.RowsFrom(rows.front()), ElementsAreArray(rows));
+    EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n" +
+                                  std::to_string(c.sensor_num) + "\r\n5\r\n");
   }
 }
 
