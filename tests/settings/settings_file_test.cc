@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
@@ -215,20 +216,17 @@ TEST(SettingsFileTest, MissingOrEmptyFileCalibrates) {
 }
 
 TEST(SettingsFileTest, OnlyNCalibratesAtTheQuestion) {
+  // PgDn's second half is 81, "Q": it must not answer.
   const struct {
-    const char* name;
     uint8_t code;
     bool extended;
     SettingsOutcome outcome;
-  } keys[] = {
-      {"n", 'n', false, SettingsOutcome::Calibrate},
-      {"N", 'N', false, SettingsOutcome::Calibrate},
-      {"Enter", 13, false, SettingsOutcome::UseStored},
-      // PgDn's second half is 81, "Q": it must not answer.
-      {"PgDn", 81, true, SettingsOutcome::UseStored},
-  };
+  } keys[] = {{'n', false, SettingsOutcome::Calibrate},
+              {'N', false, SettingsOutcome::Calibrate},
+              {13, false, SettingsOutcome::UseStored},
+              {81, true, SettingsOutcome::UseStored}};
   for (const auto& key : keys) {
-    SCOPED_TRACE(key.name);
+    SCOPED_TRACE(::testing::Message() << int{key.code} << (key.extended ? " extended" : ""));
     TempDir dir;
     WriteBytes(dir.File(), kCtsOnCom3File);
     Ringer ringer;
@@ -244,29 +242,24 @@ TEST(SettingsFileTest, OnlyNCalibratesAtTheQuestion) {
   }
 }
 
-// A file as someone may have left it, and what reading it gives.
-struct TrickyFile {
-  const char* name;
-  std::string bytes;
-  bool asks;                 // the question is asked (answered with "Y")
-  Settings expected;         // the record afterwards, read into a default record
-  std::string message = "";  // printed instead of the question; {file} is the path
-};
-
-std::string AllByteValues() {
-  std::string bytes;
-  for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);
-  return bytes;
-}
-
+// Files as someone may have left them: the record read from each into a default record,
+// and the question (answered with "Y") or, instead, a message about the file ({file}).
 TEST(SettingsFileTest, TrickyFiles) {
+  std::string all_bytes(256, '\0');
+  std::iota(all_bytes.begin(), all_bytes.end(), '\0');
   const std::string P = "\\\\.\\COM3";
   const std::string p = P + "\r\n";
   const Settings none;
   const std::string not_int32 =
       "\", which is not a whole number from -2147483648 to 2147483647, so the stored "
       "calibration cannot be used.";
-  const TrickyFile files[] = {
+  const struct {
+    const char* name;
+    std::string bytes;
+    bool asks;
+    Settings expected;
+    std::string message = "";
+  } files[] = {
       {"only a port name, no line end", P, true, Record(P, 0, 0, 0, 0, 0, 0, 0, 0)},
       {"LF line ends", P + "\n0\n1\n0\n0\n0\n0\n4\n100\n", true,
        Record(P, 0, 1, 0, 0, 0, 0, 4, 100)},
@@ -294,7 +287,7 @@ TEST(SettingsFileTest, TrickyFiles) {
        "calibration cannot be used."},
       {"a word where a flag belongs, after empty lines", p + "\r\n\r\nyes\r\n", false, none,
        "Line 4 of {file} holds \"yes" + not_int32},
-      {"binary junk", AllByteValues(), false, none,
+      {"binary junk", all_bytes, false, none,
        "Line 3 of {file} holds \"!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGH..." + not_int32},
       {"a huge first line", std::string(1 << 20, 'A') + "\r\n1\r\n", false, none,
        "Line 1 of {file} holds 1048576 characters, far too many for a port name, so the stored "
@@ -302,7 +295,7 @@ TEST(SettingsFileTest, TrickyFiles) {
       {"a huge number", p + std::string(300, '0') + "1\r\n", false, none,
        "Line 2 of {file} holds \"0000000000000000000000000000000000000000..." + not_int32},
   };
-  for (const TrickyFile& file : files) {
+  for (const auto& file : files) {
     SCOPED_TRACE(file.name);
     TempDir dir;
     WriteBytes(dir.File(), file.bytes);
