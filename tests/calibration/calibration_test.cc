@@ -73,10 +73,12 @@ TEST(CalibrationTest, WorkedExampleOfOneSensorOnCts) {
 // Data ports: one character per sensor passage; a different character counts without
 // being recorded; a character of code 0 is counted but not kept, so the character
 // before it stands for it. The poll's time is taken before the read waits for a
-// byte, so characters come a little after the second begins.
+// byte, so characters come a little after the second begins. The data flag that the
+// settings file held stays set when the question is declined.
 TEST(CalibrationTest, DataPorts) {
   struct Case {
     const char* name;
+    const char* answer;
     std::initializer_list<std::pair<int64_t, uint8_t>> bytes;
     std::vector<std::string> listing;
     std::vector<std::string> summary;
@@ -85,27 +87,37 @@ TEST(CalibrationTest, DataPorts) {
   const std::string nul(1, '\0');
   const Case cases[] = {
       {"two characters",
+       "y",
        {{2100, '1'}, {2600, '1'}},
        {"1 Port:COM1 pulse:1 time:2 data=\"1\"", "1 Port:COM1 pulse:2 time:2 data=\"1\""},
        {"1 Port COM1 pulses:2 duration:0", "Total pulses 2 implies     1.00 sensors on bell"},
        "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n49\r\n1\r\n300\r\n"},
       {"a different character",
+       "y",
        {{2100, 'A'}, {2600, 'B'}, {4100, 'A'}, {4600, 'A'}},
        {"1 Port:COM1 pulse:1 time:2 data=\"A\"", "1 Port:COM1 pulse:3 time:4 data=\"A\"",
         "1 Port:COM1 pulse:4 time:4 data=\"A\""},
        {"1 Port COM1 pulses:4 duration:2", "Total pulses 4 implies     2.00 sensors on bell"},
        "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n65\r\n2\r\n300\r\n"},
       {"code 0 after a character",
+       "y",
        {{2100, 'A'}, {2600, 0}, {4100, 'A'}, {4600, 0}},
        {"1 Port:COM1 pulse:1 time:2 data=\"A\"", "1 Port:COM1 pulse:2 time:2 data=\"A\"",
         "1 Port:COM1 pulse:3 time:4 data=\"A\"", "1 Port:COM1 pulse:4 time:4 data=\"A\""},
        {"1 Port COM1 pulses:4 duration:2", "Total pulses 4 implies     2.00 sensors on bell"},
        "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n65\r\n2\r\n300\r\n"},
       {"code 0 first",
+       "y",
        {{2100, 0}, {2600, 'B'}},
        {"1 Port:COM1 pulse:1 time:2 data=\"" + nul + "\""},
        {"1 Port COM1 pulses:2 duration:-43202", "Total pulses 2 implies     1.00 sensors on bell"},
        "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n0\r\n1\r\n300\r\n"},
+      {"flag from the file, answered n",
+       "n",
+       {{1500, '5'}, {1700, '5'}},
+       {"1 Port:COM1 pulse:1 time:1 data=\"5\"", "1 Port:COM1 pulse:2 time:1 data=\"5\""},
+       {"1 Port COM1 pulses:2 duration:0", "Total pulses 2 implies     1.00 sensors on bell"},
+       "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n53\r\n1\r\n300\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -113,7 +125,8 @@ TEST(CalibrationTest, DataPorts) {
     rig.List({"COM1"});
     rig.Add("COM1");
     rig.Send("COM1", c.bytes);
-    rig.raw.Type("y");
+    rig.state.settings.UseDat = std::string(c.answer) == "n";
+    rig.raw.Type(c.answer);
     rig.raw.TypeLine("300");
     ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
     EXPECT_THAT(rig.Listing(), ElementsAreArray(c.listing));
@@ -195,21 +208,6 @@ TEST(CalibrationTest, DataAnsweredButALinePortChosen) {
   EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n0\r\n0\r\n1\r\n0\r\n0\r\n0\r\n1\r\n2\r\n");
 }
 
-// The data flag from the settings file stays set when the question is declined.
-TEST(CalibrationTest, DataFlagFromTheFileSurvivesNo) {
-  Rig rig;
-  rig.List({"COM1"});
-  rig.Add("COM1");
-  rig.state.settings.UseDat = true;
-  rig.Send("COM1", {{1500, '5'}, {1700, '5'}});
-  rig.raw.Type("n");
-  rig.raw.TypeLine("0");
-  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
-  EXPECT_THAT(rig.Listing(), ElementsAre("1 Port:COM1 pulse:1 time:1 data=\"5\"",
-                                         "1 Port:COM1 pulse:2 time:1 data=\"5\""));
-  EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n53\r\n1\r\n0\r\n");
-}
-
 TEST(CalibrationTest, SeveralLinesChangingTogetherAreAllUsed) {
   Rig rig;
   rig.List({"ttyUSB0"});
@@ -233,31 +231,6 @@ TEST(CalibrationTest, SeveralLinesChangingTogetherAreAllUsed) {
                   "1 Port:ttyUSB0 pulse:3 time:4 cts=TRUE, dsr=TRUE, cd=FALSE, ri=TRUE",
                   "1 Port:ttyUSB0 pulse:4 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"));
   EXPECT_EQ(rig.FileText(), "\\\\.\\ttyUSB0\r\n1\r\n1\r\n0\r\n1\r\n0\r\n0\r\n1\r\n100\r\n");
-}
-
-// A count of 32 ends sampling at once, long before the six-second rule would.
-TEST(CalibrationTest, ThirtyTwoPulsesEndSamplingAtOnce) {
-  Rig rig;
-  rig.List({"COM1"});
-  rig.Add("COM1");
-  for (int i = 0; i < 40; ++i) {
-    rig.serial.SetLines(Dev("COM1"), 2000 + 50 * i, i % 2 == 0 ? kCts : Lines{});
-  }
-  rig.raw.Type("n");
-  rig.raw.TypeLine("5");
-  ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
-  const std::vector<std::string> listing = rig.Listing();
-  ASSERT_EQ(listing.size(), 32u);
-  EXPECT_EQ(listing.back(), "1 Port:COM1 pulse:32 time:3 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE");
-  // The 32nd change comes at 3.55 s; sampling stops within that pass.
-  EXPECT_GE(rig.clock.NowMicros(), 3'550'000);
-  EXPECT_LT(rig.clock.NowMicros(), 3'551'000);
-  EXPECT_THAT(
-      rig.RowsFrom("Summary: input detected on these ports:"),
-      ElementsAre("Summary: input detected on these ports:", "1 Port COM1 pulses:32 duration:1",
-                  "Total ON pulses:16 implies     8.00 sensors on bell", kDelayPrompt1,
-                  kDelayPrompt2, "5"));
-  EXPECT_EQ(rig.state.settings.SensorNum, 8);
 }
 
 // Changes and characters in the clock second in which sampling began only set the
@@ -312,12 +285,21 @@ TEST(CalibrationTest, LinePortSampling) {
       "1 Port:COM1 pulse:2 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
       "1 Port:COM1 pulse:3 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
       "1 Port:COM1 pulse:4 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"};
+  LineScript forty_changes;
+  for (int i = 0; i < 40; ++i)
+    forty_changes.push_back({2000 + 50 * i, i % 2 == 0 ? kCts : Lines{}});
   // Aggregates built with parentheses so that the rows pack.
   const Case cases[] = {
       Case(
           "two sensors", kNoon, toggled({2000, 2100, 2200, 2300, 4000, 4100, 4200, 4300}), 9000, {},
           {"1 Port COM1 pulses:8 duration:2", "Total ON pulses:4 implies     2.00 sensors on bell"},
           2),
+      // A count of 32 ends sampling at once (at the 32nd change, 3.55 s), long before
+      // the six-second rule would.
+      Case("32 changes", kNoon, forty_changes, 3550, {},
+           {"1 Port COM1 pulses:32 duration:1",
+            "Total ON pulses:16 implies     8.00 sensors on bell"},
+           8),
       // Counts that are no whole number of sensors are reported twice and rounded down.
       Case("one and a half sensors", kNoon, toggled({2000, 2100, 2200, 4000, 4100, 4200}), 9000, {},
            {"1 Port COM1 pulses:6 duration:2", kErrorLine1, kErrorLine2,
