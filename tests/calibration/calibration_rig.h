@@ -48,8 +48,10 @@ struct Rig {
     state.SSSI = 0;
     for (const std::string& name : names) state.SSS[++state.SSSI] = name;
   }
-  // A port that opens.
-  void Add(const std::string& name) { serial.AddPort(Dev(name)); }
+  // Ports that open.
+  void Add(std::initializer_list<std::string> names) {
+    for (const std::string& name : names) serial.AddPort(Dev(name));
+  }
 
   // Line states switched at the given fake milliseconds, alternately `on` and all off.
   void Toggle(const std::string& name, std::initializer_list<int64_t> at_ms, Lines on) {
@@ -110,6 +112,5 @@ struct Rig {
 inline constexpr Lines kCts{true, false, false, false};
 inline constexpr Lines kDsr{false, true, false, false};
 inline constexpr Lines kCd{false, false, true, false};
-inline constexpr Lines kRi{false, false, false, true};
 
 }  // namespace strikewell::testing

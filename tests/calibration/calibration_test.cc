@@ -27,8 +27,7 @@ constexpr const char* kPortQuestion =
 TEST(CalibrationTest, WorkedExampleOfOneSensorOnCts) {
   Rig rig;
   rig.List({"COM1", "COM2", "COM3"});
-  rig.Add("COM1");
-  rig.Add("COM3");
+  rig.Add({"COM1", "COM3"});
   rig.Toggle("COM3", {2000, 2300, 4000, 4300}, kCts);
   rig.raw.Type("n");
   rig.raw.TypeLine("250");
@@ -123,7 +122,7 @@ TEST(CalibrationTest, DataPorts) {
     SCOPED_TRACE(c.name);
     Rig rig;
     rig.List({"COM1"});
-    rig.Add("COM1");
+    rig.Add({"COM1"});
     rig.Send("COM1", c.bytes);
     rig.state.settings.UseDat = std::string(c.answer) == "n";
     rig.raw.Type(c.answer);
@@ -145,9 +144,7 @@ TEST(CalibrationTest, DataPorts) {
 TEST(CalibrationTest, PortQuestionTakesOnlyAListedPort) {
   Rig rig;
   rig.List({"COM1", "COM2", "COM3", "COM4"});
-  rig.Add("COM1");
-  rig.Add("COM2");
-  rig.Add("COM3");
+  rig.Add({"COM1", "COM2", "COM3"});
   rig.Send("COM1", {{2000, '#'}, {2500, '#'}, {3000, '#'}});
   rig.Toggle("COM2", {2200, 2400}, kDsr);
   rig.raw.Type("Y");
@@ -189,8 +186,7 @@ TEST(CalibrationTest, PortQuestionTakesOnlyAListedPort) {
 TEST(CalibrationTest, DataAnsweredButALinePortChosen) {
   Rig rig;
   rig.List({"COM1", "COM2"});
-  rig.Add("COM1");
-  rig.Add("COM2");
+  rig.Add({"COM1", "COM2"});
   rig.state.settings.UseDatNum = 99;
   rig.Toggle("COM1", {2000, 2300, 4000, 4300}, kCd);
   rig.Send("COM2", {{2100, 'z'}, {2600, 'z'}});
@@ -211,7 +207,7 @@ TEST(CalibrationTest, DataAnsweredButALinePortChosen) {
 TEST(CalibrationTest, SeveralLinesChangingTogetherAreAllUsed) {
   Rig rig;
   rig.List({"ttyUSB0"});
-  rig.Add("ttyUSB0");
+  rig.Add({"ttyUSB0"});
   // Each line is a query of its own; the changes come just after a pass has begun, so
   // that all the reads of that pass see them together.
   bool on = false;
@@ -238,8 +234,7 @@ TEST(CalibrationTest, SeveralLinesChangingTogetherAreAllUsed) {
 TEST(CalibrationTest, SettlingSecondCountsNothing) {
   Rig rig;
   rig.List({"COM1", "COM2"});
-  rig.Add("COM1");
-  rig.Add("COM2");
+  rig.Add({"COM1", "COM2"});
   // CTS comes on at 0.5 s and is taken as the resting state; the ringing switches it off.
   rig.Toggle("COM1", {500, 2000, 2300, 4000, 4300}, kCts);
   rig.Send("COM2", {{300, 'x'}, {900, 'x'}});
@@ -337,7 +332,7 @@ TEST(CalibrationTest, LinePortSampling) {
     SCOPED_TRACE(c.name);
     Rig rig(c.start_seconds);
     rig.List({"COM1"});
-    rig.Add("COM1");
+    rig.Add({"COM1"});
     for (const auto& [t, lines] : c.changes) rig.serial.SetLines(Dev("COM1"), t, lines);
     rig.raw.Type("n");
     rig.raw.TypeLine("5");
@@ -367,7 +362,7 @@ TEST(CalibrationTest, NoPortOpened) {
     SCOPED_TRACE(c.name);
     Rig rig;
     rig.List(c.list);
-    rig.Add("COM2");
+    rig.Add({"COM2"});
     rig.serial.port(Dev("COM2")).held_elsewhere = true;
     rig.raw.TypeLine("whatever");
     EXPECT_EQ(rig.Run(), CalibrationOutcome::NoPortOpened);
@@ -400,8 +395,7 @@ TEST(CalibrationTest, PortsAreClosedWhenConsoleInputEnds) {
     SCOPED_TRACE(c.name);
     Rig rig;
     rig.List({"COM1", "COM2"});
-    rig.Add("COM1");
-    rig.Add("COM2");
+    rig.Add({"COM1", "COM2"});
     rig.Toggle("COM1", {2000, 2300}, kCts);
     rig.Toggle("COM2", {2000, 2300}, kCd);
     if (c.answer_key) rig.raw.Type("n");
