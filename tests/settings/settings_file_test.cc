@@ -73,23 +73,10 @@ const char kQuestionScreen[] = "\nUse existing calibration? (Y/n)";
 // Where the new file is written before it replaces the old one.
 const std::string kTempName = std::string(kSettingsFileName) + ".tmp";
 
-Settings Record(const std::string& port, bool cts, bool dsr, bool cd, bool ri, bool dat,
-                uint8_t dat_num, int32_t sensor_num, int32_t bell_delay) {
-  Settings s;
-  s.ComPortName = port;
-  s.UseCts = cts;
-  s.UseDsr = dsr;
-  s.UseCd = cd;
-  s.UseRi = ri;
-  s.UseDat = dat;
-  s.UseDatNum = dat_num;
-  s.SensorNum = sensor_num;
-  s.BellDelay = bell_delay;
-  return s;
-}
-
-Settings CtsOnCom3() { return Record("\\\\.\\COM3", 1, 0, 0, 0, 0, 0, 2, 250); }
-Settings BoxOnCom4() { return Record("\\\\.\\COM4", 0, 0, 0, 0, 1, 49, 1, 300); }
+// Records are written Settings{port, CTS, DSR, CD, RI, data flag, data character,
+// sensor number, bell delay}.
+Settings CtsOnCom3() { return Settings{"\\\\.\\COM3", 1, 0, 0, 0, 0, 0, 2, 250}; }
+Settings BoxOnCom4() { return Settings{"\\\\.\\COM4", 0, 0, 0, 0, 1, 49, 1, 300}; }
 
 const char kCtsOnCom3File[] = "\\\\.\\COM3\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n2\r\n250\r\n";
 const char kBoxOnCom4File[] = "\\\\.\\COM4\r\n0\r\n0\r\n0\r\n0\r\n1\r\n49\r\n1\r\n300\r\n";
@@ -129,11 +116,11 @@ TEST(SettingsFileTest, WrittenRecordReadsBackTheSame) {
   for (const Settings& written : {
            CtsOnCom3(),
            BoxOnCom4(),
-           Record("\\\\.\\ttyUSB0", 1, 1, 1, 1, 1, 255, INT32_MAX, INT32_MIN),
-           Record("\\\\.\\pts/3", 0, 0, 0, 1, 0, 0, -4, -20),
+           Settings{"\\\\.\\ttyUSB0", 1, 1, 1, 1, 1, 255, INT32_MAX, INT32_MIN},
+           Settings{"\\\\.\\pts/3", 0, 0, 0, 1, 0, 0, -4, -20},
            // The data character is not written while its flag is clear.
-           Record("\\\\.\\COM3", 1, 0, 0, 0, 0, 77, 2, 250),
-           Record("", 0, 1, 0, 0, 0, 0, 4, 0),
+           Settings{"\\\\.\\COM3", 1, 0, 0, 0, 0, 77, 2, 250},
+           Settings{"", 0, 1, 0, 0, 0, 0, 4, 0},
        }) {
     TempDir dir;
     WriteSettings(written, dir.File());
@@ -260,25 +247,25 @@ TEST(SettingsFileTest, TrickyFiles) {
     Settings expected;
     std::string message = "";
   } files[] = {
-      {"only a port name, no line end", P, true, Record(P, 0, 0, 0, 0, 0, 0, 0, 0)},
+      {"only a port name, no line end", P, true, Settings{P, 0, 0, 0, 0, 0, 0, 0, 0}},
       {"LF line ends", P + "\n0\n1\n0\n0\n0\n0\n4\n100\n", true,
-       Record(P, 0, 1, 0, 0, 0, 0, 4, 100)},
+       Settings{P, 0, 1, 0, 0, 0, 0, 4, 100}},
       {"lone CR line ends", P + "\r0\r0\r1\r0\r0\r0\r4\r100\r", true,
-       Record(P, 0, 0, 1, 0, 0, 0, 4, 100)},
+       Settings{P, 0, 0, 1, 0, 0, 0, 4, 100}},
       {"no final line end", p + "1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n2\r\n250", true, CtsOnCom3()},
       {"empty lines between all numbers",
        p + "\r\n1\r\n\r\n\r\n0\r\n \t\r\n0\r\n0\r\n0\r\n0\r\n2\r\n\r\n250\r\n", true, CtsOnCom3()},
       {"flags 2, -1, 0 clear; ' 1' and '1 words' set",
        p + "2\r\n-1\r\n0\r\n 1\r\n1 words\r\n65\r\n2\r\n250\r\n", true,
-       Record(P, 0, 0, 0, 1, 1, 65, 2, 250)},
+       Settings{P, 0, 0, 0, 1, 1, 65, 2, 250}},
       {"hexadecimal, binary and octal forms",
        p + "$1\r\n%1\r\n&1\r\n0x1\r\n x1\r\nx31\r\n%10\r\n$FA\r\n", true,
-       Record(P, 1, 1, 1, 1, 1, 49, 2, 250)},
+       Settings{P, 1, 1, 1, 1, 1, 49, 2, 250}},
       {"signed forms and limits", p + "+1\r\n0\r\n0\r\n0\r\n1\r\n255\r\n-$10\r\n-2147483648\r\n",
-       true, Record(P, 1, 0, 0, 0, 1, 255, -16, INT32_MIN)},
+       true, Settings{P, 1, 0, 0, 0, 1, 255, -16, INT32_MIN}},
       {"blank lines only", "\r\n\r\n\r\n", true, none},
       {"NULs around numbers", p + std::string("\0\0001\0\r\n\0", 7) + "0\r\n", true,
-       Record(P, 1, 0, 0, 0, 0, 0, 0, 0)},
+       Settings{P, 1, 0, 0, 0, 0, 0, 0, 0}},
       {"a megabyte of empty lines before the last number",
        p + "1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n2\r\n" + std::string(1 << 20, '\n') + "250", true,
        CtsOnCom3()},
@@ -329,7 +316,7 @@ TEST(SettingsFileTest, RecordKeepsWhatTheFileDoesNotSet) {
   short_file.raw.Type("y");
   read = BoxOnCom4();
   EXPECT_EQ(ReadSettings(read, short_file.console, dir.File()), SettingsOutcome::UseStored);
-  EXPECT_EQ(read, Record("\\\\.\\COM5", 0, 1, 0, 0, 1, 49, 1, 300));
+  EXPECT_EQ(read, (Settings{"\\\\.\\COM5", 0, 1, 0, 0, 1, 49, 1, 300}));
 }
 
 // Whatever a file holds, reading it ends in one of the two outcomes: the question,
