@@ -83,12 +83,6 @@ class Child {
   pid_t pid_;
 };
 
-std::string TempPath(const char* prefix) {
-  std::string path = std::string("/tmp/") + prefix + "-XXXXXX";
-  close(mkstemp(path.data()));
-  return path;
-}
-
 // Xvfb on a display it picks itself (other test runs share the machine), and openbox
 // on it with a configuration of its own; DISPLAY names it for this process and its
 // children.
@@ -118,7 +112,7 @@ class XServer {
     if (!wm) return;
     // openbox announces itself before it manages windows; a window mapped in between
     // stays unmapped. The start-up command runs once it is fully up.
-    ready_path_ = TempPath("strikewell-openbox-ready");
+    ready_path_ = "/tmp/strikewell-openbox-ready-" + std::to_string(number);
     std::filesystem::remove(ready_path_);
     wm_ = std::make_unique<Child>(
         std::vector<std::string>{"openbox", "--sm-disable", "--config-file",
@@ -148,11 +142,16 @@ XServer* g_server = nullptr;
 // A key_logger client: one window with the title, logging what it receives.
 class KeyLogger {
  public:
-  explicit KeyLogger(std::string window_title)
-      : title(std::move(window_title)),
-        log_path_(TempPath("strikewell-keylog")),
-        process_(std::vector<std::string>{STRIKEWELL_KEY_LOGGER, this->title, log_path_}, false) {}
+  explicit KeyLogger(const std::string& title)
+      : log_path_(MakeLogFile()),
+        process_(std::vector<std::string>{STRIKEWELL_KEY_LOGGER, title, log_path_}, false) {}
   ~KeyLogger() { std::filesystem::remove(log_path_); }
+
+  static std::string MakeLogFile() {
+    std::string path = "/tmp/strikewell-keylog-XXXXXX";
+    close(mkstemp(path.data()));
+    return path;
+  }
 
   struct Log {
     WindowHandle window = 0;           // the X id, once mapped
@@ -170,8 +169,6 @@ class KeyLogger {
     }
     return log;
   }
-
-  const std::string title;
 
  private:
   std::string log_path_;
