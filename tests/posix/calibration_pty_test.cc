@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -25,7 +26,8 @@
 namespace strikewell::testing {
 namespace {
 
-using ::testing::ElementsAre;
+using ::testing::AllOf;
+using ::testing::EndsWith;
 using ::testing::StartsWith;
 
 TEST(CalibrationOverPtyTest, InterfaceBoxOnAPtyListedBySysfs) {
@@ -68,22 +70,20 @@ TEST(CalibrationOverPtyTest, InterfaceBoxOnAPtyListedBySysfs) {
   box.join();
   ASSERT_EQ(outcome, CalibrationOutcome::Calibrated);
 
+  // Times depend on the real clock: only the rest of each line is compared.
   std::vector<std::string> rows;
   for (int y = 1; y <= 60; ++y) rows.push_back(raw.Row(y));
   const auto listing = std::find(rows.begin(), rows.end(), "List of Port inputs...");
-  ASSERT_NE(listing, rows.end());
-  EXPECT_THAT(std::vector<std::string>(listing + 1, listing + 5),
-              ElementsAre(StartsWith("1 Port:" + name + " pulse:1 time:"),
-                          StartsWith("1 Port:" + name + " pulse:2 time:"),
-                          StartsWith("1 Port:" + name + " pulse:3 time:"),
-                          StartsWith("1 Port:" + name + " pulse:4 time:")));
-  for (auto row = listing + 1; row != listing + 5; ++row) {
-    EXPECT_THAT(*row, ::testing::EndsWith(" data=\"1\""));
+  ASSERT_LT(listing + 8, rows.end());
+  for (int n = 1; n <= 4; ++n) {
+    EXPECT_THAT(listing[n],
+                AllOf(StartsWith("1 Port:" + name + " pulse:" + std::to_string(n) + " time:"),
+                      EndsWith(" data=\"1\"")));
   }
-  EXPECT_EQ(*(listing + 5), "");
-  EXPECT_EQ(*(listing + 6), "Summary: input detected on these ports:");
-  EXPECT_THAT(*(listing + 7), StartsWith("1 Port " + name + " pulses:4 duration:"));
-  EXPECT_EQ(*(listing + 8), "Total pulses 4 implies     2.00 sensors on bell");
+  EXPECT_EQ(listing[5], "");
+  EXPECT_EQ(listing[6], "Summary: input detected on these ports:");
+  EXPECT_THAT(listing[7], StartsWith("1 Port " + name + " pulses:4 duration:"));
+  EXPECT_EQ(listing[8], "Total pulses 4 implies     2.00 sensors on bell");
 
   std::ifstream in(settings_path, std::ios::binary);
   std::ostringstream file;
