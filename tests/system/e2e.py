@@ -41,6 +41,8 @@ SETTINGS = "serialport_strikewell.ini"
 TARGET_TITLE = "Ringing Room - practice tower"
 SCREEN_ROWS = 25
 SCENARIO_LIMIT_S = 100  # CTest's time-out is 120 s
+WINE_TEST_PORTS = {5, 6}  # the COM ports of scripts/wine-run's prefix
+WINE_PORT = 5  # the sensor's, under Wine
 
 
 class Failed(Exception):
@@ -263,6 +265,13 @@ class Sensor:
             # ports (a pty behind WINEDIR/ports/comN, locked while in use).
             sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "win32"))
             from com_port_harness import Port
+            # The prefix's other test port stays unmapped meanwhile: calibration opens
+            # every listed port, and must neither find it nor take it from another test.
+            os.makedirs(os.path.join(h.args.wine_dir, "ports"), exist_ok=True)
+            for other in WINE_TEST_PORTS - {wine_port}:
+                lock = open(os.path.join(h.args.wine_dir, "ports", f"com{other}.lock"), "w")
+                h.stack.callback(lock.close)
+                fcntl.flock(lock, fcntl.LOCK_EX)
             port = Port(h.args.wine_dir, wine_port)
             h.stack.callback(port.close)
             self.master, self.slave, self.pty = port.master, port.slave, port.slave_name
@@ -896,7 +905,6 @@ def scenario_chromium_target(h):
 
 # ---------------------------------------------------------------- the Windows build
 
-WINE_PORT = 5  # a test port of scripts/wine-run's prefix: COM5
 WINE_DEVICE_PATH = f"\\\\.\\COM{WINE_PORT}"
 
 
