@@ -39,7 +39,7 @@ WindowHandle FakeDesktop::AddWindow(std::string title) {
 }
 
 void FakeDesktop::FocusAt(int64_t at_ms, WindowHandle window) {
-  focus_changes_.push_back(FocusChange{at_ms, window});
+  focus_changes_.emplace_back(at_ms, window);
 }
 
 void FakeDesktop::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
@@ -68,8 +68,8 @@ void FakeDesktop::SetForegroundWindow(WindowHandle window) {
 }
 
 WindowHandle FakeDesktop::GetForegroundWindow() {
-  while (!focus_changes_.empty() && focus_changes_.front().at_ms <= NowMs()) {
-    foreground = focus_changes_.front().window;
+  while (!focus_changes_.empty() && focus_changes_.front().first <= NowMs()) {
+    foreground = focus_changes_.front().second;
     focus_changes_.pop_front();
   }
   return foreground;

@@ -1,19 +1,13 @@
 // An in-memory desktop: top-level windows in enumeration order, a foreground window
 // that a test can move at a given fake time, a US keyboard layout, and a record of
 // every activation and key event.
-//
-//   FakeClock clock;
-//   FakeDesktop desktop(&clock);
-//   WindowHandle rr = desktop.AddWindow("Ringing Room - Chromium");
-//   desktop.FocusAt(5000, desktop.AddWindow("Editor"));  // focus leaves at 5 s
-//   ... run the logic ...
-//   EXPECT_EQ(desktop.keys, (std::vector<FakeDesktop::KeyRecord>{Press(0x4A, 0x24, 0)}));
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fake_clock.h"
@@ -52,10 +46,9 @@ class FakeDesktop : public Desktop {
   void SetForegroundWindow(WindowHandle window) override;
   WindowHandle GetForegroundWindow() override;
   void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags) override;
-  // A US layout: PC set-1 scan codes of the main block, navigation and function keys;
-  // 0 for keys it does not know.
+  // Set-1 scan codes of the main block, navigation and function keys; 0 for others.
   uint32_t MapVirtualKey(uint32_t virtual_key) override;
-  // A US layout for printable ASCII ('{' is Shift + VK_OEM_4, i.e. 0x1DB); -1 otherwise.
+  // Printable ASCII ('{' is Shift + VK_OEM_4, i.e. 0x1DB); -1 otherwise.
   int16_t VkKeyScan(char ch) override;
   std::string Unavailable() override { return unavailable; }
 
@@ -71,14 +64,10 @@ class FakeDesktop : public Desktop {
   std::string unavailable;
 
  private:
-  struct FocusChange {
-    int64_t at_ms;
-    WindowHandle window;
-  };
   int64_t NowMs() const { return clock_ ? clock_->NowMillis() : 0; }
 
   FakeClock* clock_;
-  std::deque<FocusChange> focus_changes_;
+  std::deque<std::pair<int64_t, WindowHandle>> focus_changes_;  // from when, which window
   WindowHandle next_handle_ = 0x100;
 };
 
