@@ -147,12 +147,6 @@ class KeyLogger {
         process_(std::vector<std::string>{STRIKEWELL_KEY_LOGGER, title, log_path_}, false) {}
   ~KeyLogger() { std::filesystem::remove(log_path_); }
 
-  static std::string MakeLogFile() {
-    std::string path = "/tmp/strikewell-keylog-XXXXXX";
-    close(mkstemp(path.data()));
-    return path;
-  }
-
   struct Log {
     WindowHandle window = 0;           // the X id, once mapped
     bool focused = false;              // the last focus event was a focus-in
@@ -170,7 +164,15 @@ class KeyLogger {
     return log;
   }
 
+  WindowHandle window = 0;  // once open
+
  private:
+  static std::string MakeLogFile() {
+    std::string path = "/tmp/strikewell-keylog-XXXXXX";
+    close(mkstemp(path.data()));
+    return path;
+  }
+
   std::string log_path_;
   Child process_;
 };
@@ -221,21 +223,19 @@ class X11DesktopTest : public ::testing::Test {
     return w;
   }
 
-  // Waits until a key logger's window is mapped and listed; returns its id.
-  WindowHandle Open(KeyLogger& logger) {
-    WindowHandle w = 0;
-    EXPECT_TRUE(WaitUntil([&] { return (w = logger.Read().window) != 0; }, 10s));
-    EXPECT_TRUE(WaitUntil([&] { return Lists(*desktop, w); }));
-    return w;
+  // Waits until a key logger's window is mapped and listed.
+  void Open(KeyLogger& logger) {
+    ASSERT_TRUE(WaitUntil([&] { return (logger.window = logger.Read().window) != 0; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return Lists(*desktop, logger.window); }));
   }
 
   // Brings a window to the front and waits until it also has the keyboard focus:
   // openbox names the new active window a moment before the server has moved the
   // focus, and keys sent in between go to the window that had it.
-  void Front(KeyLogger& logger, WindowHandle w) {
-    desktop->SetForegroundWindow(w);
-    ASSERT_TRUE(
-        WaitUntil([&] { return desktop->GetForegroundWindow() == w && logger.Read().focused; }));
+  void Front(KeyLogger& logger) {
+    desktop->SetForegroundWindow(logger.window);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return desktop->GetForegroundWindow() == logger.window && logger.Read().focused; }));
   }
 
   std::unique_ptr<Desktop> desktop;
@@ -249,25 +249,25 @@ class X11DesktopTest : public ::testing::Test {
 TEST_F(X11DesktopTest, FindsTheTargetTypesIntoItAndSuspendsWhileAnotherWindowIsInFront) {
   KeyLogger target("Ringing Room test");
   KeyLogger decoy("Decoy");
-  const WindowHandle target_window = Open(target);
-  const WindowHandle decoy_window = Open(decoy);
-  Front(decoy, decoy_window);  // so that the search has to move the focus
+  Open(target);
+  Open(decoy);
+  Front(decoy);  // so that the search has to move the focus
 
   ASSERT_TRUE(FindTargetWindow(state, *desktop, console));
 
-  EXPECT_EQ(state.SaveWnd, target_window);
+  EXPECT_EQ(state.SaveWnd, target.window);
   EXPECT_EQ(raw.Row(1), "Target window is Ringing Room test");
   ASSERT_TRUE(WaitUntil(
-      [&] { return desktop->GetForegroundWindow() == target_window && target.Read().focused; }));
+      [&] { return desktop->GetForegroundWindow() == target.window && target.Read().focused; }));
   KeySendTest(*desktop, console);
   SendAKey(state, *desktop, console);
   // '{' needs the layout's Shift; "A" is the A key without Shift.
   SendKeyString(*desktop, "{A");
 
-  Front(decoy, decoy_window);
+  Front(decoy);
   SendAKey(state, *desktop, console);
   EXPECT_EQ(raw.Row(1), "Ringing Room is not the focus window - Key sending suspended");
-  Front(target, target_window);
+  Front(target);
   SendAKey(state, *desktop, console);
 
   const std::vector<std::string> expected = {"1", "2", "3",       "4",         "5", "6", "7",
@@ -362,7 +362,8 @@ TEST_F(X11DesktopTest, KeyboardLayoutAnswersLikeWindowsOnAUsKeyboard) {
 // Prints figures only: how long a key takes from KeybdEvent to the client's KeyPress.
 TEST_F(X11DesktopTest, KeyDeliveryLatencyBenchmark) {
   KeyLogger target("Ringing Room bench");
-  Front(target, Open(target));
+  Open(target);
+  Front(target);
   std::vector<double> latencies_ms;
   for (size_t i = 0; i < 200; ++i) {
     // steady_clock is CLOCK_MONOTONIC, the log's clock.
