@@ -182,52 +182,44 @@ TEST(CalibrationTest, DataPorts) {
   struct Case {
     const char* name;
     const char* answer;
-    std::initializer_list<std::pair<int64_t, uint8_t>> bytes;
+    std::vector<std::pair<int64_t, uint8_t>> bytes;
     std::vector<std::string> listing;
     std::vector<std::string> summary;
     std::string file;
   };
   const std::string nul(1, '\0');
+  // Aggregates built with parentheses so that the rows pack.
   const Case cases[] = {
-      {"two characters",
-       "y",
-       {{2100, '1'}, {2600, '1'}},
-       {"1 Port:COM1 pulse:1 time:2 data=\"1\"", "1 Port:COM1 pulse:2 time:2 data=\"1\""},
-       {"1 Port COM1 pulses:2 duration:0", "Total pulses 2 implies     1.00 sensors on bell"},
-       "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n49\r\n1\r\n300\r\n"},
-      {"a different character",
-       "y",
-       {{2100, 'A'}, {2600, 'B'}, {4100, 'A'}, {4600, 'A'}},
-       {"1 Port:COM1 pulse:1 time:2 data=\"A\"", "1 Port:COM1 pulse:3 time:4 data=\"A\"",
-        "1 Port:COM1 pulse:4 time:4 data=\"A\""},
-       {"1 Port COM1 pulses:4 duration:2", "Total pulses 4 implies     2.00 sensors on bell"},
-       "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n65\r\n2\r\n300\r\n"},
-      {"code 0 after a character",
-       "y",
-       {{2100, 'A'}, {2600, 0}, {4100, 'A'}, {4600, 0}},
-       {"1 Port:COM1 pulse:1 time:2 data=\"A\"", "1 Port:COM1 pulse:2 time:2 data=\"A\"",
-        "1 Port:COM1 pulse:3 time:4 data=\"A\"", "1 Port:COM1 pulse:4 time:4 data=\"A\""},
-       {"1 Port COM1 pulses:4 duration:2", "Total pulses 4 implies     2.00 sensors on bell"},
-       "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n65\r\n2\r\n300\r\n"},
-      {"code 0 first",
-       "y",
-       {{2100, 0}, {2600, 'B'}},
-       {"1 Port:COM1 pulse:1 time:2 data=\"" + nul + "\""},
-       {"1 Port COM1 pulses:2 duration:-43202", "Total pulses 2 implies     1.00 sensors on bell"},
-       "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n0\r\n1\r\n300\r\n"},
-      {"flag from the file, answered n",
-       "n",
-       {{1500, '5'}, {1700, '5'}},
-       {"1 Port:COM1 pulse:1 time:1 data=\"5\"", "1 Port:COM1 pulse:2 time:1 data=\"5\""},
-       {"1 Port COM1 pulses:2 duration:0", "Total pulses 2 implies     1.00 sensors on bell"},
-       "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n53\r\n1\r\n300\r\n"},
+      Case("two characters", "y", {{2100, '1'}, {2600, '1'}},
+           {"1 Port:COM1 pulse:1 time:2 data=\"1\"", "1 Port:COM1 pulse:2 time:2 data=\"1\""},
+           {"1 Port COM1 pulses:2 duration:0", "Total pulses 2 implies     1.00 sensors on bell"},
+           "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n49\r\n1\r\n300\r\n"),
+      Case("a different character", "y", {{2100, 'A'}, {2600, 'B'}, {4100, 'A'}, {4600, 'A'}},
+           {"1 Port:COM1 pulse:1 time:2 data=\"A\"", "1 Port:COM1 pulse:3 time:4 data=\"A\"",
+            "1 Port:COM1 pulse:4 time:4 data=\"A\""},
+           {"1 Port COM1 pulses:4 duration:2", "Total pulses 4 implies     2.00 sensors on bell"},
+           "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n65\r\n2\r\n300\r\n"),
+      Case("code 0 after a character", "y", {{2100, 'A'}, {2600, 0}, {4100, 'A'}, {4600, 0}},
+           {"1 Port:COM1 pulse:1 time:2 data=\"A\"", "1 Port:COM1 pulse:2 time:2 data=\"A\"",
+            "1 Port:COM1 pulse:3 time:4 data=\"A\"", "1 Port:COM1 pulse:4 time:4 data=\"A\""},
+           {"1 Port COM1 pulses:4 duration:2", "Total pulses 4 implies     2.00 sensors on bell"},
+           "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n65\r\n2\r\n300\r\n"),
+      Case("code 0 first", "y", {{2100, 0}, {2600, 'B'}},
+           {"1 Port:COM1 pulse:1 time:2 data=\"" + nul + "\""},
+           {"1 Port COM1 pulses:2 duration:-43202",
+            "Total pulses 2 implies     1.00 sensors on bell"},
+           "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n0\r\n1\r\n300\r\n"),
+      Case("flag from the file, answered n", "n", {{1500, '5'}, {1700, '5'}},
+           {"1 Port:COM1 pulse:1 time:1 data=\"5\"", "1 Port:COM1 pulse:2 time:1 data=\"5\""},
+           {"1 Port COM1 pulses:2 duration:0", "Total pulses 2 implies     1.00 sensors on bell"},
+           "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n53\r\n1\r\n300\r\n"),
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Rig rig;
     rig.List({"COM1"});
     rig.Add({"COM1"});
-    rig.Send("COM1", c.bytes);
+    for (const auto& [t, b] : c.bytes) rig.serial.SendByte(Dev("COM1"), t, b);
     rig.state.settings.UseDat = std::string(c.answer) == "n";
     rig.raw.Type(c.answer);
     rig.raw.TypeLine("300");
