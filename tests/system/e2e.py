@@ -32,426 +32,21 @@ import threading
 import time
 import tty
 
-SKIPPED = 77
 PORT = "ttyUSB9"  # the sensor's name in the private /dev
 SETTINGS = "serialport_strikewell.ini"
 TARGET_TITLE = "Ringing Room - practice tower"
-SCREEN_ROWS = 25
+ROWS = 25
 SCENARIO_LIMIT_S = 100  # CTest's time-out is 120 s
 WINE_TEST_PORTS = {5, 6}  # the COM ports of scripts/wine-run's prefix
 WINE_PORT = 5  # the sensor's, under Wine
+REUSE = "Use existing calibration? (Y/n)"
 COUNTER_KEYS = "0 will zero counter;  Q=Quit"
 SUSPENDED = ["Ringing Room is not the focus window - Key sending suspended",
              "Keystrokes will be sent when focus is resumed", ""]
 NOT_FOUND = ["The required target window (Ringing Room) NOT FOUND",
              "Ending program press Q to exit", ""]
-
-
-class Failed(Exception):
-    pass
-
-
-class Skipped(Exception):
-    pass
-
-
-def wait_for(condition, timeout, what, interval=0.02):
-    """Polls condition() until it gives a true value, which is returned."""
-    deadline = time.monotonic() + timeout
-    while not (value := condition()):
-        if time.monotonic() > deadline:
-            raise Failed(f"timed out after {timeout:.0f} s waiting for {what}")
-        time.sleep(interval)
-    return value
-
-
-def expect(ok, message):
-    if not ok:
-        raise Failed(message)
-
-
-def need(value, why):
-    if not value:
-        raise Skipped(why)
-    return value
-
-
-def stop_group(proc, grace=2.0):
-    """Ends a process started in a session of its own, with everything it started."""
-    for sig in (signal.SIGTERM, signal.SIGKILL):
-        if proc.poll() is not None:
-            return
-        with contextlib.suppress(ProcessLookupError):
-            os.killpg(proc.pid, sig)
-        with contextlib.suppress(subprocess.TimeoutExpired):
-            proc.wait(grace if sig == signal.SIGTERM else None)
-
-
-def read_lines(path):
-    try:
-        with open(path) as f:
-            return [line.split() for line in f.read().splitlines()]
-    except FileNotFoundError:
-        return []
-
-
-class Harness:
-    """Owns every process and file of one scenario; close() releases them all."""
-
-    def __init__(self, args):
-        self.args = args
-        self.wine = bool(args.wine_run)
-        self.stack = contextlib.ExitStack()
-        self.dir = tempfile.mkdtemp(prefix="strikewell-e2e-")
-        self.stack.callback(shutil.rmtree, self.dir, True)
-        self.logs = {}  # name -> path, printed when a scenario fails
-        self.diagnostics = []  # callables that print state on failure
-
-    def path(self, *parts):
-        return os.path.join(self.dir, *parts)
-
-    def start(self, name, argv, env=None, **kwargs):
-        self.logs[name] = self.path(name + ".log")
-        log = self.stack.enter_context(open(self.logs[name], "wb"))
-        proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                env=env, start_new_session=True, **kwargs)
-        self.stack.callback(stop_group, proc)
-        return proc
-
-    def ptys(self):
-        master, slave = os.openpty()
-        self.stack.callback(os.close, master)
-        self.stack.callback(os.close, slave)
-        return master, slave
-
-    def dump(self):
-        for show in self.diagnostics:
-            with contextlib.suppress(Exception):
-                show()
-        for name, log_path in self.logs.items():
-            with contextlib.suppress(OSError), open(log_path, errors="replace") as f:
-                text = f.read()
-                if text.strip():
-                    print(f"--- log of {name} (last 40 lines)")
-                    print("\n".join(text.splitlines()[-40:]))
-
-
-class Display:
-    """A private Xvfb display, with openbox as the window manager."""
-
-    def __init__(self, h):
-        self.h = h
-        read_end, write_end = os.pipe()
-        # -displayfd lets the server pick a free display: other test runs share the machine.
-        h.stack.callback(os.close, read_end)
-        h.start("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                         "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,))
-        os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + 20
-        while not number.endswith(b"\n"):
-            if not select.select([read_end], [], [], max(0, deadline - time.monotonic()))[0]:
-                raise Failed("Xvfb did not report its display")
-            chunk = os.read(read_end, 16)
-            expect(chunk, "Xvfb ended before it was ready")
-            number += chunk
-        self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-                    "DISPLAY": ":" + number.decode().strip(), "HOME": h.path(), "LANG": "C.UTF-8"}
-        # openbox announces itself before it handles map requests, and a window mapped
-        # in between stays unmapped: wait for the command it runs once fully up.
-        ready = h.path("openbox_ready")
-        h.start("openbox", ["openbox", "--sm-disable", "--startup", "touch " + ready],
-                env=self.env)
-        wait_for(lambda: os.path.exists(ready), 20, "openbox to manage the display")
-
-    def run(self, argv, check=True):
-        result = subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=20)
-        expect(not check or result.returncode == 0, f"{argv[0]} failed: {result.stderr.strip()}")
-        return result.stdout
-
-    def find_window(self, title):
-        out = self.run(["xdotool", "search", "--name", title], check=False).split()
-        return int(out[0]) if out else None
-
-    def active_window(self):
-        out = self.run(["xprop", "-root", "_NET_ACTIVE_WINDOW"], check=False)
-        match = re.search(r"# (0x[0-9a-f]+)", out)
-        return int(match.group(1), 16) if match else None
-
-    def activate(self, window):
-        self.run(["xdotool", "windowactivate", "--sync", str(window)])
-        wait_for(lambda: self.active_window() == window, 10, f"window {window:#x} in front")
-
-
-class KeyWindow:
-    """A target window that logs its key presses: the project's X client on Linux
-    ("press KEYSYM MICROSECONDS" per KeyPress), or under Wine the Windows tests' window
-    ("keydown VK SCAN" per WM_KEYDOWN). The Wine one logs no times, so a thread here
-    notes when each line appears (to about a millisecond)."""
-
-    def __init__(self, h, display, title, name):
-        self.wine, self.title = h.wine, title
-        self.log_path = h.path(name + ".keys")
-        if not self.wine:
-            need(h.args.key_logger, "the key-logging X client was not built")
-            h.start(name, [h.args.key_logger, title, self.log_path], env=display.env)
-            self.window = wait_for(lambda: next((int(f[1], 16) for f in read_lines(
-                self.log_path) if f[:1] == ["mapped"]), None), 20, f"window '{title}'")
-        else:
-            need(h.args.key_window, "the Windows key window was not built")
-            self.seen = []  # monotonic time at which each line of the log was first seen
-            stop = threading.Event()
-            watcher = threading.Thread(target=self._watch, args=(stop,), daemon=True)
-            watcher.start()
-            h.stack.callback(watcher.join)
-            h.stack.callback(stop.set)
-            # Wine takes a Unix path as one on the current drive; Z: is the root.
-            h.start(name, [h.args.wine_run, h.args.wine_dir, h.args.key_window, title,
-                           "Z:" + self.log_path.replace("/", "\\")], env=display.env)
-            wait_for(lambda: any(f[:1] == ["created"] for f in read_lines(self.log_path)), 60,
-                     f"the Wine window '{title}'")
-            self.window = wait_for(lambda: display.find_window(title), 10,
-                                   f"the X window of '{title}'")
-        h.diagnostics.append(lambda: print(f"--- keys in '{title}': {self.keys()!r}"))
-
-    def _watch(self, stop):
-        while not stop.wait(0.001):
-            lines = len(read_lines(self.log_path))
-            self.seen.extend([time.monotonic()] * (lines - len(self.seen)))
-
-    def presses(self):
-        """The key presses so far: (monotonic seconds, key name), oldest first."""
-        if not self.wine:
-            return [(int(f[2]) / 1e6, f[1]) for f in read_lines(self.log_path)
-                    if f[:1] == ["press"] and len(f) == 3]
-        presses = []
-        for moment, fields in zip(self.seen, read_lines(self.log_path)):
-            if fields[:1] == ["keydown"]:
-                vk = int(fields[1], 16)
-                alnum = 0x30 <= vk <= 0x39 or 0x41 <= vk <= 0x5A
-                presses.append((moment, chr(vk).lower() if alnum else fields[1]))
-        return presses
-
-    def keys(self):
-        return "".join(key if len(key) == 1 else f"<{key}>" for _, key in self.presses())
-
-
-class Chromium:
-    """A real browser as the target: a local page whose title collects the keys typed."""
-
-    PAGE = """<!doctype html>
-<title>Ringing Room keys:</title>
-<body>Practice tower
-<script>
-document.addEventListener("keydown", (event) => { document.title += event.key; });
-</script>
-"""
-
-    def __init__(self, h, display):
-        exe = need(shutil.which("chromium"), "chromium is not installed (scripts/setup test)")
-        self.display, self.title = display, "Ringing Room keys:"
-        page = h.path("ringing_room.html")
-        with open(page, "w") as f:
-            f.write(self.PAGE)
-        h.start("chromium", [exe, "--no-sandbox", "--disable-gpu", "--no-first-run",
-                             "--no-default-browser-check", "--disable-background-networking",
-                             "--disable-component-update", "--disable-sync",
-                             "--password-store=basic", "--user-data-dir=" + h.path("profile"),
-                             "file://" + page], env=display.env)
-        self.window = wait_for(lambda: display.find_window("Ringing Room keys:"), 30,
-                               "the Chromium window")
-        h.diagnostics.append(lambda: print(f"--- Chromium typed: {self.keys()!r}"))
-
-    def presses(self):
-        return []  # the page sees no times
-
-    def keys(self):
-        title = self.display.run(["xdotool", "getwindowname", str(self.window)], check=False)
-        match = re.match(r"Ringing Room keys:(\S*)", title)
-        return match.group(1) if match else ""
-
-
-class Sensor:
-    """The bell sensor: a pseudo-terminal whose other side the program opens as its port.
-
-    Bytes written here reach the program as an interface box's characters; the modem
-    lines come from a control file that the preloaded shim serves to TIOCMGET."""
-
-    def __init__(self, h):
-        if not h.wine:
-            self.master, self.slave = h.ptys()
-            # Raw from the start: a byte written before the program configures the
-            # port must not wait for a line end, nor be echoed back.
-            tty.setraw(self.slave)
-            self.pty = os.ttyname(self.slave)
-        else:
-            # The Windows tests' harness owns the convention for the prefix's test
-            # ports (a pty behind WINEDIR/ports/comN, locked while in use).
-            sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "win32"))
-            from com_port_harness import Port
-            # The other test port stays unmapped meanwhile: calibration opens every
-            # listed port, and must neither find it nor take it from another test.
-            os.makedirs(os.path.join(h.args.wine_dir, "ports"), exist_ok=True)
-            for other in WINE_TEST_PORTS - {WINE_PORT}:
-                lock = h.stack.enter_context(
-                    open(os.path.join(h.args.wine_dir, "ports", f"com{other}.lock"), "w"))
-                fcntl.flock(lock, fcntl.LOCK_EX)
-            port = Port(h.args.wine_dir, WINE_PORT)
-            h.stack.callback(port.close)
-            self.master, self.slave, self.pty = port.master, port.slave, port.slave_name
-        self.control = h.path("modem_lines")
-        self.set_lines()
-
-    def send(self, data):
-        """Writes one sensor event; returns the monotonic time just before it."""
-        moment = time.monotonic()
-        os.write(self.master, data)
-        return moment
-
-    def set_lines(self, *lines):
-        """Sets the modem lines that are on ("cts", "dsr", "cd", "ri"); returns the moment."""
-        with open(self.control + ".new", "w") as f:
-            f.write(" ".join(f"{n}={int(n in lines)}" for n in ("cts", "dsr", "cd", "ri")) + "\n")
-        moment = time.monotonic()
-        os.replace(self.control + ".new", self.control)
-        return moment
-
-    def port_is_free(self):
-        """True when no process holds the port: an exclusive lock can be had."""
-        fd = os.open(self.pty, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-        try:
-            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            return True
-        except BlockingIOError:
-            return False
-        finally:
-            os.close(fd)
-
-
-def make_sysfs_tree(tree):
-    """A /sys/class/tty as the kernel shows it for a USB serial adapter, next to the
-    system console on a real UART (ttyS0), which the program must leave out."""
-    entries = {"console": None, "ptmx": None, "tty": None, "tty0": None, "ttyS0": "serial8250",
-               PORT: "usbserial"}
-    for name, driver in entries.items():
-        os.makedirs(os.path.join(tree, name))
-        if driver:
-            os.makedirs(os.path.join(tree, name, "device", "driver"))
-            with open(os.path.join(tree, name, "device", "driver", "name"), "w") as f:
-                f.write(driver + "\n")
-    with open(os.path.join(tree, "ttyS0", "type"), "w") as f:
-        f.write("4\n")  # PORT_16550A: a UART is present
-    with open(os.path.join(tree, "console", "active"), "w") as f:
-        f.write("ttyS0\n")
-
-
-class Ringer:
-    """strikewell in a tmux terminal of 80x25, seen and typed at as a ringer does."""
-
-    def __init__(self, h, display, sensor, with_shim, port_present):
-        self.h = h
-        self.work = h.path("work")
-        os.makedirs(self.work, exist_ok=True)
-        self.rc_path, self.shim_log = h.path("rc"), h.path("modem_outputs")
-        shim_env = (f"STRIKEWELL_SHIM_DEVICE={sensor.pty} STRIKEWELL_SHIM_LINES={sensor.control} "
-                    f"STRIKEWELL_SHIM_LOG={self.shim_log} ") if with_shim else ""
-        if h.wine:
-            preload = f"STRIKEWELL_WINE_PRELOAD={h.args.modem_shim} " if with_shim else ""
-            command = f"{shim_env}{preload}{h.args.wine_run} {h.args.wine_dir} {h.args.strikewell}"
-            script = "sh "
-        else:
-            preload = f"LD_PRELOAD={h.args.modem_shim} " if with_shim else ""
-            command = self._private_dev(sensor, port_present) + shim_env + preload + \
-                h.args.strikewell
-            script = "unshare -m sh "
-        with open(h.path("run.sh"), "w") as f:  # keeps the status and the tty's modes
-            f.write(f"cd {self.work}\nstty -g > {h.path('tty_before')}\nset +e\n{command}\n"
-                    f"rc=$?\nstty -g > {h.path('tty_after')}\necho $rc > {self.rc_path}\n")
-        with open(h.path("tmux.conf"), "w") as f:
-            f.write("set -g status off\nset -g remain-on-exit on\n")
-        self.tmux_base = ["tmux", "-L", f"strikewell-e2e-{os.getpid()}", "-f", h.path("tmux.conf")]
-        subprocess.run(self.tmux_base + ["new-session", "-d", "-s", "e2e", "-x", "80", "-y",
-                                         str(SCREEN_ROWS), script + h.path("run.sh")],
-                       env=display.env, check=True, timeout=20)
-        h.stack.callback(self._stop)
-        self.pane_pid = int(self.tmux("display", "-p", "-t", "e2e", "#{pane_pid}"))
-        h.diagnostics.append(lambda: print("--- screen:\n" + "\n".join(
-            f"{n + 1:2}|{row}" for n, row in enumerate(self.screen()))))
-
-    def _private_dev(self, sensor, port_present):
-        """Shell lines that mount the made-up /sys/class/tty and a private /dev."""
-        tree, stage = self.h.path("sys_class_tty"), self.h.path("dev")
-        make_sysfs_tree(tree)
-        os.makedirs(stage)
-        # The system console gets a name too, leading to a decoy pty: a program that
-        # wrongly offered it would list it as a port found.
-        decoy = os.ttyname(self.h.ptys()[1])
-        link = f'ln -s {sensor.pty} "$stage/{PORT}"' if port_present else ":"
-        return f"""set -e
-mount --bind {tree} /sys/class/tty
-stage={stage}
-mount -t tmpfs -o mode=755 e2edev "$stage"
-for n in null zero full random urandom tty ptmx; do
-  : > "$stage/$n"; mount --bind /dev/$n "$stage/$n"
-done
-mkdir "$stage/pts" "$stage/shm"
-mount --bind /dev/pts "$stage/pts"
-ln -s /proc/self/fd "$stage/fd"
-ln -s {decoy} "$stage/ttyS0"
-{link}
-mount --move "$stage" /dev
-set +e
-"""
-
-    def tmux(self, *argv):
-        result = subprocess.run(self.tmux_base + list(argv), capture_output=True, text=True,
-                                timeout=20)
-        expect(result.returncode == 0, f"tmux {argv[0]} failed: {result.stderr.strip()}")
-        return result.stdout
-
-    def _stop(self):
-        with contextlib.suppress(ProcessLookupError):
-            os.killpg(self.pane_pid, signal.SIGKILL)
-        subprocess.run(self.tmux_base + ["kill-server"], capture_output=True, timeout=20)
-
-    def screen(self):
-        """The 25 rows of the terminal, trailing blanks removed."""
-        rows = self.tmux("capture-pane", "-p", "-t", "e2e").split("\n")[:SCREEN_ROWS]
-        return [row.rstrip() for row in rows] + [""] * (SCREEN_ROWS - len(rows))
-
-    def wait_rows(self, predicate, timeout, what):
-        """Waits until predicate(screen rows) holds; returns those rows."""
-        return wait_for(lambda: (lambda rows: predicate(rows) and rows)(self.screen()), timeout,
-                        what)
-
-    def wait_text(self, text, timeout=10):
-        return self.wait_rows(lambda rows: any(text in row for row in rows), timeout,
-                              f"'{text}' on the screen")
-
-    def wait_count(self, count, timeout):
-        return self.wait_rows(lambda rows: shown_count(rows) == count, timeout, f"count ={count}")
-
-    def type(self, text):
-        self.tmux("send-keys", "-t", "e2e", "-l", text)
-
-    def press(self, key):
-        self.tmux("send-keys", "-t", "e2e", key)
-
-    def exit_status(self):
-        lines = read_lines(self.rc_path)
-        return int(lines[0][0]) if lines and lines[0] else None
-
-    def wait_exit(self, timeout):
-        return wait_for(lambda: self.exit_status() is not None, timeout, "the program to end") \
-            and self.exit_status()
-
-    def terminal_restored(self):
-        return read_lines(self.h.path("tty_before")) == read_lines(self.h.path("tty_after"))
-
-
 # What a start prints before anything else. Two lines are the program's own choice
-# (its attribution and the web address of the ringing service), so only their shape
-# is fixed here.
+# (its attribution and the web address of the ringing service): only their shape is fixed.
 BANNER = [
     "Serialport_Strikewell_v0.5.2.1.1_with_sendkey, 9 June 2020",
     "Counts bell rotations using serial port bell sensor input",
@@ -466,18 +61,66 @@ BANNER = [
 ]
 
 
-def check_screen(rows, expected, what):
-    """Compares the whole screen: the expected rows (texts or patterns), then blanks."""
-    expected = expected + [""] * (len(rows) - len(expected))
-    for n, (row, want) in enumerate(zip(rows, expected)):
-        ok = want.fullmatch(row) if isinstance(want, re.Pattern) else row == want
-        shown = want.pattern if isinstance(want, re.Pattern) else want
-        expect(ok, f"{what}: row {n + 1} is {row!r}, want {shown!r}")
+class Failed(Exception):
+    pass
+
+
+class Skipped(Exception):
+    pass
+
+
+def expect(ok, message):
+    if not ok:
+        raise Failed(message)
+
+
+def need(value, why):
+    if not value:
+        raise Skipped(why)
+    return value
+
+
+def wait_for(condition, timeout, what):
+    """Polls condition() until it gives a true value, which is returned."""
+    deadline = time.monotonic() + timeout
+    while not (value := condition()):
+        expect(time.monotonic() < deadline, f"timed out after {timeout:.0f} s waiting for {what}")
+        time.sleep(0.02)
+    return value
+
+
+def stop_group(proc):
+    """Ends a process started in a session of its own, with everything it started."""
+    for sig, grace in ((signal.SIGTERM, 2), (signal.SIGKILL, None)):
+        if proc.poll() is None:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(proc.pid, sig)
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                proc.wait(grace)
+
+
+def read_lines(path):
+    with contextlib.suppress(FileNotFoundError), open(path) as f:
+        return [line.split() for line in f.read().splitlines()]
+    return []
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb" if isinstance(data, bytes) else "w") as f:
+        f.write(data)
 
 
 def settings_bytes(port, cts=0, dsr=0, cd=0, ri=0, dat=0, datnum=0, sensornum=1, delay=0):
-    return "".join(f"{f}\r\n" for f in [port, cts, dsr, cd, ri, dat, datnum, sensornum, delay]
-                   ).encode()
+    fields = [port, cts, dsr, cd, ri, dat, datnum, sensornum, delay]
+    return "".join(f"{field}\r\n" for field in fields).encode()
+
+
+def check_screen(rows, expected, what):
+    """Compares the whole screen: the expected rows (texts or patterns), then blanks."""
+    for n, (row, want) in enumerate(zip(rows, expected + [""] * len(rows))):
+        ok = want.fullmatch(row) if isinstance(want, re.Pattern) else row == want
+        expect(ok, f"{what}: row {n + 1} is {row!r}, want {getattr(want, 'pattern', want)!r}")
 
 
 def count_line(rows):
@@ -487,8 +130,7 @@ def count_line(rows):
 
 
 def shown_count(rows):
-    line = count_line(rows)
-    return line[0] if line else None
+    return (count_line(rows) or (None,))[0]
 
 
 def speed_line(count, elapsed):
@@ -513,15 +155,13 @@ def counter_at_zero_fault(rows):
     """What is wrong with the counter screen at 0, or None: it is the 0 glyph alone,
     right-aligned and symmetric top to bottom, then the count line and the key line."""
     cells = glyph_cells(rows)
-    zero = cells[3]
-    if cells[:3] != [("",) * 18] * 3 or set("".join(zero)) != {" ", "*"}:
+    if cells[:3] != [("",) * 18] * 3 or set("".join(cells[3])) != {" ", "*"}:
         return "count 0 is not one glyph of asterisks in the rightmost cell"
-    if zero[9:] != zero[8::-1]:
+    if cells[3][9:] != cells[3][8::-1]:
         return "the glyph of 0 is not symmetric top to bottom"
     try:
         check_screen(rows, [re.compile(".*")] * 18 + [
-            "", "", "count =0 time from first blow=0 secs", "", COUNTER_KEYS],
-            "the counter screen at 0")
+            "", "", "count =0 time from first blow=0 secs", "", COUNTER_KEYS], "counter at 0")
     except Failed as e:
         return str(e)
     return None
@@ -548,112 +188,399 @@ class Strikes:
                f"key presses outside [delay, delay + 1 s] of their sensor events: {ms}")
 
 
-# ---------------------------------------------------------------------------- scenarios
+class KeyWindow:
+    """A target window that logs its key presses: the project's X client on Linux
+    ("press KEYSYM MICROSECONDS" per KeyPress), or under Wine the Windows tests' window
+    ("keydown VK SCAN" per WM_KEYDOWN). The Wine one logs no times, so a thread here
+    notes when each line appears (to about a millisecond)."""
+
+    def __init__(self, run, title, name):
+        self.wine, self.title, self.log = run.wine, title, run.path(name + ".keys")
+        if not self.wine:
+            run.spawn(name, [need(run.args.key_logger, "the X key logger was not built"), title,
+                             self.log])
+            self.window = wait_for(lambda: next((int(f[1], 16) for f in read_lines(self.log)
+                                                 if f[:1] == ["mapped"]), None), 20, title)
+        else:
+            self.seen = []  # monotonic time at which each line of the log was first seen
+            stop = threading.Event()
+            watcher = threading.Thread(target=self._watch, args=(stop,), daemon=True)
+            watcher.start()
+            run.stack.callback(watcher.join)
+            run.stack.callback(stop.set)
+            # Wine takes a Unix path as one on the current drive; Z: is the root.
+            run.spawn(name, [run.args.wine_run, run.args.wine_dir,
+                             need(run.args.key_window, "the Windows key window was not built"),
+                             title, "Z:" + self.log.replace("/", "\\")])
+            wait_for(lambda: ["created"] in [f[:1] for f in read_lines(self.log)], 60, title)
+            self.window = wait_for(lambda: run.find_window(title), 10, f"X window of {title}")
+        run.diagnostics.append(lambda: print(f"--- keys in '{title}': {self.keys()!r}"))
+
+    def _watch(self, stop):
+        while not stop.wait(0.001):
+            lines = len(read_lines(self.log))
+            self.seen.extend([time.monotonic()] * (lines - len(self.seen)))
+
+    def presses(self):
+        """The key presses so far: (monotonic seconds, key name), oldest first."""
+        if not self.wine:
+            return [(int(f[2]) / 1e6, f[1]) for f in read_lines(self.log)
+                    if f[:1] == ["press"] and len(f) == 3]
+        vks = [(t, int(f[1], 16), f[1]) for t, f in zip(self.seen, read_lines(self.log))
+               if f[:1] == ["keydown"]]
+        return [(t, chr(vk).lower() if 0x30 <= vk <= 0x39 or 0x41 <= vk <= 0x5A else name)
+                for t, vk, name in vks]
+
+    def keys(self):
+        return "".join(key if len(key) == 1 else f"<{key}>" for _, key in self.presses())
+
+
+class Chromium:
+    """A real browser as the target: a local page whose title collects the keys typed."""
+
+    PAGE = """<!doctype html>
+<title>Ringing Room keys:</title>
+<body>Practice tower
+<script>
+document.addEventListener("keydown", (event) => { document.title += event.key; });
+</script>
+"""
+
+    def __init__(self, run):
+        exe = need(shutil.which("chromium"), "chromium is not installed (scripts/setup test)")
+        self.run, self.title = run, "Ringing Room keys:"
+        write(run.path("ringing_room.html"), self.PAGE)
+        run.spawn("chromium", [exe, "--no-sandbox", "--disable-gpu", "--no-first-run",
+                               "--no-default-browser-check", "--disable-background-networking",
+                               "--disable-component-update", "--disable-sync",
+                               "--password-store=basic", "--user-data-dir=" + run.path("profile"),
+                               "file://" + run.path("ringing_room.html")])
+        self.window = wait_for(lambda: run.find_window(self.title), 30, "the Chromium window")
+        run.diagnostics.append(lambda: print(f"--- Chromium typed: {self.keys()!r}"))
+
+    def presses(self):
+        return []  # the page sees no times
+
+    def keys(self):
+        title = self.run.x(["xdotool", "getwindowname", str(self.window)], check=False)
+        return (re.match(r"Ringing Room keys:(\S*)", title) or [""] * 2)[1]
+
+
+class Sensor:
+    """The bell sensor: a pseudo-terminal whose other side the program opens as its port.
+
+    Bytes written here reach the program as an interface box's characters; the modem
+    lines come from a control file that the preloaded shim serves to TIOCMGET."""
+
+    def __init__(self, run):
+        if not run.wine:
+            self.master, self.slave = run.pty()
+            # Raw from the start: a byte written before the program configures the
+            # port must not wait for a line end, nor be echoed back.
+            tty.setraw(self.slave)
+            self.pty = os.ttyname(self.slave)
+        else:
+            # The Windows tests' harness owns the convention for the prefix's test
+            # ports (a pty behind WINEDIR/ports/comN, locked while in use).
+            sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "win32"))
+            from com_port_harness import Port
+            # The other test port stays unmapped meanwhile: calibration opens every
+            # listed port, and must neither find it nor take it from another test.
+            os.makedirs(os.path.join(run.args.wine_dir, "ports"), exist_ok=True)
+            for other in WINE_TEST_PORTS - {WINE_PORT}:
+                fcntl.flock(run.stack.enter_context(open(
+                    os.path.join(run.args.wine_dir, "ports", f"com{other}.lock"), "w")),
+                    fcntl.LOCK_EX)
+            port = Port(run.args.wine_dir, WINE_PORT)
+            run.stack.callback(port.close)
+            self.master, self.slave, self.pty = port.master, port.slave, port.slave_name
+        self.control = run.path("modem_lines")
+        self.set_lines()
+
+    def send(self, data):
+        """Writes one sensor event; returns the monotonic time just before it."""
+        moment = time.monotonic()
+        os.write(self.master, data)
+        return moment
+
+    def set_lines(self, *lines):
+        """Sets the modem lines that are on ("cts", "dsr", "cd", "ri"); returns the moment."""
+        write(self.control + ".new",
+              " ".join(f"{n}={int(n in lines)}" for n in ("cts", "dsr", "cd", "ri")) + "\n")
+        moment = time.monotonic()
+        os.replace(self.control + ".new", self.control)
+        return moment
+
+    def port_is_free(self):
+        """True when no process holds the port: an exclusive lock can be had."""
+        fd = os.open(self.pty, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return True
+        except BlockingIOError:
+            return False
+        finally:
+            os.close(fd)
 
 
 class Run:
-    """The skeleton of a scenario: an X display with an optional target window, the
-    sensor, then (start()) the program in its terminal. Under Wine everything is
-    slower: `slow` scales the waits."""
+    """One scenario. It owns every process and file, released by stack.close() also on
+    failure; setup() starts the X display with the target window and the sensor, and
+    start() the program in a tmux terminal of 80x25. Under Wine the waits are longer."""
 
-    def __init__(self, h, target=True):
-        self.h, self.wine = h, h.wine
-        self.slow = 2 if h.wine else 1
-        self.device = f"\\\\.\\COM{WINE_PORT}" if h.wine else "\\\\.\\" + PORT
-        self.display = Display(h)
-        self.target = self.window(TARGET_TITLE, "target") if target else None
-        self.sensor = Sensor(h)
+    def __init__(self, args):
+        self.args, self.wine = args, bool(args.wine_run)
+        self.slow = 2 if self.wine else 1
+        self.device = f"\\\\.\\COM{WINE_PORT}" if self.wine else "\\\\.\\" + PORT
+        self.stack = contextlib.ExitStack()
+        self.dir = tempfile.mkdtemp(prefix="strikewell-e2e-")
+        self.stack.callback(shutil.rmtree, self.dir, True)
+        self.logs, self.diagnostics = {}, []  # shown when a scenario fails
+        self.settings = self.path("work", SETTINGS)
 
-    def window(self, title, name):
-        return KeyWindow(self.h, self.display, title, name)
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def spawn(self, name, argv, **kwargs):
+        self.logs[name] = self.path(name + ".log")
+        log = self.stack.enter_context(open(self.logs[name], "wb"))
+        proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                env=getattr(self, "env", None), start_new_session=True, **kwargs)
+        self.stack.callback(stop_group, proc)
+
+    def pty(self):
+        master, slave = os.openpty()
+        self.stack.callback(os.close, master)
+        self.stack.callback(os.close, slave)
+        return master, slave
+
+    def dump(self):
+        for show in self.diagnostics:
+            with contextlib.suppress(Exception):
+                show()
+        for name, log_path in self.logs.items():
+            with open(log_path, errors="replace") as f:
+                if text := f.read().strip():
+                    print(f"--- log of {name} (last 40 lines)\n" +
+                          "\n".join(text.splitlines()[-40:]))
+
+    # ------------------------------------------------------------- the X display
+
+    def setup(self, target=True):
+        read_end, write_end = os.pipe()
+        self.stack.callback(os.close, read_end)
+        # -displayfd lets the server pick a free display: other test runs share the machine.
+        self.spawn("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                            "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,))
+        os.close(write_end)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = select.select([read_end], [], [], 20)[0] and os.read(read_end, 16)
+            expect(chunk, "Xvfb did not report its display")
+            number += chunk
+        self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.dir,
+                    "DISPLAY": ":" + number.decode().strip(), "LANG": "C.UTF-8"}
+        # openbox announces itself before it handles map requests, and a window mapped
+        # in between stays unmapped: wait for the command it runs once fully up.
+        self.spawn("openbox", ["openbox", "--sm-disable", "--startup",
+                               "touch " + self.path("openbox_ready")])
+        wait_for(lambda: os.path.exists(self.path("openbox_ready")), 20, "openbox")
+        self.target = KeyWindow(self, TARGET_TITLE, "target") if target else None
+        self.sensor = Sensor(self)
+
+    def x(self, argv, check=True):
+        result = subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=20)
+        expect(not check or result.returncode == 0, f"{argv[0]} failed: {result.stderr.strip()}")
+        return result.stdout
+
+    def find_window(self, title):
+        return next(iter(map(int, self.x(["xdotool", "search", "--name", title], False).split())),
+                    None)
+
+    def activate(self, window):
+        self.x(["xdotool", "windowactivate", "--sync", str(window)])
+        wait_for(lambda: re.findall(r"# (0x[0-9a-f]+)", self.x(
+            ["xprop", "-root", "_NET_ACTIVE_WINDOW"]))[:1] == [f"{window:#x}"], 10,
+            f"window {window:#x} in front")
+
+    # --------------------------------------------------------- the program's terminal
 
     def start(self, saved=None, shim=False, port_present=True):
-        need(self.h.args.modem_shim or not shim, "the modem-line shim was not built")
-        self.settings = os.path.join(self.h.path("work"), SETTINGS)
+        """Starts the program, with saved as its settings file, and the modem-line shim."""
         if saved:
-            os.makedirs(self.h.path("work"))
-            with open(self.settings, "wb") as f:
-                f.write(saved)
-        self.ringer = Ringer(self.h, self.display, self.sensor, shim, port_present)
-        return self.ringer
+            write(self.settings, saved)
+        need(self.args.modem_shim or not shim, "the modem-line shim was not built")
+        self.shim_log = self.path("modem_outputs")
+        command = (f"STRIKEWELL_SHIM_DEVICE={self.sensor.pty} "
+                   f"STRIKEWELL_SHIM_LINES={self.sensor.control} "
+                   f"STRIKEWELL_SHIM_LOG={self.shim_log} "
+                   f"{'STRIKEWELL_WINE_PRELOAD' if self.wine else 'LD_PRELOAD'}="
+                   f"{self.args.modem_shim} ") if shim else ""
+        if self.wine:  # scripts/wine-run's prefix has only test ports
+            command += f"{self.args.wine_run} {self.args.wine_dir} {self.args.strikewell}"
+        else:
+            command = self._private_dev(port_present) + command + self.args.strikewell
+        write(self.path("run.sh"), f"""mkdir -p work; cd work
+stty -g > ../tty_before
+set +e
+{command}
+rc=$?
+stty -g > ../tty_after
+echo $rc > ../rc
+""")
+        write(self.path("tmux.conf"), "set -g status off\nset -g remain-on-exit on\n")
+        self.tmux_base = ["tmux", "-L", f"strikewell-e2e-{os.getpid()}", "-f",
+                          self.path("tmux.conf")]
+        sh = "sh " if self.wine else "unshare -m sh "
+        subprocess.run(self.tmux_base + ["new-session", "-d", "-s", "e2e", "-c", self.dir, "-x",
+                                         "80", "-y", str(ROWS), sh + self.path("run.sh")],
+                       env=self.env, check=True, timeout=20)
+        self.stack.callback(self._stop)
+        self.pane_pid = int(self.tmux("display", "-p", "-t", "e2e", "#{pane_pid}"))
+        self.diagnostics.append(lambda: print("--- screen:\n" + "\n".join(
+            f"{n + 1:2}|{row}" for n, row in enumerate(self.screen()))))
 
-    def box_settings(self, delay=0):
-        return settings_bytes(self.device, dat=1, datnum=ord("A"), sensornum=1, delay=delay)
+    def _private_dev(self, port_present):
+        """Shell lines that mount the made-up /sys/class/tty and a private /dev. The
+        system console is on a real UART (ttyS0), which the program must leave out;
+        its name in /dev leads to a decoy pty, which a wrong program would list."""
+        tree = self.path("sys_class_tty")
+        for name in ["console", "ptmx", "tty", "tty0"]:
+            os.makedirs(os.path.join(tree, name))
+        for name, driver in [("ttyS0", "serial8250"), (PORT, "usbserial")]:
+            write(os.path.join(tree, name, "device", "driver", "name"), driver + "\n")
+        write(os.path.join(tree, "ttyS0", "type"), "4\n")  # PORT_16550A: a UART is present
+        write(os.path.join(tree, "console", "active"), "ttyS0\n")
+        link = f'ln -s {self.sensor.pty} "$stage/{PORT}"' if port_present else ":"
+        return f"""set -e
+mount --bind {tree} /sys/class/tty
+stage={self.path("dev")}
+mkdir "$stage"
+mount -t tmpfs -o mode=755 e2edev "$stage"
+for n in null zero full random urandom tty ptmx; do
+  : > "$stage/$n"; mount --bind /dev/$n "$stage/$n"
+done
+mkdir "$stage/pts" "$stage/shm"
+mount --bind /dev/pts "$stage/pts"
+ln -s /proc/self/fd "$stage/fd"
+ln -s {os.ttyname(self.pty()[1])} "$stage/ttyS0"
+{link}
+mount --move "$stage" /dev
+set +e
+"""
 
-    def strikes(self, delay, label):
-        return Strikes(delay, ("Wine, " if self.wine else "") + label)
+    def tmux(self, *argv):
+        result = subprocess.run(self.tmux_base + list(argv), capture_output=True, text=True,
+                                timeout=20)
+        expect(result.returncode == 0, f"tmux {argv[0]} failed: {result.stderr.strip()}")
+        return result.stdout
+
+    def _stop(self):
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(self.pane_pid, signal.SIGKILL)
+        subprocess.run(self.tmux_base + ["kill-server"], capture_output=True, timeout=20)
+
+    def screen(self):
+        """The 25 rows of the terminal, trailing blanks removed."""
+        rows = self.tmux("capture-pane", "-p", "-t", "e2e").split("\n")[:ROWS]
+        return [row.rstrip() for row in rows] + [""] * (ROWS - len(rows))
+
+    def wait_rows(self, predicate, timeout, what):
+        """Waits until predicate(screen rows) holds; returns those rows."""
+        return wait_for(lambda: (lambda rows: predicate(rows) and rows)(self.screen()),
+                        timeout * self.slow, what)
+
+    def wait_text(self, text, timeout=10):
+        return self.wait_rows(lambda rows: any(text in row for row in rows), timeout,
+                              f"'{text}' on the screen")
+
+    def wait_count(self, count, timeout=5):
+        return self.wait_rows(lambda rows: shown_count(rows) == count, timeout, f"count ={count}")
+
+    def type(self, text):
+        self.tmux("send-keys", "-t", "e2e", *(["-l", text] if text != "Enter" else [text]))
+
+    def answer(self, keys, then, timeout=10):
+        """Types keys and waits for the text that follows. Wine's console shown in a
+        terminal passes keys on only to a program that reads or peeks at its input."""
+        self.type(keys)
+        try:
+            return self.wait_text(then, timeout)
+        except Failed as e:
+            raise Failed(f"{e}: did the program take the key {keys!r}?") from e
+
+    def exit_status(self):
+        lines = read_lines(self.path("rc"))
+        return int(lines[0][0]) if lines and lines[0] else None
+
+    def ended(self, what):
+        """The program has ended with status 0; on Linux it has also let go of the port
+        and restored the terminal's modes."""
+        wait_for(lambda: self.exit_status() is not None, 10 * self.slow, "the program to end")
+        expect(self.exit_status() == 0, f"exit status {self.exit_status()} {what}")
+        if not self.wine:
+            expect(self.sensor.port_is_free(), "the sensor port is still held after the end")
+            expect(read_lines(self.path("tty_before")) == read_lines(self.path("tty_after")),
+                   "the terminal's modes differ after the end")
+
+    # ------------------------------------------------------------- the ringer's steps
 
     def saved(self):
         with open(self.settings, "rb") as f:
             return f.read()
 
-    def answer(self, keys, then, timeout=10):
-        """Types keys (or presses Enter) and waits for the text that follows. Wine's
-        console passes keys on only to a program that reads or peeks at its input."""
-        self.ringer.press(keys) if keys == "Enter" else self.ringer.type(keys)
-        try:
-            return self.ringer.wait_text(then, timeout * self.slow)
-        except Failed as e:
-            raise Failed(f"{e}: did the program take the key {keys!r}?") from e
+    def box_settings(self, delay=0):
+        return settings_bytes(self.device, dat=1, datnum=ord("A"), delay=delay)
+
+    def strikes(self, delay, label):
+        return Strikes(delay, ("Wine, " if self.wine else "") + label)
 
     def reuse_calibration(self, key="y"):
-        self.ringer.wait_text("Use existing calibration? (Y/n)", 15 * self.slow)
+        self.wait_text(REUSE, 15)
         self.answer(key, "Target window is " + self.target.title)
         return self.key_send_test()
 
     def key_send_test(self):
-        self.ringer.wait_text("Target window is " + self.target.title, 10 * self.slow)
+        """The digits 1 to 8 in the target, then the whole counter screen at 0."""
+        self.wait_text("Target window is " + self.target.title)
         if not self.wine:  # under Wine the line may be gone before it is seen
-            self.ringer.wait_text("Key send test - a round")
+            self.wait_text("Key send test - a round")
         wait_for(lambda: len(self.target.keys()) >= 8, 10 * self.slow, "the digits 1 to 8")
         expect(self.target.keys() == "12345678", f"key-send test typed {self.target.keys()!r}")
-        digits = self.target.presses()
-        if digits:
+        if digits := self.target.presses():
             gaps = [round((b[0] - a[0]) * 1000) for a, b in zip(digits, digits[1:])]
             print(f"key-send test: gaps between digits {gaps} ms")
         return self.counter_at_zero()
 
     def counter_at_zero(self):
-        """Waits for the whole counter screen at 0: a screen is drawn piece by piece,
-        and under Wine slowly enough to be caught half-drawn."""
-        rows = self.ringer.wait_rows(lambda rows: count_line(rows) == (0, 0),
-                                     10 * self.slow, "the counter screen at 0")
+        """A screen is drawn piece by piece, under Wine slowly enough to be caught half-drawn."""
+        rows = self.wait_rows(lambda rows: count_line(rows) == (0, 0), 10, "the counter at 0")
         with contextlib.suppress(Failed):
-            rows = self.ringer.wait_rows(lambda rows: counter_at_zero_fault(rows) is None, 2,
-                                         "the whole counter screen at 0")
+            rows = self.wait_rows(lambda rows: not counter_at_zero_fault(rows), 2, "it whole")
         expect(not counter_at_zero_fault(rows), counter_at_zero_fault(rows))
         return rows
 
-    def ring(self, blows, strikes=None, byte=b"A", gap=0.3):
+    def ring(self, blows, strikes=None, gap=0.3):
         """Rings blows on an interface box; each counts one and presses one J."""
-        first = shown_count(self.ringer.screen())
+        first = shown_count(self.screen())
         for i in range(1, blows + 1):
             keys = self.target.keys() + "j"
-            moment = self.sensor.send(byte)
+            moment = self.sensor.send(b"A")
             wait_for(lambda: self.target.keys() == keys, 5 * self.slow, f"the J of blow {i}")
             if strikes:
                 strikes.add(moment, self.target.presses()[-1][0])
-            self.ringer.wait_count(first + i, 5 * self.slow)
+            self.wait_count(first + i)
             time.sleep(max(0.0, moment + gap - time.monotonic()))  # the ringer's rhythm
 
     def quit(self, key="Q"):
-        """Quits from the counter: status 0, and on Linux the port held until then and
-        the terminal's modes restored."""
         if not self.wine:
             expect(not self.sensor.port_is_free(), "the sensor port is not held while counting")
-        self.ringer.type(key)
+        self.type(key)
         self.ended("after " + key)
-
-    def ended(self, what):
-        status = self.ringer.wait_exit(10 * self.slow)
-        expect(status == 0, f"exit status {status} {what}")
-        if not self.wine:
-            expect(self.sensor.port_is_free(), "the sensor port is still held after the end")
-            expect(self.ringer.terminal_restored(), "the terminal's modes differ after the end")
 
     def calibrate(self, box, delay):
         """A first run: one port found, two sensor events, the delay; checks the file."""
-        rows = self.ringer.wait_text("(y/N)", 15 * self.slow)
+        rows = self.wait_text("(y/N)", 15)
         if self.wine:
             found = [row.split(" ", 1)[1] for row in rows if row.endswith(" found")]
             expect(found == [self.device + " found"], f"ports found: {found}")
@@ -661,9 +588,9 @@ class Run:
             question = ("Are you using a Bagley box or similar which sends characters to the "
                         "serial port? (y/N)")
             check_screen(rows, BANNER + [
-                "Calibration...", "Checking possible serial ports...",
-                f"1 {self.device} found", "Most simulator bells use the control signals as input",
-                question[:80], question[80:]], "the screen at the interface box question")
+                "Calibration...", "Checking possible serial ports...", f"1 {self.device} found",
+                "Most simulator bells use the control signals as input", question[:80],
+                question[80:]], "the screen at the interface box question")
         self.answer("y" if box else "n", "List of Port inputs...")
         # Whatever arrives within the clock second in which sampling starts is absorbed.
         time.sleep(1.05 - time.time() % 1.0)
@@ -675,14 +602,13 @@ class Run:
                 time.sleep(0.15)
                 self.sensor.set_lines()
             time.sleep(1.2)
-        rows = self.ringer.wait_text("Give the delay in milliseconds", 15)
+        rows = self.wait_text("Give the delay in milliseconds", 15)
         totals = ("Total pulses 2 implies     1.00 sensors on bell" if box else
                   "Total ON pulses:2 implies     1.00 sensors on bell")
         if self.wine or not box:
             expect(totals in rows, f"calibration did not show {totals!r}")
         else:
-            start = rows.index("List of Port inputs...")
-            check_screen(rows[start:], [
+            check_screen(rows[rows.index("List of Port inputs..."):], [
                 "List of Port inputs...",
                 re.compile(rf'1 Port:{PORT} pulse:1 time:[12] data="A"'),
                 re.compile(rf'1 Port:{PORT} pulse:2 time:[23] data="A"'),
@@ -690,41 +616,41 @@ class Run:
                 re.compile(rf"1 Port {PORT} pulses:2 duration:[12]"), totals,
                 "Give the delay in milliseconds between the sensor input and strike point",
                 "Use the delay setting in Abel as a starting point"], "the calibration listing")
-            self.ringer.type(f"{delay}ms")
+            self.type(f"{delay}ms")
             self.answer("Enter", f"Input {delay}ms not an integer, try again")
-        self.ringer.type(str(delay))
-        self.ringer.press("Enter")
+        self.type(str(delay))
+        self.type("Enter")
         want = (settings_bytes(self.device, dat=1, datnum=ord("A"), delay=delay) if box else
                 settings_bytes(self.device, cts=1, delay=delay))
-        with contextlib.suppress(Failed, FileNotFoundError):
+        with contextlib.suppress(Failed):  # the file may be seen half-written
             wait_for(lambda: os.path.exists(self.settings) and self.saved() == want, 10,
                      "the whole settings file")
-        expect(os.path.exists(self.settings) and self.saved() == want,
-               f"settings file holds {os.path.exists(self.settings) and self.saved()!r}, "
-               f"want {want!r}")
+        got = os.path.exists(self.settings) and self.saved()
+        expect(got == want, f"settings file holds {got!r}, want {want!r}")
+
+    def zero(self, start_rows, blows, strikes=None):
+        """"0" brings back the counter screen of the start; counting starts again at 1."""
+        self.type("0")
+        rows = self.counter_at_zero()
+        expect(rows[:18] == start_rows[:18] and rows[21:] == start_rows[21:],
+               "the screen after 0 differs from the counter screen at the start")
+        self.ring(blows, strikes)
 
 
-def zero_and_ring(run, start_rows, blows, strikes=None):
-    """"0" brings back the counter screen of the start; counting starts again at 1."""
-    run.ringer.type("0")
-    rows = run.counter_at_zero()
-    expect(rows[:18] == start_rows[:18] and rows[21:] == start_rows[21:],
-           "the screen after 0 differs from the counter screen at the start")
-    run.ring(blows, strikes)
+# ---------------------------------------------------------------------------- scenarios
 
 
-def scenario_first_run_interface_box(h):
+def scenario_first_run_interface_box(run):
     """No settings file: calibrate on an interface box, save, key-send test, count."""
-    run = Run(h)
-    ringer = run.start()
+    run.setup()
+    run.start()
     run.calibrate(box=True, delay=250)
     start_rows = run.key_send_test()
     strikes = run.strikes(250, "interface box")
     run.ring(11, strikes, gap=0.45)
-    # A character other than the box's counts nothing.
-    run.sensor.send(b"B")
+    run.sensor.send(b"B")  # not the box's character: counts nothing
     time.sleep(0.3)
-    rows = ringer.screen()
+    rows = run.screen()
     expect(shown_count(rows) == 11 and run.target.keys() == "12345678" + "j" * 11,
            f"a foreign character counted: {count_line(rows)}, keys {run.target.keys()!r}")
     # The big digits of 11 are the 1 of count 1 twice; count 0 shows the 0 glyph alone.
@@ -733,128 +659,128 @@ def scenario_first_run_interface_box(h):
            "count 11 is not drawn as two equal glyphs in the two right cells")
     expect(cells[3] != glyph_cells(start_rows)[3] and any("*" in r for r in cells[3]),
            "the glyph of 1 is missing or looks like the glyph of 0")
-    expect(rows[21] == speed_line(*count_line(rows)),
-           f"speed line {rows[21]!r}, want {speed_line(*count_line(rows))!r}")
+    want = speed_line(*count_line(rows))
+    expect(rows[21] == want, f"speed line {rows[21]!r}, want {want!r}")
     expect(rows[22] == COUNTER_KEYS, f"key line {rows[22]!r}")
     strikes.report()
-    if h.wine:  # zeroing on Linux is zero_quit_release's
-        zero_and_ring(run, start_rows, 1)
+    if run.wine:  # zero_quit_release zeroes on Linux
+        run.zero(start_rows, 1)
     run.quit()
 
 
-def scenario_cts_two_pulses(h):
+def scenario_cts_two_pulses(run):
     """Saved settings for a CTS sensor with two pulses per blow, reused with Enter."""
-    run = Run(h)
+    run.setup()
     # On Linux named by its own path below /dev ("\\.\pts/N"), not by the listed ttyUSB9.
-    port = run.device if h.wine else "\\\\.\\" + os.path.relpath(run.sensor.pty, "/dev")
-    ringer = run.start(settings_bytes(port, cts=1, sensornum=2, delay=120), shim=True)
+    port = run.device if run.wine else "\\\\.\\" + os.path.relpath(run.sensor.pty, "/dev")
+    run.start(settings_bytes(port, cts=1, sensornum=2, delay=120), shim=True)
     run.reuse_calibration("Enter")
     strikes = run.strikes(120, "CTS, 2 pulses per blow")
     # Longer pulses under Wine: every pass of its loop goes through the wineserver and
     # the console host, and on a busy machine a pass can take 100 ms.
-    pulse = 0.3 if h.wine else 0.06
-    for blow in range(1, 4 if h.wine else 7):
+    pulse = 0.3 if run.wine else 0.06
+    for blow in range(1, 4 if run.wine else 7):
         keys = run.target.keys() + "j"
         run.sensor.set_lines("cts")  # two sensor passages per blow, each an on and an off
         time.sleep(pulse)
         run.sensor.set_lines()
         time.sleep(pulse)
-        expect(shown_count(ringer.screen()) == blow - 1 and run.target.keys() == keys[:-1],
+        expect(shown_count(run.screen()) == blow - 1 and run.target.keys() == keys[:-1],
                f"blow {blow} counted after its first pulse")
         moment = run.sensor.set_lines("cts")
         wait_for(lambda: run.target.keys() == keys, 5 * run.slow, f"the J of blow {blow}")
         strikes.add(moment, run.target.presses()[-1][0])
         time.sleep(pulse)
         run.sensor.set_lines()
-        ringer.wait_count(blow, 5 * run.slow)
+        run.wait_count(blow)
         time.sleep(0.25)
-    outputs = [" ".join(fields) for fields in read_lines(ringer.shim_log)]
+    outputs = [" ".join(fields) for fields in read_lines(run.shim_log)]
     expect(outputs and outputs[-1].endswith(" rts=1 dtr=1"),
            f"RTS and DTR are not both on for the sensor: {outputs}")
     strikes.report()
     run.quit("q")
 
 
-def scenario_focus_lost(h):
+def scenario_focus_lost(run):
     """Another window in front: the notice, no J for that blow, the count kept."""
-    run = Run(h)
+    run.setup()
     run.start(run.box_settings())
     run.reuse_calibration()
-    other = run.window("Notes - text editor", "other")
-    run.display.activate(run.target.window)
+    other = KeyWindow(run, "Notes - text editor", "other")
+    run.activate(run.target.window)
     strikes = run.strikes(0, "interface box, focus test")
     run.ring(1, strikes)
-    run.display.activate(other.window)
+    run.activate(other.window)
     run.sensor.send(b"A")
-    rows = run.ringer.wait_text(SUSPENDED[1], 10 * run.slow)
-    expect(rows[:3] == SUSPENDED, "the suspension notice is not alone on a cleared screen")
-    run.display.activate(run.target.window)
+    expect(run.wait_text(SUSPENDED[1])[:3] == SUSPENDED,
+           "the suspension notice is not alone on a cleared screen")
+    run.activate(run.target.window)
     run.sensor.send(b"A")  # sent during the 8 s pause: it waits in the port's queue
-    run.ringer.wait_count(3, 15 * run.slow)
+    run.wait_count(3, 15)
     wait_for(lambda: run.target.keys() == "12345678jj", 5 * run.slow, "the J after focus")
     expect(other.keys() == "", f"the other window got keys: {other.keys()!r}")
     strikes.report()
     run.quit()
 
 
-def scenario_zero_quit_release(h):
+def scenario_zero_quit_release(run):
     """"0" zeroes the count and restarts the timing; Q ends and frees port and terminal."""
-    run = Run(h)
+    run.setup()
     run.start(run.box_settings(delay=30))
     start_rows = run.reuse_calibration()
     strikes = run.strikes(30, "interface box, zeroed")
     run.ring(3, strikes)
-    zero_and_ring(run, start_rows, 2, strikes)
+    run.zero(start_rows, 2, strikes)
     strikes.report()
     run.quit()
 
 
-def scenario_absent_port(h):
+def scenario_absent_port(run):
     """Saved settings name a port that is gone: the message, Enter ends with status 0."""
-    run = Run(h, target=False)
+    run.setup(target=False)
     # Under Wine a COM port that the prefix lacks; on Linux the listed name leads nowhere.
-    saved = settings_bytes("\\\\.\\COM7" if h.wine else run.device, cts=1, sensornum=2,
+    saved = settings_bytes("\\\\.\\COM7" if run.wine else run.device, cts=1, sensornum=2,
                            delay=250)
     run.start(saved, port_present=False)
-    run.ringer.wait_text("Use existing calibration? (Y/n)", 15 * run.slow)
+    run.wait_text(REUSE, 15)
     run.answer("y", "Open of serial failed - aborting - recalibrate!")
-    expect(run.ringer.exit_status() is None, "ended before Enter")
-    run.ringer.press("Enter")
+    expect(run.exit_status() is None, "ended before Enter")
+    run.type("Enter")
     run.ended("after Enter")
     expect(run.saved() == saved, "the settings file changed")
 
 
-def scenario_no_target(h):
+def scenario_no_target(run):
     """No window titled Ringing Room: the not-found message and the end after Enter."""
-    run = Run(h, target=False)
-    other = run.window("Ringing practice notes", "other")
+    run.setup(target=False)
+    other = KeyWindow(run, "Ringing practice notes", "other")
     run.start(run.box_settings())
-    run.ringer.wait_text("Use existing calibration? (Y/n)", 15 * run.slow)
-    rows = run.answer("y", NOT_FOUND[1])
-    expect(rows[:3] == NOT_FOUND, "the not-found message is not alone on a cleared screen")
-    run.ringer.type("Q")
+    run.wait_text(REUSE, 15)
+    expect(run.answer("y", NOT_FOUND[1])[:3] == NOT_FOUND,
+           "the not-found message is not alone on a cleared screen")
+    run.type("Q")
     time.sleep(0.2)
-    expect(run.ringer.exit_status() is None, "ended before Enter")
-    run.ringer.press("Enter")
+    expect(run.exit_status() is None, "ended before Enter")
+    run.type("Enter")
     run.ended("after Enter")
     expect(other.keys() == "", f"keys were sent to another window: {other.keys()!r}")
 
 
-def scenario_calibrate_cts(h):
+def scenario_calibrate_cts(run):
     """First run on a CTS sensor (modem lines through the shim); no window is titled
     Ringing Room, so the run ends at the target search."""
-    run = Run(h, target=False)
+    run.setup(target=False)
     run.start(shim=True)
     run.calibrate(box=False, delay=180)
-    run.ringer.wait_text(NOT_FOUND[1], 10 * run.slow)
-    run.ringer.press("Enter")
+    run.wait_text(NOT_FOUND[1])
+    run.type("Enter")
     run.ended("after Enter")
 
 
-def scenario_chromium_target(h):
+def scenario_chromium_target(run):
     """A real browser page titled Ringing Room receives the test round and the blows."""
-    run = Run(h, target=False)
-    run.target = Chromium(h, run.display)
+    run.setup(target=False)
+    run.target = Chromium(run)
     run.start(run.box_settings())
     run.reuse_calibration()
     run.ring(3)
@@ -872,23 +798,19 @@ WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--strikewell", required=True)
-    parser.add_argument("--key-logger", default="")
-    parser.add_argument("--modem-shim", default="")
-    parser.add_argument("--wine-run", default="", help="scripts/wine-run (Windows build)")
-    parser.add_argument("--wine-dir", default="", help="the Windows build's Wine folder")
-    parser.add_argument("--key-window", default="", help="the Windows tests' key window")
+    for option in ["--key-logger", "--modem-shim", "--wine-run", "--wine-dir", "--key-window"]:
+        parser.add_argument(option, default="")
     parser.add_argument("scenario", choices=LINUX_SCENARIOS + list(WINE_SCENARIOS))
     args = parser.parse_args()
     if (args.scenario in WINE_SCENARIOS) != bool(args.wine_run):
         parser.error(f"{args.scenario} is not a scenario of this build")
     scenario = globals()["scenario_" + WINE_SCENARIOS.get(args.scenario, args.scenario)]
-    for tool in ["Xvfb", "openbox", "tmux", "xdotool", "xprop", "unshare"]:
-        if not shutil.which(tool):
-            print(f"SKIPPED: {tool} is not installed (scripts/setup test installs it)")
-            return SKIPPED
-    if os.geteuid() != 0:
-        print("SKIPPED: the private mount namespace for the port list needs root")
-        return SKIPPED
+    missing = [t for t in ["Xvfb", "openbox", "tmux", "xdotool", "xprop", "unshare"]
+               if not shutil.which(t)]
+    if missing or os.geteuid() != 0:
+        print(f"SKIPPED: {missing} not installed (scripts/setup test installs them)" if missing
+              else "SKIPPED: the private mount namespace for the port list needs root")
+        return 77
 
     # End by ourselves, cleaning up, before CTest's time-out kills this process alone
     # and leaves the X server and the tmux server (daemons) behind.
@@ -899,20 +821,20 @@ def main():
     for signum in (signal.SIGALRM, signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
         signal.signal(signum, give_up)
     signal.alarm(SCENARIO_LIMIT_S)
-    h = Harness(args)
+    run = Run(args)
     started = time.monotonic()
     try:
-        scenario(h)
+        scenario(run)
     except Skipped as e:
         print(f"SKIPPED: {e}")
-        return SKIPPED
+        return 77
     except Exception as e:  # every failure, expected or not, shows the screen and logs
         print(f"FAILED: {args.scenario}: {e}")
-        h.dump()
+        run.dump()
         return 1
     finally:
         signal.alarm(0)
-        h.stack.close()
+        run.stack.close()
     print(f"passed: {args.scenario} in {time.monotonic() - started:.1f} s")
     return 0
 
