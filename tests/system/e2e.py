@@ -167,27 +167,6 @@ def counter_at_zero_fault(rows):
     return None
 
 
-class Strikes:
-    """Sensor event times against the key presses that they caused."""
-
-    def __init__(self, delay_ms, label):
-        self.delay, self.label = delay_ms / 1000.0, label
-        self.errors = []  # (key time - event time) - bell delay, in seconds
-
-    def add(self, event_time, key_time):
-        self.errors.append(key_time - event_time - self.delay)
-
-    def report(self):
-        ms = sorted(e * 1000 for e in self.errors)
-        print(f"strike-time error ({self.label}, bell delay {self.delay * 1000:.0f} ms, "
-              f"{len(ms)} blows): median {statistics.median(ms):.2f} ms, "
-              f"worst {max(ms, key=abs):.2f} ms, min {ms[0]:.2f} ms, max {ms[-1]:.2f} ms")
-        # Sanity only: the key can never come before the delay has passed, and a
-        # second late means the delay or the redraw is plainly broken.
-        expect(ms[0] >= -1.0 and ms[-1] <= 1000.0,
-               f"key presses outside [delay, delay + 1 s] of their sensor events: {ms}")
-
-
 class KeyWindow:
     """A target window that logs its key presses: the project's X client on Linux
     ("press KEYSYM MICROSECONDS" per KeyPress), or under Wine the Windows tests' window
@@ -316,11 +295,11 @@ class Sensor:
         fd = os.open(self.pty, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
         try:
             fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            return True
         except BlockingIOError:
             return False
         finally:
             os.close(fd)
+        return True
 
 
 class Run:
@@ -336,6 +315,7 @@ class Run:
         self.dir = tempfile.mkdtemp(prefix="strikewell-e2e-")
         self.stack.callback(shutil.rmtree, self.dir, True)
         self.logs, self.diagnostics = {}, []  # shown when a scenario fails
+        self.strikes = []  # seconds from each sensor event to the key it caused
         self.settings = self.path("work", SETTINGS)
 
     def path(self, *parts):
@@ -532,8 +512,19 @@ set +e
     def box_settings(self, delay=0):
         return settings_bytes(self.device, dat=1, datnum=ord("A"), delay=delay)
 
-    def strikes(self, delay, label):
-        return Strikes(delay, ("Wine, " if self.wine else "") + label)
+    def strike(self, moment):
+        """Notes how long after the sensor event at moment the last key came."""
+        self.strikes.append(self.target.presses()[-1][0] - moment)
+
+    def report_strikes(self, delay_ms, label):
+        ms = sorted(s * 1000 - delay_ms for s in self.strikes)
+        print(f"strike-time error ({'Wine, ' * self.wine}{label}, bell delay {delay_ms} ms, "
+              f"{len(ms)} blows): median {statistics.median(ms):.2f} ms, "
+              f"worst {max(ms, key=abs):.2f} ms, min {ms[0]:.2f} ms, max {ms[-1]:.2f} ms")
+        # Sanity only: the key can never come before the delay has passed, and a
+        # second late means the delay or the redraw is plainly broken.
+        expect(ms[0] >= -1.0 and ms[-1] <= 1000.0,
+               f"key presses outside [delay, delay + 1 s] of their sensor events: {ms}")
 
     def reuse_calibration(self, key="y"):
         self.wait_text(REUSE, 15)
@@ -560,15 +551,15 @@ set +e
         expect(not counter_at_zero_fault(rows), counter_at_zero_fault(rows))
         return rows
 
-    def ring(self, blows, strikes=None, gap=0.3):
+    def ring(self, blows, gap=0.3):
         """Rings blows on an interface box; each counts one and presses one J."""
         first = shown_count(self.screen())
         for i in range(1, blows + 1):
             keys = self.target.keys() + "j"
             moment = self.sensor.send(b"A")
             wait_for(lambda: self.target.keys() == keys, 5 * self.slow, f"the J of blow {i}")
-            if strikes:
-                strikes.add(moment, self.target.presses()[-1][0])
+            if self.target.presses():  # a browser page tells no times
+                self.strike(moment)
             self.wait_count(first + i)
             time.sleep(max(0.0, moment + gap - time.monotonic()))  # the ringer's rhythm
 
@@ -628,13 +619,13 @@ set +e
         got = os.path.exists(self.settings) and self.saved()
         expect(got == want, f"settings file holds {got!r}, want {want!r}")
 
-    def zero(self, start_rows, blows, strikes=None):
+    def zero(self, start_rows, blows):
         """"0" brings back the counter screen of the start; counting starts again at 1."""
         self.type("0")
         rows = self.counter_at_zero()
         expect(rows[:18] == start_rows[:18] and rows[21:] == start_rows[21:],
                "the screen after 0 differs from the counter screen at the start")
-        self.ring(blows, strikes)
+        self.ring(blows)
 
 
 # ---------------------------------------------------------------------------- scenarios
@@ -646,8 +637,7 @@ def scenario_first_run_interface_box(run):
     run.start()
     run.calibrate(box=True, delay=250)
     start_rows = run.key_send_test()
-    strikes = run.strikes(250, "interface box")
-    run.ring(11, strikes, gap=0.45)
+    run.ring(11, gap=0.45)
     run.sensor.send(b"B")  # not the box's character: counts nothing
     time.sleep(0.3)
     rows = run.screen()
@@ -662,7 +652,7 @@ def scenario_first_run_interface_box(run):
     want = speed_line(*count_line(rows))
     expect(rows[21] == want, f"speed line {rows[21]!r}, want {want!r}")
     expect(rows[22] == COUNTER_KEYS, f"key line {rows[22]!r}")
-    strikes.report()
+    run.report_strikes(250, "interface box")
     if run.wine:  # zero_quit_release zeroes on Linux
         run.zero(start_rows, 1)
     run.quit()
@@ -675,7 +665,6 @@ def scenario_cts_two_pulses(run):
     port = run.device if run.wine else "\\\\.\\" + os.path.relpath(run.sensor.pty, "/dev")
     run.start(settings_bytes(port, cts=1, sensornum=2, delay=120), shim=True)
     run.reuse_calibration("Enter")
-    strikes = run.strikes(120, "CTS, 2 pulses per blow")
     # Longer pulses under Wine: every pass of its loop goes through the wineserver and
     # the console host, and on a busy machine a pass can take 100 ms.
     pulse = 0.3 if run.wine else 0.06
@@ -689,7 +678,7 @@ def scenario_cts_two_pulses(run):
                f"blow {blow} counted after its first pulse")
         moment = run.sensor.set_lines("cts")
         wait_for(lambda: run.target.keys() == keys, 5 * run.slow, f"the J of blow {blow}")
-        strikes.add(moment, run.target.presses()[-1][0])
+        run.strike(moment)
         time.sleep(pulse)
         run.sensor.set_lines()
         run.wait_count(blow)
@@ -697,7 +686,7 @@ def scenario_cts_two_pulses(run):
     outputs = [" ".join(fields) for fields in read_lines(run.shim_log)]
     expect(outputs and outputs[-1].endswith(" rts=1 dtr=1"),
            f"RTS and DTR are not both on for the sensor: {outputs}")
-    strikes.report()
+    run.report_strikes(120, "CTS, 2 pulses per blow")
     run.quit("q")
 
 
@@ -708,8 +697,7 @@ def scenario_focus_lost(run):
     run.reuse_calibration()
     other = KeyWindow(run, "Notes - text editor", "other")
     run.activate(run.target.window)
-    strikes = run.strikes(0, "interface box, focus test")
-    run.ring(1, strikes)
+    run.ring(1)
     run.activate(other.window)
     run.sensor.send(b"A")
     expect(run.wait_text(SUSPENDED[1])[:3] == SUSPENDED,
@@ -719,7 +707,7 @@ def scenario_focus_lost(run):
     run.wait_count(3, 15)
     wait_for(lambda: run.target.keys() == "12345678jj", 5 * run.slow, "the J after focus")
     expect(other.keys() == "", f"the other window got keys: {other.keys()!r}")
-    strikes.report()
+    run.report_strikes(0, "interface box, focus test")
     run.quit()
 
 
@@ -728,10 +716,9 @@ def scenario_zero_quit_release(run):
     run.setup()
     run.start(run.box_settings(delay=30))
     start_rows = run.reuse_calibration()
-    strikes = run.strikes(30, "interface box, zeroed")
-    run.ring(3, strikes)
-    run.zero(start_rows, 2, strikes)
-    strikes.report()
+    run.ring(3)
+    run.zero(start_rows, 2)
+    run.report_strikes(30, "interface box, zeroed")
     run.quit()
 
 
@@ -814,12 +801,9 @@ def main():
 
     # End by ourselves, cleaning up, before CTest's time-out kills this process alone
     # and leaves the X server and the tmux server (daemons) behind.
-    def give_up(signum, _frame):
-        raise Failed(f"stopped by signal {signum}" if signum != signal.SIGALRM else
-                     f"the scenario took more than {SCENARIO_LIMIT_S} s")
-
     for signum in (signal.SIGALRM, signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
-        signal.signal(signum, give_up)
+        signal.signal(signum, lambda signum, _: expect(
+            False, f"stopped by signal {signum} (alarm: the {SCENARIO_LIMIT_S} s limit)"))
     signal.alarm(SCENARIO_LIMIT_S)
     run = Run(args)
     started = time.monotonic()
