@@ -5,7 +5,8 @@ Each scenario gets its own X server (Xvfb with openbox), a key-logging target wi
 a pseudo-terminal as the bell sensor and a tmux terminal of 80x25 in which the
 program runs. On Linux the program runs in a private mount namespace whose made-up
 /sys/class/tty lists only the sensor's port and whose private /dev leads that name to
-the sensor's pty: no real serial port can be reached (/dev/ttyS0 is not there).
+the sensor's pty: no real serial port can be reached, and the console's name there
+leads to a decoy pty, so the system console is never opened.
 The Windows build runs the same scenarios under Wine (scripts/wine-run), with a pty
 behind the prefix's test port COM5 and Wine windows as targets.
 
