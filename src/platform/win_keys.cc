@@ -92,6 +92,9 @@ std::optional<KeyEvent> WinKeyTranslator::Translate(const WinKeyRecord& r) {
     return KeyEvent{static_cast<uint8_t>(ctrl ? 10 : 13), false};
   }
   if (r.ch != 0 && !enhanced && !left_alt) return KeyEvent{r.ch, false};
+  // Wine's console in a terminal reports Escape without its character; read as a
+  // two-part key it could never quit counting.
+  if (r.virtual_key == win::kVkEscape && !alt) return KeyEvent{27, false};
 
   const uint8_t base = BaseCode(r.scan_code);
   if (IsNavigationOrFunction(base)) {

@@ -21,6 +21,7 @@ constexpr uint32_t kEnhancedKey = 0x0100;
 
 constexpr uint16_t kVkTab = 0x09;
 constexpr uint16_t kVkReturn = 0x0D;
+constexpr uint16_t kVkEscape = 0x1B;
 constexpr uint16_t kVkShift = 0x10;
 constexpr uint16_t kVkControl = 0x11;
 constexpr uint16_t kVkMenu = 0x12;
