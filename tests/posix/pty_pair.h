@@ -20,7 +20,7 @@ class PtyPair {
       throw std::runtime_error("openpty failed");
     }
     path_ = name;
-    // Raw both ways, or bytes would wait for a line end.
+    // Raw before any opener configures it, or bytes would wait for a line end.
     termios tio{};
     tcgetattr(master_, &tio);
     cfmakeraw(&tio);
@@ -33,15 +33,13 @@ class PtyPair {
   PtyPair(const PtyPair&) = delete;
   PtyPair& operator=(const PtyPair&) = delete;
 
-  // "/dev/pts/7"
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return path_; }  // "/dev/pts/7"
   // "\\.\pts/7": the stored form of the device path.
   std::string DeviceName() const { return "\\\\.\\" + path_.substr(5); }
   int master() const { return master_; }
   // The test's own descriptor on the slave: a second opener of the same tty.
   int slave() const { return slave_; }
 
-  // The device goes away: the master side closes.
   void HangUp() {
     close(master_);
     master_ = -1;

@@ -14,7 +14,7 @@ class SysfsTree {
   SysfsTree()
       : root_(std::filesystem::temp_directory_path() /
               ("strikewell_sysfs_" + std::to_string(std::random_device{}()))) {
-    std::filesystem::create_directories(tty_class());
+    std::filesystem::create_directories(tty_class() / "console");
     std::filesystem::create_directories(dev());
   }
   ~SysfsTree() {
@@ -27,32 +27,26 @@ class SysfsTree {
   std::filesystem::path tty_class() const { return root_ / "class" / "tty"; }
   std::filesystem::path dev() const { return root_ / "dev"; }
 
-  // A tty as the kernel shows it: its class entry is a link into the device tree;
-  // `device` links to the hardware when there is any; serial_core UARTs have a
-  // `type` (0: no chip in that slot).
-  void Tty(const std::string& sys_name, bool has_device, int uart_type = -1) {
-    const std::filesystem::path node = root_ / "devices" / sys_name;
-    std::filesystem::create_directories(node);
-    std::filesystem::create_directory_symlink(node, tty_class() / sys_name);
+  // A tty as the kernel shows it: a class entry linking into the device tree, a
+  // `device` link when there is hardware, a serial_core `type` (0: empty slot), and
+  // the node below /dev when named ('!' in sysfs names is '/' below /dev).
+  void Tty(const std::string& sys_name, bool has_device, int uart_type = -1, bool node = true) {
+    const std::filesystem::path dir = root_ / "devices" / sys_name;
+    std::filesystem::create_directories(dir);
+    std::filesystem::create_directory_symlink(dir, tty_class() / sys_name);
     if (has_device) {
-      const std::filesystem::path hardware = root_ / "hardware" / sys_name;
-      std::filesystem::create_directories(hardware);
-      std::filesystem::create_directory_symlink(hardware, node / "device");
+      std::filesystem::create_directories(root_ / "hardware" / sys_name);
+      std::filesystem::create_directory_symlink(root_ / "hardware" / sys_name, dir / "device");
     }
-    if (uart_type >= 0) std::ofstream(node / "type") << uart_type << "\n";
-  }
-  // A device node below the /dev root (a plain file does for discovery).
-  void Node(const std::string& dev_name) {
+    if (uart_type >= 0) std::ofstream(dir / "type") << uart_type << "\n";
+    if (!node) return;
+    std::string dev_name = sys_name;
+    if (const size_t bang = dev_name.find('!'); bang != std::string::npos) dev_name[bang] = '/';
     std::filesystem::create_directories((dev() / dev_name).parent_path());
     std::ofstream(dev() / dev_name).put('\0');
   }
-  // A serial port with hardware behind it and its node.
-  void Port(const std::string& name, int uart_type = -1) {
-    Tty(name, true, uart_type);
-    Node(name);
-  }
+  void Port(const std::string& name, int uart_type = -1) { Tty(name, true, uart_type); }
   void ActiveConsoles(const std::string& names) {
-    std::filesystem::create_directories(tty_class() / "console");
     std::ofstream(tty_class() / "console" / "active") << names << "\n";
   }
 

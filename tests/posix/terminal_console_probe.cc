@@ -1,15 +1,10 @@
 // A small program on the real terminal backend and the console logic, driven by
-// terminal_console_test.py inside tmux (or with piped input):
-//
-//   terminal_console_probe screen PIDFILE   draw a test screen, echo key codes until
-//                                           "q", read one edited line, end
-//   terminal_console_probe line             read one line, print it, end
-//
-// It prints "input ended" and ends with status 3 when console input ends.
+// terminal_console_test.py: "screen PIDFILE" draws a test screen, echoes key codes
+// until "q" and reads one edited line; "line" reads one line and prints it. It prints
+// "input ended" and ends with status 3 when console input ends.
 #include <unistd.h>
 
 #include <fstream>
-#include <memory>
 #include <string>
 
 #include "platform/backends.h"
@@ -18,63 +13,48 @@
 namespace strikewell {
 namespace {
 
-void DrawScreen(Console& console) {
+void ScreenKeysAndLine(Console& console) {
+  const auto at = [&](int x, int y, const std::string& text) {
+    console.GotoXY(x, y);
+    console.Write(text);
+  };
   console.TextBackground(1);
   console.TextColor(14);
   console.ClrScr();
-  console.GotoXY(10, 5);
-  console.Write("Hello");
+  at(10, 5, "Hello");
   // Outside data with terminal controls in it: a title change, a C1 CSI, DEL.
-  console.GotoXY(1, 7);
-  console.Write(std::string("ctl:\x1b]0;pwned\x07|\x9b") + "2J|\x01\x7f|end");
-  // Wraps at the right edge.
-  console.GotoXY(75, 8);
-  console.Write("wrap-around");
-  // Markers at the right edge, so the blanks before them show the clear's colours.
-  console.GotoXY(80, 1);
-  console.Write("|");
-  console.GotoXY(80, 24);
-  console.Write("|");
-  console.GotoXY(1, 11);
-  console.Write("Ready");
+  at(1, 7, std::string("ctl:\x1b]0;pwned\x07|\x9b") + "2J|\x01\x7f|end");
+  at(75, 8, "wrap-around");
+  // Right-edge markers: the blanks before them show the clear's colours.
+  at(80, 1, "|");
+  at(80, 24, "|");
+  at(1, 11, "Ready");
   console.GotoXY(20, 12);
-}
 
-void EchoKeys(Console& console) {
   std::string codes;
-  for (;;) {
-    const uint8_t key = console.ReadKey();
-    if (key == 'q') break;
+  for (uint8_t key; (key = console.ReadKey()) != 'q';) {
     if (!codes.empty()) codes += ' ';
-    if (key == 0) {
-      codes += "0," + std::to_string(console.ReadKey());
-    } else {
-      codes += std::to_string(key);
-    }
-    console.GotoXY(1, 14);
-    console.Write("keys: " + codes);
+    codes += key == 0 ? "0," + std::to_string(console.ReadKey()) : std::to_string(key);
+    at(1, 14, "keys: " + codes);
   }
-  console.GotoXY(1, 16);
-  console.Write("Line? ");
+  at(1, 16, "Line? ");
   const std::string line = console.ReadLine();
   console.WriteLn("line=[" + line + "]");
   // A line end on the bottom row scrolls the window up by one.
   console.GotoXY(1, 25);
   console.WriteLn("last");
-  console.GotoXY(10, 25);
-  console.Write("Bye");
+  at(10, 25, "Bye");
 }
 
 int Run(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  std::unique_ptr<Clock> clock = MakeClock();
-  std::unique_ptr<RawConsole> raw = MakeRawConsole();
+  auto clock = MakeClock();
+  auto raw = MakeRawConsole();
   Console console(*raw, *clock);
   try {
     if (mode == "screen" && argc > 2) {
       std::ofstream(argv[2]) << getpid() << '\n';
-      DrawScreen(console);
-      EchoKeys(console);
+      ScreenKeysAndLine(console);
     } else if (mode == "line") {
       console.WriteLn("line=[" + console.ReadLine() + "]");
     } else {
