@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "platform/bios_keys.h"
 
@@ -43,9 +42,8 @@ TEST(KeyDecoder, DecodesTheKeysTerminalsSend) {
       {"characters and control keys stay", "aZ1 \x03\x13\t\xe9", "97 90 49 32 3 19 9 233"},
       {"CR, LF and CR LF are each one Enter", "\r\n\n", "13 13"},
       {"both Backspaces", "\x7f\x08", "8 8"},
-      {"CSI and SS3 arrows", "\x1b[A\x1b[B\x1b[D\x1b[C\x1bOA\x1bOB\x1bOD\x1bOC",
-       "0,72 0,80 0,75 0,77 0,72 0,80 0,75 0,77"},
-      {"Home and End", "\x1b[H\x1b[F\x1bOH\x1bOF", "0,71 0,79 0,71 0,79"},
+      {"CSI and SS3 arrows, Home and End", "\x1b[A\x1b[D\x1bOB\x1bOC\x1b[H\x1bOF",
+       "0,72 0,75 0,80 0,77 0,71 0,79"},
       {"VT220 navigation", "\x1b[1~\x1b[2~\x1b[3~\x1b[4~\x1b[5~\x1b[6~\x1b[7~\x1b[8~",
        "0,71 0,82 0,83 0,79 0,73 0,81 0,71 0,79"},
       {"F1-F4 SS3, Linux console", "\x1bOP\x1bOS\x1b[[A\x1b[[E", "0,59 0,62 0,59 0,63"},
@@ -66,7 +64,6 @@ TEST(KeyDecoder, DecodesTheKeysTerminalsSend) {
        "1\x1b\r\x1b\x7f",
        "0,16 0,30 0,120 0,28 0,14"},
       {"lone Escape after the gap, a letter later", "\x1b|x", "27 120"},
-      {"two Escapes", "\x1b\x1b|", "27 27"},
       {"Escape then arrow", "\x1b\x1b[A", "27 0,72"},
       {"Escape then a symbol without Alt code", "\x1b!", "27 33"},
       {"Escape and [ or O typed slowly", "\x1b[|\x1bO|", "27 91 27 79"},
@@ -76,7 +73,6 @@ TEST(KeyDecoder, DecodesTheKeysTerminalsSend) {
       {"overlong sequence swallowed", "\x1b[" + std::string(60, '1') + "~e", "101"},
       {"control byte ends a sequence", "\x1b[1\r", "13"},
       {"Escape restarts a sequence", "\x1b[1\x1b[D", "0,75"},
-      {"gap with nothing pending", "a|b", "97 98"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
