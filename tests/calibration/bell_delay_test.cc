@@ -26,7 +26,6 @@ TEST(BellDelayTest, RepliesAreAskedForAgainUntilOneIsAWholeNumber) {
   const Case cases[] = {
       {{"250"}, 250, {kPrompt1, kPrompt2, "250"}},
       {{"  250"}, 250, {kPrompt1, kPrompt2, "  250"}},
-      {{"\t250"}, 250, {kPrompt1, kPrompt2, "\t250"}},
       {{"-20"}, -20, {kPrompt1, kPrompt2, "-20"}},
       {{"$FA"}, 250, {kPrompt1, kPrompt2, "$FA"}},
       {{"250 ", "250ms", "", "300"},

@@ -1,11 +1,6 @@
-// The whole program over fakes: a real settings file in a temporary directory,
-// scripted ports, keys, windows and a fake clock. Each test is one run as a ringer
-// would see it, from the banner to the exit status.
-#include "run/program.h"
-
+// The whole program over fakes, from the banner to the exit status: a real settings
+// file in a temporary directory, scripted ports, keys and windows, a fake clock.
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -19,24 +14,13 @@
 #include "fake_console.h"
 #include "fake_desktop.h"
 #include "fake_serial.h"
+#include "run/program.h"
 
 namespace strikewell {
 namespace {
 
-using testing::FakeClock;
-using testing::FakeDesktop;
-using testing::FakeRawConsole;
-using testing::FakeSerial;
-using testing::Lines;
-
 constexpr const char* kCom3 = "\\\\.\\COM3";
-constexpr uint8_t kVkJ = 0x4A;
-
-class FixedPortNames : public PortNames {
- public:
-  std::string text;
-  std::string GetSerialPortNames() override { return text; }
-};
+constexpr const char* kReuse = "Use existing calibration? (Y/n)";
 
 // The banner, then an empty line (which the transcript of drawn text does not show).
 const char* const kBannerAndQuestion =
@@ -55,13 +39,17 @@ const char* const kBannerAndQuestion =
 // The CTS sensor on COM3 with two pulses per blow and a 250 ms delay.
 const std::string kCtsFile = "\\\\.\\COM3\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n2\r\n250\r\n";
 
+struct FixedPortNames : PortNames {
+  std::string text;
+  std::string GetSerialPortNames() override { return text; }
+};
+
 // One run of the program with a settings file in a temporary directory.
 struct Program {
-  Program() : serial(clock), raw(clock), console(raw, clock), desktop(&clock) {
-    dir = std::filesystem::temp_directory_path() /
-          ("strikewell_program_" + std::to_string(std::random_device{}()));
+  Program() {
     std::filesystem::create_directories(dir);
-    settings_path = (dir / "serialport_strikewell.ini").string();
+    ports.text = "COM3";
+    serial.AddPort(kCom3);
   }
   ~Program() {
     std::error_code ignored;
@@ -76,15 +64,9 @@ struct Program {
   void WriteFile(const std::string& bytes) {
     std::ofstream(settings_path, std::ios::binary) << bytes;
   }
-  // COM3 is listed and opens.
-  void Com3() {
-    ports.text = "COM3";
-    serial.AddPort(kCom3);
-  }
   std::string ReadFile() const {
-    std::ifstream in(settings_path, std::ios::binary);
     std::stringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(settings_path, std::ios::binary).rdbuf();
     return s.str();
   }
 
@@ -93,35 +75,28 @@ struct Program {
     return ("\n" + raw.transcript + "\n").find("\n" + line + "\n") != std::string::npos;
   }
 
-  // The key presses, as "<key>@<fake ms>": the round of the key-send test ("1"..."8")
-  // and a "j" per blow.
+  // The key presses, as "<key>@<fake ms>": the key-send test's round ("1"..."8"),
+  // then a "j" per blow.
   std::string Presses() const {
     std::string text;
     for (const auto& k : desktop.keys) {
       if (k.flags != 0) continue;
       text += (text.empty() ? "" : " ") +
-              std::string(1, k.vk == kVkJ ? 'j' : static_cast<char>(k.vk)) + "@" +
+              std::string(1, k.vk == 0x4A ? 'j' : static_cast<char>(k.vk)) + "@" +
               std::to_string(k.at_ms);
     }
     return text;
   }
 
-  // CTS on and, 40 ms later, off again, at each time.
-  void CtsPulses(const std::string& port, std::initializer_list<int64_t> on_ms) {
-    for (int64_t t : on_ms) {
-      serial.SetLines(port, t, Lines{true, false, false, false});
-      serial.SetLines(port, t + 40, Lines{});
-    }
-  }
-
-  FakeClock clock;
-  FakeSerial serial;
-  FakeRawConsole raw;
-  Console console;
-  FakeDesktop desktop;
+  testing::FakeClock clock;
+  testing::FakeSerial serial{clock};
+  testing::FakeRawConsole raw{clock};
+  Console console{raw, clock};
+  testing::FakeDesktop desktop{&clock};
   FixedPortNames ports;
-  std::filesystem::path dir;
-  std::string settings_path;
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("strikewell_program_" + std::to_string(std::random_device{}()));
+  std::string settings_path = (dir / "serialport_strikewell.ini").string();
 };
 
 // The question is answered with PgDn, which reads as 0 then 81, the code of "Q": any
@@ -129,28 +104,26 @@ struct Program {
 TEST(ProgramTest, ReusedCalibrationCountsBlowsPressesJAndShutsThePortDown) {
   Program p;
   p.WriteFile(kCtsFile);
-  p.Com3();
   p.desktop.AddWindow("Editor");
   const WindowHandle target = p.desktop.AddWindow("Ringing Room - Chromium");
-  // Key-send test: 2000 ms, then eight digits 300 ms apart: counting starts at 4400 ms.
-  p.CtsPulses(kCom3, {5000, 5100, 6000, 6100});
+  // Two blows of two 40 ms pulses, after the key-send test has ended at 4400 ms.
+  for (int64_t t : {5000, 5100, 6000, 6100}) {
+    p.serial.SetLines(kCom3, t, testing::Lines{true, false, false, false});
+    p.serial.SetLines(kCom3, t + 40, testing::Lines{});
+  }
   p.raw.Key(81, true);
   p.raw.Type("Q", 7000);
 
   EXPECT_EQ(p.Run(), 0);
 
-  EXPECT_EQ(p.raw.transcript.substr(0, std::strlen(kBannerAndQuestion)), kBannerAndQuestion);
+  EXPECT_TRUE(p.raw.transcript.starts_with(kBannerAndQuestion)) << p.raw.transcript;
   EXPECT_TRUE(p.Printed("Target window is Ringing Room - Chromium"));
-  EXPECT_TRUE(p.Printed("Key send test - a round"));
   EXPECT_TRUE(p.Printed("Ending Key send test - a round"));
   EXPECT_EQ(p.desktop.activations,
             (std::vector<std::string>{"SetActiveWindow(0x101)", "SetForegroundWindow(0x101)"}));
   EXPECT_EQ(p.desktop.foreground, target);
-
-  // The round of the key-send test from 2000 ms, 300 ms apart; then one J per blow
-  // (two pulses each) at the completing pulse plus the bell delay.
+  // The round from 2000 ms, 300 ms apart; a J at each blow's second pulse + 250 ms.
   EXPECT_EQ(p.Presses(), "1@2000 2@2300 3@2600 4@2900 5@3200 6@3500 7@3800 8@4100 j@5350 j@6350");
-
   EXPECT_EQ(p.raw.Row(21), "count =2 time from first blow=1 secs");
   EXPECT_EQ(p.serial.calls,
             (std::vector<std::string>{"open \\\\.\\COM3 -> 1", "params 1 2400 8 0 1 0", "rts 1 on",
@@ -160,7 +133,6 @@ TEST(ProgramTest, ReusedCalibrationCountsBlowsPressesJAndShutsThePortDown) {
 
 TEST(ProgramTest, FirstRunCalibratesAgainstAnInterfaceBoxSavesAndCounts) {
   Program p;
-  p.Com3();
   p.desktop.AddWindow("Ringing Room");
   // Handstroke and backstroke: one character each. Sampling ends 7 s after the first.
   p.serial.SendByte(kCom3, 2000, '1');
@@ -168,15 +140,14 @@ TEST(ProgramTest, FirstRunCalibratesAgainstAnInterfaceBoxSavesAndCounts) {
   p.raw.Type("y");        // an interface box is in use
   p.raw.TypeLine("250");  // the bell delay
   p.raw.Type("Q", 40000);
-  // Two blows, rung once counting has started.
+  // Two blows once counting has started; another character is consumed, not counted.
   p.serial.SendByte(kCom3, 25000, '1');
-  p.serial.SendByte(kCom3, 26000, '7');  // another character: consumed, not counted
+  p.serial.SendByte(kCom3, 26000, '7');
   p.serial.SendByte(kCom3, 27000, '1');
 
   EXPECT_EQ(p.Run(), 0);
 
-  EXPECT_FALSE(p.Printed("Use existing calibration? (Y/n)")) << "no file: no question";
-  EXPECT_TRUE(p.Printed("Calibration..."));
+  EXPECT_FALSE(p.Printed(kReuse)) << "no file: no question";
   EXPECT_EQ(p.ReadFile(), "\\\\.\\COM3\r\n0\r\n0\r\n0\r\n0\r\n1\r\n49\r\n1\r\n250\r\n");
   // The read that took the first character began in second 1, so sampling ends at 8 s;
   // the round follows the key-send test's 2 s wait.
@@ -190,32 +161,29 @@ TEST(ProgramTest, FirstRunCalibratesAgainstAnInterfaceBoxSavesAndCounts) {
 // it was (or created empty), and no port is held.
 TEST(ProgramTest, RunsThatEndBeforeTheWindowSearch) {
   struct Case {
-    const char* name;
     std::string file;  // the settings file before and after the run
-    bool com3;
+    bool com3_listed;
     std::string typed;
-    bool asked;
     std::string printed;
   };
   const Case cases[] = {
-      {"no settings file and no ports", "", false, "\r", false,
-       "No serial port could be opened, so the bell sensor cannot be found."},
-      {"saved port absent", "\\\\.\\COM9\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n2\r\n250\r\n", true,
-       "Ywhatever\r", true, "Open of serial failed - aborting - recalibrate!"},
-      // A calibration that found no port writes nothing.
-      {"n at the question recalibrates", kCtsFile, false, "n\r", true, "Calibration..."},
+      {"", false, "\r", "No serial port could be opened, so the bell sensor cannot be found."},
+      {"\\\\.\\COM9\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n2\r\n250\r\n", true, "Ywhatever\r",
+       "Open of serial failed - aborting - recalibrate!"},
+      // "n" recalibrates; a calibration that found no port writes nothing.
+      {kCtsFile, false, "n\r", "Calibration..."},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.printed);
     Program p;
     if (!c.file.empty()) p.WriteFile(c.file);
-    if (c.com3) p.Com3();
+    if (!c.com3_listed) p.ports.text = "";
     p.desktop.AddWindow("Ringing Room");
     p.raw.Type(c.typed);
 
     EXPECT_EQ(p.Run(), 0);
 
-    EXPECT_EQ(p.Printed("Use existing calibration? (Y/n)"), c.asked);
+    EXPECT_EQ(p.Printed(kReuse), !c.file.empty());
     EXPECT_TRUE(p.Printed(c.printed));
     EXPECT_TRUE(std::filesystem::exists(p.settings_path)) << "a missing file is created empty";
     EXPECT_EQ(p.ReadFile(), c.file);
@@ -228,7 +196,6 @@ TEST(ProgramTest, RunsThatEndBeforeTheWindowSearch) {
 TEST(ProgramTest, MissingTargetWindowEndsAfterEnterWithoutKeysOrCounting) {
   Program p;
   p.WriteFile(kCtsFile);
-  p.Com3();
   p.desktop.AddWindow("Editor");
   p.desktop.AddWindow("ringing room (lower case)");
   p.raw.Type("\r");
@@ -248,7 +215,6 @@ TEST(ProgramTest, MissingTargetWindowEndsAfterEnterWithoutKeysOrCounting) {
 TEST(ProgramTest, KeyboardInputEndingWhileCountingStillReleasesThePort) {
   Program p;
   p.WriteFile(kCtsFile);
-  p.Com3();
   p.desktop.AddWindow("Ringing Room");
   p.raw.Type("y");  // and then the keyboard is gone
 
@@ -262,7 +228,6 @@ TEST(ProgramTest, KeyboardInputEndingWhileCountingStillReleasesThePort) {
 TEST(ProgramTest, UnusableSettingsFileStopsWithItsNameAndANonZeroStatus) {
   Program p;
   std::filesystem::create_directories(p.settings_path);  // a directory where the file should be
-  p.Com3();
 
   EXPECT_NE(p.Run(), 0);
 
