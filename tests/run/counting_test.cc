@@ -1,5 +1,6 @@
 // The counting loop over scripted ports, keys and a fake desktop, in fake time: a
 // status query costs 50 us, a read without data 1 ms, and only SendAKey sleeps.
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>

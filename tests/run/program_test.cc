@@ -1,6 +1,7 @@
 // The whole program over fakes, from the banner to the exit status: a real settings
 // file in a temporary directory, scripted ports, keys and windows, a fake clock.
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>
