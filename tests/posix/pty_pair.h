@@ -16,7 +16,8 @@ class PtyPair {
  public:
   PtyPair() {
     char name[128] = {};
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+    winsize size{.ws_row = 25, .ws_col = 80, .ws_xpixel = 0, .ws_ypixel = 0};
+    if (openpty(&master_, &slave_, name, nullptr, &size) != 0) {
       throw std::runtime_error("openpty failed");
     }
     path_ = name;

@@ -1,20 +1,36 @@
-// The Linux serial backend against real pseudo-terminals.
+// The Linux serial backend against real pseudo-terminals, and with the modem-line
+// shim preloaded (CTest sets LD_PRELOAD), the real counting loop over it.
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "fake_clock.h"
+#include "fake_console.h"
+#include "fake_desktop.h"
 #include "platform/backends.h"
 #include "platform/posix/serial_posix.h"
 #include "pty_pair.h"
+#include "run/counting.h"
+#include "run/run_state.h"
 
 namespace strikewell {
 namespace {
 
+namespace fs = std::filesystem;
+using testing::FakeClock;
+using testing::FakeDesktop;
+using testing::FakeRawConsole;
 using testing::PtyPair;
 
 termios Termios(int fd) {
@@ -111,29 +127,26 @@ TEST_F(SerialPosixTest, PortHasOneOpenerUntilClosed) {
   EXPECT_EQ(serial_->SerOpen(pty_.DeviceName()), 0) << "held without flock(): root gets past";
   EXPECT_TRUE(Exclusive(pty_.slave())) << "the refused opener left the holder's mode alone";
   ASSERT_EQ(ioctl(pty_.slave(), TIOCNXCL), 0);
+  ASSERT_EQ(flock(pty_.slave(), LOCK_EX | LOCK_NB), 0) << "the old backend kept its lock";
+  EXPECT_EQ(serial_->SerOpen(pty_.DeviceName()), 0) << "locked by another program";
+  ASSERT_EQ(flock(pty_.slave(), LOCK_UN), 0);
   EXPECT_GT(serial_->SerOpen(pty_.DeviceName()), 0);
 }
 
 TEST_F(SerialPosixTest, OnlyTerminalsBelowDevOpen) {
-  char temp_path[] = "/tmp/strikewell-serial-XXXXXX";
-  const int temp_fd = mkstemp(temp_path);
-  ASSERT_GE(temp_fd, 0);
-  close(temp_fd);
   const std::pair<std::string, bool> cases[] = {
       {pty_.DeviceName(), true},  // \\.\pts/N
       {pty_.path(), true},        // /dev/pts/N
       {"", false},
       {"\\\\.\\ttyStrikewellMissing0", false},
-      {"\\\\.\\null", false},  // a device, but not a terminal
-      {temp_path, false},
-      {std::string("\\\\.\\..") + temp_path, false},
+      {"\\\\.\\null", false},                             // a device, but not a terminal
+      {"\\\\.\\../dev/" + pty_.path().substr(5), false},  // climbs out of /dev
   };
   for (const auto& [name, opens] : cases) {
     const SerHandle h = serial_->SerOpen(name);
     EXPECT_EQ(h > 0, opens) << name;
     serial_->SerClose(h);
   }
-  unlink(temp_path);
 }
 
 // A pty ignores parity and data size, so they are read from the computed settings.
@@ -186,8 +199,7 @@ TEST_F(SerialPosixTest, OpenAppliesDefaultsAndParamsReachThePort) {
   serial_->SerSetParams(h, 1200, 8, TParityType::NoneParity, 3, TSerialFlags{true});
   tio = Termios(pty_.slave());
   EXPECT_EQ(cfgetospeed(&tio), B1200);
-  EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
-  EXPECT_NE(tio.c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(tio.c_cflag & (CSTOPB | CRTSCTS), static_cast<tcflag_t>(CSTOPB | CRTSCTS));
   serial_->SerSetParams(h, 2401, 8, TParityType::NoneParity, 1, {});
   tio = Termios(pty_.slave());
   EXPECT_EQ(cfgetospeed(&tio), B1200) << "a refused rate changes nothing";
@@ -195,6 +207,130 @@ TEST_F(SerialPosixTest, OpenAppliesDefaultsAndParamsReachThePort) {
   // A fixed RTS level replaces the hardware handshake.
   serial_->SerSetRTS(h, true);
   EXPECT_EQ(Termios(pty_.slave()).c_cflag & CRTSCTS, 0u);
+}
+
+// The shim serves the pty's input lines from a control file and logs RTS and DTR.
+class SerialShimTest : public SerialPosixTest {
+ protected:
+  void SetUp() override {
+    const char* preload = std::getenv("LD_PRELOAD");
+    ASSERT_TRUE(preload != nullptr && std::string(preload).find("modem_shim") != std::string::npos)
+        << "run with LD_PRELOAD naming the modem shim, as CTest does";
+    char dir[] = "/tmp/strikewell-shim-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+    setenv("STRIKEWELL_SHIM_DEVICE", pty_.path().c_str(), 1);
+    setenv("STRIKEWELL_SHIM_LINES", (dir_ / "lines").c_str(), 1);
+    setenv("STRIKEWELL_SHIM_LOG", (dir_ / "log").c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("STRIKEWELL_SHIM_DEVICE");
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+
+  // Replaces the control file in one step, as a test that races a reader must.
+  void SetLines(const std::string& text) const {
+    std::ofstream(dir_ / "lines.tmp") << text;
+    fs::rename(dir_ / "lines.tmp", dir_ / "lines");
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(SerialShimTest, LineReadsFollowTheControlFile) {
+  const SerHandle h = serial_->SerOpen(pty_.DeviceName());
+  ASSERT_GT(h, 0);
+  const std::pair<std::string, std::vector<bool>> cases[] = {
+      {"cts=1 dsr=0 cd=0 ri=0", {true, false, false, false}},
+      {"dsr=1", {false, true, false, false}},
+      {"cd=1", {false, false, true, false}},
+      {"ri=1\n", {false, false, false, true}},
+      {"cts=1,dsr=1,cd=1,ri=1", {true, true, true, true}},
+      {"fail", {false, false, false, false}},  // a failed status query reads as off
+  };
+  for (const auto& [text, expected] : cases) {
+    SetLines(text);
+    const std::vector<bool> lines = {serial_->SerGetCTS(h), serial_->SerGetDSR(h),
+                                     serial_->SerGetCD(h), serial_->SerGetRI(h)};
+    EXPECT_EQ(lines, expected) << '"' << text << '"';
+  }
+}
+
+// A console whose key polls, one per pass of the counting loop, play a script on the
+// sensor's side: on pass n it applies step n, and after the last step it types "q".
+class PassScript : public FakeRawConsole {
+ public:
+  PassScript(FakeClock& clock, std::vector<std::function<void()>> steps)
+      : FakeRawConsole(clock), steps_(std::move(steps)) {}
+
+  std::optional<KeyEvent> PollKey() override {
+    if (pass_ < steps_.size()) {
+      steps_[pass_++]();
+      return std::nullopt;
+    }
+    return KeyEvent{'q', false};
+  }
+  bool InputEnded() override { return false; }
+
+ private:
+  std::vector<std::function<void()>> steps_;
+  size_t pass_ = 0;
+};
+
+TEST_F(SerialShimTest, SensorSetUpAndCountingLoopOverTheRealBackend) {
+  SetLines("cts=1");  // already on when counting starts: not a pulse
+  const SerHandle h = serial_->SerOpen(pty_.DeviceName());
+  ASSERT_GT(h, 0);
+  ConfigureSensorPort(*serial_, h);
+  // Open applies the defaults (RTS and DTR off), the parameter call again turns both
+  // off, then RTS on, then DTR on.
+  std::ifstream in(dir_ / "log");
+  std::vector<std::string> log;
+  for (std::string line; std::getline(in, line);) log.push_back(line.substr(pty_.path().size()));
+  EXPECT_EQ(log, (std::vector<std::string>{" bic rts=0 dtr=0", " bic rts=0 dtr=0",
+                                           " bis rts=1 dtr=0", " bis rts=1 dtr=1"}));
+
+  auto lines = [&](const char* text) { return [this, text] { SetLines(text); }; };
+  auto byte = [&](const char* text) { return [this, text] { pty_.Send(text); }; };
+  const std::vector<std::function<void()>> steps = {
+      lines("cts=1"),
+      lines("cts=0"),
+      lines("cts=1"),        // pulse 1
+      lines("cts=1 dsr=1"),  // pulse 2: blow 1
+      lines("cts=0 dsr=0"),
+      lines("cts=1 dsr=1"),  // pulses 3, 4: blow 2
+      lines("cd=1 ri=1"),    // not enabled
+      byte("x"),             // not UseDatNum
+      byte("B"),
+      lines("cts=0 dsr=0"),
+      byte("B"),       // pulses 5, 6: blow 3
+      lines("cts=1"),  // pulse 7
+  };
+  FakeClock clock;
+  PassScript raw(clock, steps);
+  Console console(raw, clock);
+  FakeDesktop desktop(&clock);
+  RunState state;
+  SetupFont(state.screen.Line);
+  state.settings = Settings{pty_.DeviceName(), true, true, false, false, true, 'B', 2, 40};
+  state.SerialHandle = h;
+  state.SaveWnd = desktop.AddWindow("Ringing Room - Chromium");
+  desktop.foreground = state.SaveWnd;
+  CountingIo io{*serial_, console, desktop, clock};
+
+  CountBlows(state, io);
+
+  EXPECT_EQ(state.MyCounter, 3);
+  EXPECT_EQ(state.SNum, 1);
+  EXPECT_EQ(raw.Row(21).substr(0, 8), "count =3");
+  // One "j" per blow, each a bell delay after the one before (fake time stands still).
+  std::vector<FakeDesktop::KeyRecord> keys;
+  for (int64_t t : {40, 80, 120}) {
+    keys.insert(keys.end(), {testing::Press(0x4A, 0x24, t), testing::Release(0x4A, 0x24, t)});
+  }
+  EXPECT_EQ(desktop.keys, keys);
+  uint8_t buffer[1];
+  EXPECT_EQ(serial_->SerReadTimeout(h, buffer, 1), 0) << "every byte was consumed";
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 //   press j 1234567890        a KeyPress: keysym name, CLOCK_MONOTONIC microseconds
 //
 // Usage: key_logger TITLE LOG_PATH   (ends on SIGTERM or when the server goes away)
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -15,25 +14,15 @@
 #include <ctime>
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: key_logger TITLE LOG_PATH\n");
+  std::FILE* log = argc == 3 ? std::fopen(argv[2], "a") : nullptr;
+  Display* display = XOpenDisplay(nullptr);
+  if (log == nullptr || display == nullptr) {
+    std::fprintf(stderr, "usage: key_logger TITLE LOG_PATH, with an X display\n");
     return 2;
   }
   const char* title = argv[1];
-  std::FILE* log = std::fopen(argv[2], "a");
-  if (log == nullptr) {
-    std::perror(argv[2]);
-    return 1;
-  }
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) {
-    std::fprintf(stderr, "key_logger: cannot open the X display\n");
-    return 1;
-  }
-  const int screen = DefaultScreen(display);
   const Window window =
-      XCreateSimpleWindow(display, RootWindow(display, screen), 10, 10, 320, 120, 1,
-                          BlackPixel(display, screen), WhitePixel(display, screen));
+      XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 10, 320, 120, 1, 0, 0xFFFFFF);
   XStoreName(display, window, title);
   XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
                   XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
@@ -47,32 +36,19 @@ int main(int argc, char** argv) {
   XSelectInput(display, window, KeyPressMask | StructureNotifyMask | FocusChangeMask);
   XMapWindow(display, window);
 
-  while (true) {
-    XEvent event;
+  for (XEvent event;;) {
     XNextEvent(display, &event);
-    switch (event.type) {
-      case MapNotify:
-        std::fprintf(log, "mapped 0x%lx\n", window);
-        break;
-      case FocusIn:
-        std::fprintf(log, "focus-in\n");
-        break;
-      case FocusOut:
-        std::fprintf(log, "focus-out\n");
-        break;
-      case KeyPress: {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const long long at = now.tv_sec * 1000000LL + now.tv_nsec / 1000;
-        char text[16];
-        KeySym keysym = NoSymbol;
-        XLookupString(&event.xkey, text, sizeof text, &keysym, nullptr);
-        const char* name = XKeysymToString(keysym);
-        std::fprintf(log, "press %s %lld\n", name ? name : "NoSymbol", at);
-        break;
-      }
-      default:
-        break;
+    if (event.type == MapNotify) std::fprintf(log, "mapped 0x%lx\n", window);
+    if (event.type == FocusIn) std::fprintf(log, "focus-in\n");
+    if (event.type == FocusOut) std::fprintf(log, "focus-out\n");
+    if (event.type == KeyPress) {
+      timespec now{};
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      KeySym keysym = NoSymbol;
+      XLookupString(&event.xkey, nullptr, 0, &keysym, nullptr);
+      const char* name = XKeysymToString(keysym);
+      std::fprintf(log, "press %s %lld\n", name ? name : "NoSymbol",
+                   now.tv_sec * 1000000LL + now.tv_nsec / 1000);
     }
     std::fflush(log);
   }
