@@ -1,7 +1,5 @@
-// Draws a known screen through the real Windows console backend and then shows the
-// code of every key it reads, until "q". tests/win32/console_tmux_test.py runs it
-// under Wine in a tmux pane and compares what tmux shows; without a console it
-// reads its keys from a file.
+// Draws a known screen through the real Windows console backend, then shows the code
+// of every key it reads until "q" (tests/win32/console_tmux_test.py checks both).
 #include <memory>
 #include <string>
 
@@ -11,10 +9,7 @@
 namespace strikewell {
 namespace {
 
-constexpr uint8_t kBlue = 1;
-constexpr uint8_t kRed = 4;
-constexpr uint8_t kYellow = 14;
-constexpr uint8_t kWhite = 15;
+enum : uint8_t { kBlue = 1, kRed = 4, kYellow = 14, kWhite = 15 };
 
 int Run() {
   std::unique_ptr<RawConsole> raw = MakeRawConsole();

@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,142 +22,99 @@
 namespace strikewell {
 namespace {
 
-using testing::FakeClock;
-using testing::FakeRawConsole;
-
-bool WaitUntil(const std::function<bool()>& ready, int timeout_ms = 20000) {
-  for (int waited = 0;; waited += 10) {
-    if (ready()) return true;
-    if (waited >= timeout_ms) return false;
+bool WaitUntil(const std::function<bool()>& ready) {
+  for (int waited = 0; !ready(); waited += 10) {
+    if (waited >= 20000) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  return true;
 }
 
-std::string Beside(const char* name) {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string dir(path, length);
-  return dir.substr(0, dir.find_last_of("\\/") + 1) + name;
-}
-
-// A key_window.exe process and its log; ended with the object.
-class KeyWindow {
- public:
-  explicit KeyWindow(const std::string& title) : title_(title) {
-    char dir[MAX_PATH];
-    char file[MAX_PATH];
-    GetTempPathA(sizeof dir, dir);
-    GetTempFileNameA(dir, "kw", 0, file);
-    log_path_ = file;
-    std::string command =
-        "\"" + Beside("key_window.exe") + "\" \"" + title + "\" \"" + log_path_ + "\"";
+// A key_window.exe process (found beside this program) and its log in the working
+// directory, ended with the object.
+struct KeyWindow {
+  explicit KeyWindow(const std::string& window_title)
+      : title(window_title), log_path(title + ".log") {
+    DeleteFileA(log_path.c_str());
+    std::string command = "key_window.exe \"" + title + "\" \"" + log_path + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    started_ = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                              &startup, &process_) != 0;
+    CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                   &process);
   }
   ~KeyWindow() {
-    if (started_) {
-      TerminateProcess(process_.hProcess, 0);
-      WaitForSingleObject(process_.hProcess, 5000);
-      CloseHandle(process_.hProcess);
-      CloseHandle(process_.hThread);
+    if (process.hProcess != nullptr) {
+      TerminateProcess(process.hProcess, 0);
+      WaitForSingleObject(process.hProcess, 5000);
+      CloseHandle(process.hProcess);
+      CloseHandle(process.hThread);
     }
-    DeleteFileA(log_path_.c_str());
+    DeleteFileA(log_path.c_str());
   }
   KeyWindow(const KeyWindow&) = delete;
   KeyWindow& operator=(const KeyWindow&) = delete;
 
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::ifstream in(log_path_);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  // Every WM_KEYDOWN as "0x4A".
-  std::vector<std::string> KeyDowns() const {
-    std::vector<std::string> keys;
-    for (const std::string& line : Lines()) {
-      if (line.rfind("keydown ", 0) == 0) keys.push_back(line.substr(8, 4));
+  // The first field after KIND on each log line of that kind: "0x4A" of "keydown 0x4A 0x24".
+  std::vector<std::string> Logged(const std::string& kind) const {
+    std::vector<std::string> found;
+    std::ifstream in(log_path);
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream fields(line);
+      std::string word;
+      std::string first;
+      if (fields >> word >> first && word == kind) found.push_back(first);
     }
-    return keys;
+    return found;
   }
   WindowHandle Handle() const {
-    for (const std::string& line : Lines()) {
-      if (line.rfind("created ", 0) == 0) return std::stoull(line.substr(8), nullptr, 16);
-    }
-    return 0;
+    const std::vector<std::string> created = Logged("created");
+    return created.empty() ? 0 : std::stoull(created[0], nullptr, 16);
   }
-  bool WaitCreated() {
-    return started_ && WaitUntil([this] { return Handle() != 0; });
+  bool Created() const {
+    return WaitUntil([this] { return Handle() != 0; });
   }
-  const std::string& title() const { return title_; }
 
- private:
-  std::string title_;
-  std::string log_path_;
-  PROCESS_INFORMATION process_{};
-  bool started_ = false;
+  const std::string title;
+  const std::string log_path;
+  PROCESS_INFORMATION process{};
 };
 
-std::string UniqueTitle(const std::string& prefix) {
-  static int serial = 0;
-  return prefix + " " + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
-}
-
-class Win32DesktopTest : public ::testing::Test {
- protected:
+TEST(Win32Desktop, FindsTheWindowTypesIntoItAndSuspendsBehindAnother) {
   std::unique_ptr<Desktop> desktop = MakeDesktop();
-  FakeClock clock;
-  FakeRawConsole raw{clock};
+  testing::FakeClock clock;
+  testing::FakeRawConsole raw{clock};
   Console console{raw, clock};
   RunState state;
-};
-
-TEST_F(Win32DesktopTest, FindsTheWindowBringsItToTheFrontAndTypesIntoIt) {
-  KeyWindow target(UniqueTitle("Ringing Room wine test"));
-  ASSERT_TRUE(target.WaitCreated());
-  KeyWindow decoy(UniqueTitle("Decoy"));
-  ASSERT_TRUE(decoy.WaitCreated());
+  KeyWindow target("Ringing Room wine test");
+  ASSERT_TRUE(target.Created());
+  KeyWindow decoy("Decoy");
+  ASSERT_TRUE(decoy.Created());
   ASSERT_TRUE(WaitUntil([&] { return desktop->GetForegroundWindow() == decoy.Handle(); }));
 
   ASSERT_TRUE(FindTargetWindow(state, *desktop, console));
-
   EXPECT_EQ(state.SaveWnd, target.Handle());
-  EXPECT_EQ(state.WindowTitle, target.title());
-  EXPECT_EQ(desktop->GetWindowText(target.Handle()), target.title());
+  EXPECT_EQ(state.WindowTitle, target.title);
   ASSERT_TRUE(WaitUntil([&] { return desktop->GetForegroundWindow() == state.SaveWnd; }));
 
   KeySendTest(*desktop, console);
   SendAKey(state, *desktop, console);
   SendKeyString(*desktop, "{");
-
   const std::vector<std::string> expected = {"0x31", "0x32", "0x33", "0x34", "0x35", "0x36",
                                              "0x37", "0x38", "0x4A", "0x10", "0xDB"};
-  EXPECT_TRUE(WaitUntil([&] { return target.KeyDowns().size() >= expected.size(); }));
-  EXPECT_EQ(target.KeyDowns(), expected);
-  EXPECT_TRUE(decoy.KeyDowns().empty());
-}
+  EXPECT_TRUE(WaitUntil([&] { return target.Logged("keydown").size() >= expected.size(); }));
+  EXPECT_EQ(target.Logged("keydown"), expected);
 
-TEST_F(Win32DesktopTest, AnotherWindowInFrontSuspendsSending) {
-  KeyWindow target(UniqueTitle("Ringing Room wine test"));
-  ASSERT_TRUE(target.WaitCreated());
-  KeyWindow other(UniqueTitle("Editor"));
-  ASSERT_TRUE(other.WaitCreated());
-  ASSERT_TRUE(FindTargetWindow(state, *desktop, console));
-  ASSERT_TRUE(WaitUntil([&] { return desktop->GetForegroundWindow() == state.SaveWnd; }));
-
-  desktop->SetForegroundWindow(other.Handle());
-  ASSERT_TRUE(WaitUntil([&] { return desktop->GetForegroundWindow() == other.Handle(); }));
+  desktop->SetForegroundWindow(decoy.Handle());
+  ASSERT_TRUE(WaitUntil([&] { return desktop->GetForegroundWindow() == decoy.Handle(); }));
   SendAKey(state, *desktop, console);
-
   EXPECT_EQ(raw.Row(1), "Ringing Room is not the focus window - Key sending suspended");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_TRUE(target.KeyDowns().empty());
-  EXPECT_TRUE(other.KeyDowns().empty());
+  EXPECT_EQ(target.Logged("keydown"), expected);
+  EXPECT_TRUE(decoy.Logged("keydown").empty());
 }
 
-TEST_F(Win32DesktopTest, LayoutAnswersForAUsKeyboard) {
+TEST(Win32Desktop, LayoutAnswersForAUsKeyboard) {
+  std::unique_ptr<Desktop> desktop = MakeDesktop();
   EXPECT_EQ(desktop->VkKeyScan('j'), 0x4A);
   EXPECT_EQ(desktop->VkKeyScan('{'), 0x1DB);
   EXPECT_EQ(desktop->MapVirtualKey(0x4A), 0x24u);

@@ -6,8 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <iterator>
+#include <cstring>
 #include <regex>
 #include <set>
 #include <string>
@@ -16,29 +15,13 @@
 namespace strikewell {
 namespace {
 
-std::vector<std::string> DosDeviceNames() {
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    const DWORD length = QueryDosDeviceA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length != 0) {
-      std::vector<std::string> names;
-      for (const char* name = buffer.data(); *name != '\0'; name += names.back().size() + 1) {
-        names.emplace_back(name);
-      }
-      return names;
-    }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() > (1u << 24)) return {};
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 TEST(WinePorts, TheOnlyComPortsAreTheTestPorts) {
-  const std::regex com_port("COM[0-9]+", std::regex::icase);
+  std::vector<char> names(1 << 20);
+  ASSERT_NE(QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size())), 0u)
+      << GetLastError();
   std::set<std::string> ports;
-  const std::vector<std::string> names = DosDeviceNames();
-  ASSERT_FALSE(names.empty()) << "QueryDosDevice failed: " << GetLastError();
-  for (const std::string& name : names) {
-    if (std::regex_match(name, com_port)) ports.insert(name);
+  for (const char* name = names.data(); *name != '\0'; name += std::strlen(name) + 1) {
+    if (std::regex_match(name, std::regex("COM[0-9]+", std::regex::icase))) ports.insert(name);
   }
   EXPECT_EQ(ports, (std::set<std::string>{"COM5", "COM6"}));
 
@@ -48,29 +31,24 @@ TEST(WinePorts, TheOnlyComPortsAreTheTestPorts) {
   }
 }
 
-std::vector<std::string> DirectoryNames(const char* pattern) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(pattern, &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    names.emplace_back(found.cFileName);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  return names;
-}
-
 // Listed, never opened (Wine cannot even stat a character device by name: its
 // attributes call fails for /dev/null too, so only the listing tells).
 TEST(WinePorts, NoUnixSerialDeviceIsVisible) {
-  const std::vector<std::string> names = DirectoryNames("Z:\\dev\\*");
-  ASSERT_NE(std::find(names.begin(), names.end(), "null"), names.end())
-      << "Z:\\dev should list the private /dev";
-  ASSERT_NE(std::find(names.begin(), names.end(), "pts"), names.end());
-  const std::regex serial("tty.*|cu.*|rfcomm.*|console", std::regex::icase);
+  std::set<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA("Z:\\dev\\*", &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  do {
+    names.insert(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  ASSERT_TRUE(names.contains("null") && names.contains("pts")) << "Z:\\dev is not the private /dev";
   std::vector<std::string> serial_names;
-  std::copy_if(names.begin(), names.end(), std::back_inserter(serial_names),
-               [&](const std::string& name) { return std::regex_match(name, serial); });
+  for (const std::string& name : names) {
+    if (std::regex_match(name, std::regex("tty.*|cu.*|rfcomm.*|console", std::regex::icase))) {
+      serial_names.push_back(name);
+    }
+  }
   EXPECT_EQ(serial_names, std::vector<std::string>{});
 }
 
