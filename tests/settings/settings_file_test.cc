@@ -169,20 +169,19 @@ TEST(SettingsFileTest, UnusableFileIsAnError) {
 TEST(SettingsFileTest, OnlyNCalibratesAtTheQuestion) {
   // PgDn's second half is 81, "Q": it must not answer.
   const struct {
-    uint8_t code;
-    bool extended;
-    SettingsOutcome outcome;
-  } keys[] = {{'n', false, SettingsOutcome::Calibrate}, {'N', false, SettingsOutcome::Calibrate},
-              {'y', false, SettingsOutcome::UseStored}, {13, false, SettingsOutcome::UseStored},
-              {'1', false, SettingsOutcome::UseStored}, {81, true, SettingsOutcome::UseStored}};
-  for (const auto& key : keys) {
+    KeyEvent key;
+    bool calibrates;
+  } answers[] = {{{'n'}, true}, {{'N'}, true},  {{'y'}, false},
+                 {{13}, false}, {{'1'}, false}, {{81, true}, false}};
+  for (const auto& [key, calibrates] : answers) {
     SCOPED_TRACE(::testing::Message() << int{key.code} << (key.extended ? " extended" : ""));
     TempDir dir;
     WriteBytes(dir.File(), kCtsOnCom3File);
     Ringer ringer;
     ringer.raw.Key(key.code, key.extended);
     Settings read;
-    EXPECT_EQ(ReadSettings(read, ringer.console, dir.File()), key.outcome);
+    EXPECT_EQ(ReadSettings(read, ringer.console, dir.File()) == SettingsOutcome::Calibrate,
+              calibrates);
     EXPECT_EQ(ringer.Shown(), kQuestion);
     EXPECT_EQ(ringer.console.WhereY(), 3);
     // Declining keeps what was read until calibration overwrites it.
