@@ -22,21 +22,21 @@ struct Rig {
   Console console;
 };
 
-inline void TypeScript(FakeRawConsole& raw, std::string_view script, int64_t at_ms = 0) {
+inline void TypeScript(FakeRawConsole& raw, std::string_view script) {
   static constexpr struct {
     std::string_view name;
     uint8_t code;
     bool extended;
   } kNames[] = {
-      {"Enter", 13, false}, {"BS", 8, false},    {"Esc", 27, false},   {"^S", 19, false},
-      {"^Y", 25, false},    {"^Z", 26, false},   {"Tab", 9, false},    {"^J", 10, false},
-      {"Left", 75, true},   {"Right", 77, true}, {"Home", 71, true},   {"End", 79, true},
-      {"Up", 72, true},     {"Down", 80, true},  {"PgDn", 81, true},   {"F1", 59, true},
-      {"Del", 83, true},    {"KP/", 53, true},   {"^Left", 115, true},
+      {"Enter", 13, false}, {"BS", 8, false},     {"Esc", 27, false}, {"^S", 19, false},
+      {"^Y", 25, false},    {"^Z", 26, false},    {"Tab", 9, false},  {"^J", 10, false},
+      {"Left", 75, true},   {"Right", 77, true},  {"Home", 71, true}, {"End", 79, true},
+      {"Up", 72, true},     {"PgDn", 81, true},   {"F1", 59, true},   {"Del", 83, true},
+      {"KP/", 53, true},    {"^Left", 115, true},
   };
   for (size_t i = 0; i < script.size(); ++i) {
     if (script[i] != '<') {
-      raw.Key(static_cast<uint8_t>(script[i]), false, at_ms);
+      raw.Key(static_cast<uint8_t>(script[i]), false);
       continue;
     }
     const size_t end = script.find('>', i);
@@ -45,7 +45,7 @@ inline void TypeScript(FakeRawConsole& raw, std::string_view script, int64_t at_
     const auto* named = std::find_if(std::begin(kNames), std::end(kNames),
                                      [name](const auto& n) { return n.name == name; });
     ASSERT_NE(named, std::end(kNames)) << "unknown key <" << name << ">";
-    raw.Key(named->code, named->extended, at_ms);
+    raw.Key(named->code, named->extended);
     i = end;
   }
 }

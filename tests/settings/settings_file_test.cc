@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -20,6 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::FakeRawConsole;
+using ::testing::StartsWith;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 // A fresh directory on the real file system, removed with everything in it.
 struct TempDir {
@@ -108,12 +112,8 @@ TEST(SettingsFileTest, WrittenRecordReplacesTheFileAndReadsBack) {
 // Writes where the file cannot be written: the error begins with `message`, the old file
 // is left as it was and no temporary file stays behind.
 void ExpectWriteFails(const TempDir& dir, const std::string& message) {
-  try {
-    WriteSettings(kCtsOnCom3, dir.File());
-    ADD_FAILURE() << "no error";
-  } catch (const SettingsFileError& e) {
-    EXPECT_EQ(std::string(e.what()).substr(0, message.size()), message);
-  }
+  EXPECT_THAT([&dir] { WriteSettings(kCtsOnCom3, dir.File()); },
+              ThrowsMessage<SettingsFileError>(StartsWith(message)));
   if (fs::is_regular_file(dir.File())) {
     EXPECT_EQ(ReadBytes(dir.File()), kBoxOnCom4File);
   }
@@ -154,13 +154,9 @@ TEST(SettingsFileTest, UnusableFileIsAnError) {
   const std::string in_missing_dir = (dir.path / "no such dir" / kSettingsFileName).string();
   Ringer ringer;
   Settings read;
-  try {
-    ReadSettings(read, ringer.console, in_missing_dir);
-    ADD_FAILURE() << "no error for a file that cannot be created";
-  } catch (const SettingsFileError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "The settings file " + in_missing_dir + " cannot be created: " + Reason(ENOENT));
-  }
+  EXPECT_THAT([&] { ReadSettings(read, ringer.console, in_missing_dir); },
+              ThrowsMessage<SettingsFileError>(StrEq("The settings file " + in_missing_dir +
+                                                     " cannot be created: " + Reason(ENOENT))));
   // A directory in the file's place opens but cannot be read.
   fs::create_directory(dir.File());
   EXPECT_THROW(ReadSettings(read, ringer.console, dir.File()), SettingsFileError);
