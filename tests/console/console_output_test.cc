@@ -114,18 +114,13 @@ TEST(ConsoleFlush, EveryWaitSendsPendingOutputOnce) {
   rig.console.WriteLn("screen");
   EXPECT_EQ(rig.raw.flushes, 0);
   EXPECT_FALSE(rig.console.KeyPressed());
-  // Nothing new to send: polling again does not flush again.
+  // Nothing new to send: polling again or flushing does not flush again.
   EXPECT_FALSE(rig.console.KeyPressed());
+  rig.console.Flush();
   EXPECT_EQ(rig.raw.flushes, 1);
-  rig.console.Write("x");
-  rig.console.Delay(1);
   rig.console.GotoXY(1, 5);
-  EXPECT_EQ(rig.console.ReadKey(), 'a');
-  EXPECT_EQ(rig.raw.flushes, 3);
-  rig.console.Write("y");
-  rig.console.Flush();
-  rig.console.Flush();
-  EXPECT_EQ(rig.raw.flushes, 4);
+  rig.console.Delay(1);
+  EXPECT_EQ(rig.raw.flushes, 2);
 }
 
 }  // namespace
