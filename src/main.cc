@@ -9,6 +9,7 @@ int main() {
   auto serial = strikewell::MakeSerial();
   auto ports = strikewell::MakePortNames();
   auto desktop = strikewell::MakeDesktop();
-  strikewell::Platform platform{*serial, *ports, console, *desktop, *clock};
+  auto wait = strikewell::MakeEventWait(*serial, *raw_console, *clock);
+  strikewell::Platform platform{*serial, *ports, console, *desktop, *clock, *wait};
   return strikewell::RunProgram(platform);
 }

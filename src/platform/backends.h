@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/desktop.h"
+#include "platform/event_wait.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 
@@ -16,5 +17,8 @@ std::unique_ptr<Serial> MakeSerial();
 std::unique_ptr<PortNames> MakePortNames();
 std::unique_ptr<RawConsole> MakeRawConsole();
 std::unique_ptr<Desktop> MakeDesktop();
+// The counting loop's wait over the serial backend's ports and the console that
+// MakeSerial() and MakeRawConsole() gave; both must outlive it.
+std::unique_ptr<EventWait> MakeEventWait(Serial& serial, RawConsole& console, Clock& clock);
 
 }  // namespace strikewell

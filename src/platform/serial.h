@@ -18,6 +18,16 @@ struct TSerialFlags {
   bool RtsCtsFlowControl = false;
 };
 
+// Running counts of the changes of each modem-status input line, as a driver that
+// counts line interrupts keeps them: a pulse that comes and goes between two looks
+// still shows here. Counts only ever grow (and wrap).
+struct LineCounts {
+  uint32_t cts = 0;
+  uint32_t dsr = 0;
+  uint32_t cd = 0;
+  uint32_t ri = 0;
+};
+
 // Failures never throw and never print: they show only in the results
 // (handle 0, a line read false, 0 bytes read).
 class Serial {
@@ -38,6 +48,15 @@ class Serial {
   // Reads at most one byte into buffer[0], waiting at most timeout_ms for it.
   // Returns the number of bytes read: 0 or 1.
   virtual int32_t SerReadTimeout(SerHandle handle, uint8_t* buffer, int32_t timeout_ms) = 0;
+  // The driver's change counts of the four input lines; false where the driver
+  // keeps none (a pty, many USB drivers): then only samples of the lines tell.
+  virtual bool SerGetLineCounts(SerHandle handle, LineCounts& counts) = 0;
+  // Asks the driver to hand on line changes and bytes at once: USB adapters hold
+  // them for up to 16 ms by default. Ignored where the driver cannot.
+  virtual void SerSetLowLatency(SerHandle handle) = 0;
+  // The latency timer in ms of the USB adapter behind the port, where the system
+  // keeps one the program can read and it is not already at its least; 0 otherwise.
+  virtual int32_t SerLatencyTimerMs(SerHandle handle) = 0;
   virtual void SerSync(SerHandle handle) = 0;
   virtual void SerFlushOutput(SerHandle handle) = 0;
   virtual void SerClose(SerHandle handle) = 0;
@@ -49,12 +68,14 @@ inline constexpr int32_t kSensorDataBits = 8;
 inline constexpr int32_t kSensorStopBits = 1;
 inline constexpr int32_t SerialReadTimeoutTime = 1;  // ms that one read may wait
 
-// Applies 2400 8N1, no flow control, then RTS on and DTR on, in that order.
+// Applies 2400 8N1, no flow control, then RTS on and DTR on, in that order, and
+// asks for the adapter's low-latency mode.
 inline void ConfigureSensorPort(Serial& serial, SerHandle handle) {
   serial.SerSetParams(handle, kSensorBitRate, kSensorDataBits, TParityType::NoneParity,
                       kSensorStopBits, TSerialFlags{});
   serial.SerSetRTS(handle, true);
   serial.SerSetDTR(handle, true);
+  serial.SerSetLowLatency(handle);
 }
 
 }  // namespace strikewell

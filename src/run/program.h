@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/desktop.h"
+#include "platform/event_wait.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "settings/settings.h"
@@ -21,6 +22,7 @@ struct Platform {
   Console& console;
   Desktop& desktop;
   Clock& clock;
+  EventWait& wait;
   std::string settings_path = kSettingsFileName;
 };
 
