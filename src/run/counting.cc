@@ -1,7 +1,9 @@
 #include "run/counting.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "display/counter_screen.h"
@@ -12,40 +14,192 @@ namespace {
 
 const char* Bool(bool b) { return b ? "TRUE" : "FALSE"; }
 
-struct LineSamples {
-  bool CtsB = false, CtsBOld = false;
-  bool DsrB = false, DsrBOld = false;
-  bool CdB = false, CdBOld = false;
-  bool RiB = false, RiBOld = false;
+// One modem-status line as counting follows it.
+struct WatchedLine {
+  bool (Serial::*read)(SerHandle);
+  uint32_t LineCounts::*count;
+  bool enabled = false;
+  bool on = false;
+  uint32_t changes = 0;
 };
 
-// One sensor pulse; SensorNum of them make a blow. An equality test, so a
-// SensorNum of 0 or less never completes a blow.
-void PulseStep(RunState& state, CountingIo& io) {
-  ++state.SNum;
-  if (state.SNum == state.settings.SensorNum) {
-    ++state.MyCounter;
-    // The new count shows as soon as the pulse that completes the blow is seen; the
-    // key follows the bell delay later.
-    WriteBig(state.screen, state.MyCounter, state.MyCounter, io.console, io.clock);
-    SendAKey(state, io.desktop, io.console);
-    state.SNum = 0;
-  }
-}
+// A key owed for a counted blow.
+struct DueKey {
+  int64_t due_us;
+  int64_t sensor_us;
+  int32_t blow;
+};
 
-// Only a change from off to on is a pulse; either change updates the old sample.
-void PollLine(RunState& state, CountingIo& io, bool now, bool& current, bool& previous) {
-  current = now;
-  if (current == previous) return;
-  if (!previous && current) PulseStep(state, io);
-  previous = current;
-}
+class Counter {
+ public:
+  Counter(RunState& state, CountingIo& io) : state_(state), io_(io), s_(state.settings) {}
+
+  void Run() {
+    Start();
+    do {
+      io_.console.Flush();
+      const WaitResult woke = io_.wait.Wait(NextWait());
+      // A key's time is not to be moved by anything this pass does.
+      SendDueKeys();
+      if (KeyCheck(state_, io_) == '0') notice_up_ = false;
+      if (woke.lines) SampleLines(woke.lines_at_us);
+      if (woke.data) ReadBytes(woke.data_at_us);
+      SendDueKeys();
+      if (redraw_) Redraw();
+    } while (!state_.TerminateProgram);
+    SendOwedKeys();
+  }
+
+ private:
+  void Start() {
+    Console& console = io_.console;
+    console.WriteLn("Counting started");
+    console.ClrScr();
+    state_.SNum = 0;
+    console.WriteLn("Port=" + s_.ComPortName + " usects=" + Bool(s_.UseCts) + " usedsr=" +
+                    Bool(s_.UseDsr) + " usecd=" + Bool(s_.UseCd) + " useri=" + Bool(s_.UseRi));
+    console.WriteLn(std::string(" usedat=") + Bool(s_.UseDat) + " usedatnum=" +
+                    std::to_string(s_.UseDatNum) + " sensornum=" + std::to_string(s_.SensorNum) +
+                    " belldelay=" + std::to_string(s_.BellDelay));
+    WriteBig(state_.screen, 0, state_.MyCounter, console, io_.clock);
+    state_.MyCounter = 0;
+
+    lines_ = {WatchedLine{&Serial::SerGetCTS, &LineCounts::cts, s_.UseCts},
+              WatchedLine{&Serial::SerGetDSR, &LineCounts::dsr, s_.UseDsr},
+              WatchedLine{&Serial::SerGetCD, &LineCounts::cd, s_.UseCd},
+              WatchedLine{&Serial::SerGetRI, &LineCounts::ri, s_.UseRi}};
+    any_line_ = s_.UseCts || s_.UseDsr || s_.UseCd || s_.UseRi;
+    LineCounts counts;
+    counted_ = any_line_ && io_.serial.SerGetLineCounts(state_.SerialHandle, counts);
+    for (WatchedLine& line : lines_) {
+      if (!line.enabled) continue;
+      // Lines already on count only after going off and on again.
+      line.on = (io_.serial.*line.read)(state_.SerialHandle);
+      if (counted_) line.changes = counts.*line.count;
+    }
+  }
+
+  WaitFor NextWait() {
+    WaitFor what;
+    what.port = state_.SerialHandle;
+    what.lines = any_line_;
+    what.data = s_.UseDat;
+    what.deadline_us = owed_.empty() ? kNoDeadline : owed_.front().due_us;
+    // A key already taken from the console (the second half of a two-part key)
+    // is not news to the wait: look at it now.
+    if (io_.console.KeyPressed()) what.deadline_us = io_.clock.MonotonicMicros();
+    return what;
+  }
+
+  void SampleLines(int64_t at_us) {
+    LineCounts counts;
+    const bool counted = counted_ && io_.serial.SerGetLineCounts(state_.SerialHandle, counts);
+    for (WatchedLine& line : lines_) {
+      if (!line.enabled) continue;
+      const bool now_on = (io_.serial.*line.read)(state_.SerialHandle);
+      int32_t rising = 0;
+      if (counted) {
+        rising = RisingChanges(line.on, counts.*line.count - line.changes, now_on);
+        line.changes = counts.*line.count;
+      } else {
+        rising = !line.on && now_on ? 1 : 0;
+      }
+      line.on = now_on;
+      for (int32_t i = 0; i < rising; ++i) PulseStep(at_us);
+    }
+  }
+
+  void ReadBytes(int64_t at_us) {
+    // Every byte waiting is read now; one that is not the sensor's character is
+    // consumed and ignored.
+    std::array<uint8_t, 1> byte{};
+    while (io_.serial.SerReadTimeout(state_.SerialHandle, byte.data(), 0) > 0) {
+      if (byte[0] == s_.UseDatNum) PulseStep(at_us);
+    }
+  }
+
+  // One sensor pulse; SensorNum of them make a blow. An equality test, so a
+  // SensorNum of 0 or less never completes a blow.
+  void PulseStep(int64_t at_us) {
+    ++state_.SNum;
+    if (state_.SNum != s_.SensorNum) return;
+    state_.SNum = 0;
+    ++state_.MyCounter;
+    const DueKey key{at_us + BellDelayMicros(s_.BellDelay), at_us, state_.MyCounter};
+    // Events of one pass may come from the lines and the port out of time order.
+    owed_.insert(
+        std::upper_bound(owed_.begin(), owed_.end(), key,
+                         [](const DueKey& a, const DueKey& b) { return a.due_us < b.due_us; }),
+        key);
+    redraw_ = true;
+  }
+
+  void SendDueKeys() {
+    while (!owed_.empty() && owed_.front().due_us <= io_.clock.MonotonicMicros()) {
+      owed_.pop_front();
+      if (SendAKey(state_, io_.desktop, io_.console)) {
+        // The first key sent after the focus notice brings the counter back.
+        if (notice_up_) redraw_ = true;
+        notice_up_ = false;
+      } else {
+        notice_up_ = true;
+        redraw_ = false;
+      }
+    }
+  }
+
+  void Redraw() {
+    redraw_ = false;
+    // The notice stays until a key reaches the target again.
+    if (notice_up_) return;
+    WriteBig(state_.screen, state_.MyCounter, state_.MyCounter, io_.console, io_.clock);
+  }
+
+  // After a quit key: the blows already counted still sound, each at its time.
+  void SendOwedKeys() {
+    while (!owed_.empty()) {
+      WaitFor what;
+      what.console = false;
+      what.deadline_us = owed_.front().due_us;
+      io_.console.Flush();
+      io_.wait.Wait(what);
+      SendDueKeys();
+    }
+    if (redraw_) Redraw();
+    io_.console.Flush();
+    // A last wait that watches nothing, so the port is no longer watched when the
+    // caller closes it.
+    WaitFor nothing;
+    nothing.console = false;
+    nothing.deadline_us = io_.clock.MonotonicMicros();
+    io_.wait.Wait(nothing);
+  }
+
+  RunState& state_;
+  CountingIo& io_;
+  const Settings& s_;
+  std::array<WatchedLine, 4> lines_{};
+  bool any_line_ = false;
+  bool counted_ = false;
+  std::deque<DueKey> owed_;
+  bool redraw_ = false;
+  bool notice_up_ = false;
+};
 
 }  // namespace
 
-void KeyCheck(RunState& state, CountingIo& io) {
+int32_t RisingChanges(bool was_on, uint32_t changes, bool now_on) {
+  if (changes == 0) return !was_on && now_on ? 1 : 0;
+  // An odd number of changes flips the line; where it did not, one edge went
+  // uncounted.
+  const bool flipped = changes % 2 == 1;
+  if (flipped != (was_on != now_on)) ++changes;
+  return static_cast<int32_t>(was_on ? changes / 2 : (changes + 1) / 2);
+}
+
+int KeyCheck(RunState& state, CountingIo& io) {
   Console& console = io.console;
-  if (!console.KeyPressed()) return;
+  if (!console.KeyPressed()) return -1;
   const uint8_t key = console.ReadKey();
   console.GotoXY(1, 1);
   switch (key) {
@@ -68,49 +222,9 @@ void KeyCheck(RunState& state, CountingIo& io) {
     default:
       break;
   }
+  return key;
 }
 
-void CountBlows(RunState& state, CountingIo& io) {
-  Console& console = io.console;
-  Serial& serial = io.serial;
-  const Settings& s = state.settings;
-
-  console.WriteLn("Counting started");
-  console.ClrScr();
-  state.SNum = 0;
-  console.WriteLn("Port=" + s.ComPortName + " usects=" + Bool(s.UseCts) +
-                  " usedsr=" + Bool(s.UseDsr) + " usecd=" + Bool(s.UseCd) +
-                  " useri=" + Bool(s.UseRi));
-  console.WriteLn(std::string(" usedat=") + Bool(s.UseDat) +
-                  " usedatnum=" + std::to_string(s.UseDatNum) +
-                  " sensornum=" + std::to_string(s.SensorNum) +
-                  " belldelay=" + std::to_string(s.BellDelay));
-  WriteBig(state.screen, 0, state.MyCounter, console, io.clock);
-  state.MyCounter = 0;
-
-  const SerHandle h = state.SerialHandle;
-  LineSamples l;
-  if (s.UseCts) l.CtsBOld = serial.SerGetCTS(h);
-  if (s.UseDsr) l.DsrBOld = serial.SerGetDSR(h);
-  if (s.UseCd) l.CdBOld = serial.SerGetCD(h);
-  if (s.UseRi) l.RiBOld = serial.SerGetRI(h);
-
-  std::array<uint8_t, 255> CharBuff{};
-  do {
-    KeyCheck(state, io);
-    if (s.UseCts) PollLine(state, io, serial.SerGetCTS(h), l.CtsB, l.CtsBOld);
-    if (s.UseDsr) PollLine(state, io, serial.SerGetDSR(h), l.DsrB, l.DsrBOld);
-    if (s.UseCd) PollLine(state, io, serial.SerGetCD(h), l.CdB, l.CdBOld);
-    if (s.UseRi) PollLine(state, io, serial.SerGetRI(h), l.RiB, l.RiBOld);
-    if (s.UseDat) {
-      int32_t DatB = serial.SerReadTimeout(h, CharBuff.data(), SerialReadTimeoutTime);
-      // The buffer is looked at only when a byte was read: after a failed read it
-      // is not to be trusted.
-      const bool OkDat = DatB > 0 && CharBuff[0] == s.UseDatNum;
-      if (!OkDat) DatB = 0;
-      if (DatB > 0) PulseStep(state, io);
-    }
-  } while (!state.TerminateProgram);
-}
+void CountBlows(RunState& state, CountingIo& io) { Counter(state, io).Run(); }
 
 }  // namespace strikewell

@@ -1,9 +1,12 @@
 // The counting phase: sensor pulses to blows, the counter screen and the strike key
-// for every blow, and the ringer's keys.
+// for every blow, and the ringer's keys. An event loop: one wait for whatever comes
+// first (a sensor event, a key, the next key falling due), so that no wait ever
+// holds up another blow's key.
 #pragma once
 
 #include "platform/console.h"
 #include "platform/desktop.h"
+#include "platform/event_wait.h"
 #include "platform/serial.h"
 #include "run/run_state.h"
 
@@ -14,12 +17,21 @@ struct CountingIo {
   Console& console;
   Desktop& desktop;
   Clock& clock;
+  EventWait& wait;
 };
 
-// Runs until a quit key has been read; the port stays open for the caller.
+// Runs until a quit key has been read and every key owed by then has been sent or
+// dropped at its due time; the port stays open for the caller.
 void CountBlows(RunState& state, CountingIo& io);
 
-// Handles at most one waiting key.
-void KeyCheck(RunState& state, CountingIo& io);
+// Handles at most one waiting key; returns it (0 for a two-part key), or -1 when
+// none was waiting.
+int KeyCheck(RunState& state, CountingIo& io);
+
+// How many times a line went from off to on, given its state at the last look, the
+// number of changes a driver counted since, and its state now. Where the count and
+// the two states disagree (a driver that counts only one edge, or a change that
+// raced the count), the states decide the parity.
+int32_t RisingChanges(bool was_on, uint32_t changes, bool now_on);
 
 }  // namespace strikewell

@@ -17,8 +17,7 @@ void PrintBanner(Console& console) {
   console.WriteLn("May not run correctly, but will not damage anything - please report problems");
   console.WriteLn("strikewell: written by ringers, for ringers practising on a simulator bell");
   console.WriteLn("This uses the same bell sensor data as used by Abel, Beltower etc.");
-  console.WriteLn(
-      "for individual sensors.  This version can use Bagley box output (ASCII chars)");
+  console.WriteLn("for individual sensors.  This version can use Bagley box output (ASCII chars)");
   console.WriteLn("It self calibrates by detecting the sensor signals from a handstroke and ");
   console.WriteLn("backstroke pull, then saves the settings.  Count can be reset to zero");
   console.WriteLn("In use it counts the bell blows and displays them on screen, with speed");
@@ -59,6 +58,13 @@ int RunPhases(RunState& state, Platform& p) {
     return 0;
   }
   ConfigureSensorPort(p.serial, state.SerialHandle);
+  // A USB adapter that holds line changes back moves every key later by up to its
+  // timer; only the ringer can change it, so say so before ringing starts.
+  if (const int32_t latency = p.serial.SerLatencyTimerMs(state.SerialHandle); latency > 1) {
+    console.WriteLn("The serial adapter's latency timer is " + std::to_string(latency) +
+                    " ms: set it to 1 ms (Device Manager, the port's Properties, Port "
+                    "Settings, Advanced) for the most accurate striking");
+  }
 
   if (!FindTargetWindow(state, p.desktop, console)) {
     // The process end would release the port anyway; close it so that a caller
@@ -70,7 +76,7 @@ int RunPhases(RunState& state, Platform& p) {
 
   KeySendTest(p.desktop, console);
 
-  CountingIo io{p.serial, console, p.desktop, p.clock};
+  CountingIo io{p.serial, console, p.desktop, p.clock, p.wait};
   CountBlows(state, io);
 
   ShutDownPort(state, p.serial);

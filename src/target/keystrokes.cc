@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -21,14 +22,6 @@ constexpr std::array<uint8_t, 3> VkShft = {0x10, 0x11, 0x12};
 constexpr std::array<uint32_t, 2> Flags = {KEYEVENTF_KEYUP_FLAG, 0};
 
 uint8_t LowByte(uint32_t value) { return static_cast<uint8_t>(value & 0xFF); }
-
-// The wait takes 0..65535 ms; a delay stored outside that range waits as long as
-// the nearest end of it, never a wrapped-around time.
-uint16_t DelayMs(int32_t BellDelay) {
-  if (BellDelay < 0) return 0;
-  if (BellDelay > 0xFFFF) return 0xFFFF;
-  return static_cast<uint16_t>(BellDelay);
-}
 
 }  // namespace
 
@@ -69,16 +62,19 @@ void SendKeyString(Desktop& desktop, std::string_view Text) {
   }
 }
 
-void SendAKey(RunState& state, Desktop& desktop, Console& console) {
+bool SendAKey(RunState& state, Desktop& desktop, Console& console) {
   if (desktop.GetForegroundWindow() != state.SaveWnd) {
     console.ClrScr();
     console.WriteLn("Ringing Room is not the focus window - Key sending suspended");
     console.WriteLn("Keystrokes will be sent when focus is resumed ");
-    console.Delay(8000);
-    return;
+    return false;
   }
-  console.Delay(DelayMs(state.settings.BellDelay));
   SendKeyString(desktop, "j");
+  return true;
+}
+
+int64_t BellDelayMicros(int32_t BellDelay) {
+  return int64_t{std::clamp<int32_t>(BellDelay, 0, 0xFFFF)} * 1000;
 }
 
 void KeySendTest(Desktop& desktop, Console& console) {

@@ -28,9 +28,15 @@ bool FindTargetWindow(RunState& state, Desktop& desktop, Console& console);
 // left out.
 void SendKeyString(Desktop& desktop, std::string_view Text);
 
-// The per-blow step: focus test, bell delay, then "j". A bell delay outside 0..65535
-// waits as long as the nearer end of that range.
-void SendAKey(RunState& state, Desktop& desktop, Console& console);
+// The per-blow key, when it falls due: with the target window in front, "j" and
+// true; otherwise the suspension notice on a cleared screen and false (the key is
+// dropped: a stroke sent late is worse than none).
+bool SendAKey(RunState& state, Desktop& desktop, Console& console);
+
+// How long after its sensor event a blow's key falls due. A bell delay outside
+// 0..65535 ms waits as long as the nearer end of that range, never a wrapped-around
+// time.
+int64_t BellDelayMicros(int32_t BellDelay);
 
 // Once at start-up: the digits 1 to 8 into whatever window is in front.
 void KeySendTest(Desktop& desktop, Console& console);

@@ -10,6 +10,7 @@ FakeRawConsole::FakeRawConsole(FakeClock& clock, int width, int height, uint8_t 
       cells_(static_cast<size_t>(width * height), Cell{' ', attr}) {}
 
 void FakeRawConsole::WriteCells(int x, int y, std::string_view text, uint8_t attr) {
+  clock_.Advance(write_cost_us);
   if (y < 1 || y > height_) return;
   if (!transcript.empty() && y != last_write_y_) transcript += '\n';
   transcript += text;
@@ -23,6 +24,7 @@ void FakeRawConsole::WriteCells(int x, int y, std::string_view text, uint8_t att
 
 void FakeRawConsole::FillWindow(uint8_t attr) {
   ++clears;
+  clock_.Advance(write_cost_us);
   last_write_y_ = 0;
   for (Cell& c : cells_) c = Cell{' ', attr};
 }
@@ -39,6 +41,11 @@ std::optional<KeyEvent> FakeRawConsole::PollKey() {
   KeyEvent k = keys_.front().key;
   keys_.pop_front();
   return k;
+}
+
+std::optional<int64_t> FakeRawConsole::NextKeyAt() const {
+  if (keys_.empty()) return std::nullopt;
+  return keys_.front().at_us;
 }
 
 void FakeRawConsole::Type(std::string_view chars, int64_t at_ms) {

@@ -45,6 +45,10 @@ class FakeRawConsole : public RawConsole {
   // Typed text followed by Enter.
   void TypeLine(std::string_view chars, int64_t at_ms = 0);
 
+  // When the next scripted key becomes available (fake us); nothing once all are
+  // delivered.
+  std::optional<int64_t> NextKeyAt() const;
+
   // Row y (1-based) with trailing blanks removed.
   std::string Row(int y) const;
   // Rows 1..rows joined with '\n', each without trailing blanks.
@@ -60,6 +64,9 @@ class FakeRawConsole : public RawConsole {
   int cursor_y = 1;
   int flushes = 0;
   int clears = 0;
+  // Fake time that drawing costs: per WriteCells call and per clear. A slow
+  // console (Windows' draws cell runs one call at a time) shows up in timing.
+  int64_t write_cost_us = 0;
 
  private:
   struct PendingKey {

@@ -25,9 +25,8 @@ void FakeSerial::SendByte(const std::string& device_name, int64_t at_ms, uint8_t
 SerHandle FakeSerial::SerOpen(const std::string& device_name) {
   SerHandle h = 0;
   auto it = ports_.find(device_name);
-  const bool in_use =
-      std::any_of(open_handles.begin(), open_handles.end(),
-                  [&](const auto& entry) { return entry.second == device_name; });
+  const bool in_use = std::any_of(open_handles.begin(), open_handles.end(),
+                                  [&](const auto& entry) { return entry.second == device_name; });
   if (it != ports_.end() && it->second.present && !it->second.held_elsewhere && !in_use) {
     h = next_handle_++;
     open_handles[h] = device_name;
@@ -44,9 +43,8 @@ FakeSerial::Port* FakeSerial::PortOf(SerHandle handle) {
 void FakeSerial::SerSetParams(SerHandle handle, int32_t bit_rate, int32_t data_bits,
                               TParityType parity, int32_t stop_bits, TSerialFlags flags) {
   calls.push_back("params " + std::to_string(handle) + " " + std::to_string(bit_rate) + " " +
-                  std::to_string(data_bits) + " " +
-                  std::to_string(static_cast<int>(parity)) + " " + std::to_string(stop_bits) +
-                  " " + (flags.RtsCtsFlowControl ? "1" : "0"));
+                  std::to_string(data_bits) + " " + std::to_string(static_cast<int>(parity)) + " " +
+                  std::to_string(stop_bits) + " " + (flags.RtsCtsFlowControl ? "1" : "0"));
 }
 
 void FakeSerial::SerSetRTS(SerHandle handle, bool on) {
@@ -92,6 +90,30 @@ int32_t FakeSerial::SerReadTimeout(SerHandle handle, uint8_t* buffer, int32_t ti
   }
   clock_.Advance(deadline - clock_.NowMicros());
   return 0;
+}
+
+bool FakeSerial::SerGetLineCounts(SerHandle handle, LineCounts& counts) {
+  ++count_queries;
+  Port* port = PortOf(handle);
+  if (port == nullptr || !port->counts_changes) return false;
+  counts = LineCounts{};
+  Lines before;
+  for (const auto& [at_us, lines] : port->line_changes) {
+    if (at_us > clock_.NowMicros()) break;
+    counts.cts += lines.cts != before.cts;
+    counts.dsr += lines.dsr != before.dsr;
+    counts.cd += lines.cd != before.cd;
+    counts.ri += lines.ri != before.ri;
+    before = lines;
+  }
+  return true;
+}
+
+void FakeSerial::SerSetLowLatency(SerHandle handle) { low_latency.push_back(handle); }
+
+int32_t FakeSerial::SerLatencyTimerMs(SerHandle handle) {
+  Port* port = PortOf(handle);
+  return port == nullptr ? 0 : port->latency_timer_ms;
 }
 
 void FakeSerial::SerSync(SerHandle handle) { calls.push_back("sync " + std::to_string(handle)); }

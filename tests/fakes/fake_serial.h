@@ -26,6 +26,9 @@ class FakeSerial : public Serial {
     bool present = true;
     bool held_elsewhere = false;  // another program has it open: SerOpen gives 0
     bool status_fails = false;    // modem-status queries fail (read as false)
+    // The driver counts line changes, so a pulse between two looks still shows.
+    bool counts_changes = false;
+    int32_t latency_timer_ms = 0;                         // what SerLatencyTimerMs answers
     std::vector<std::pair<int64_t, Lines>> line_changes;  // (fake time us, state)
     std::deque<std::pair<int64_t, uint8_t>> bytes;        // (arrival time us, byte)
   };
@@ -50,6 +53,9 @@ class FakeSerial : public Serial {
   bool SerGetCD(SerHandle handle) override;
   bool SerGetRI(SerHandle handle) override;
   int32_t SerReadTimeout(SerHandle handle, uint8_t* buffer, int32_t timeout_ms) override;
+  bool SerGetLineCounts(SerHandle handle, LineCounts& counts) override;
+  void SerSetLowLatency(SerHandle handle) override;
+  int32_t SerLatencyTimerMs(SerHandle handle) override;
   void SerSync(SerHandle handle) override;
   void SerFlushOutput(SerHandle handle) override;
   void SerClose(SerHandle handle) override;
@@ -57,17 +63,22 @@ class FakeSerial : public Serial {
   // Fake time that one status query takes; keeps polling loops moving in time.
   int64_t query_cost_us = 50;
 
+  // The port a handle is open on, or nullptr.
+  Port* PortOf(SerHandle handle);
+
   // Every call that changes a port, as text: "open \\.\COM3 -> 1", "params 1 2400 8 0 1 0",
   // "rts 1 on", "dtr 1 on", "sync 1", "flush 1", "close 1".
   std::vector<std::string> calls;
   int status_queries = 0;
   int reads = 0;
+  int count_queries = 0;
+  // Handles that low-latency mode was asked for, in order.
+  std::vector<SerHandle> low_latency;
   // Handles open now.
   std::map<SerHandle, std::string> open_handles;
 
  private:
   Lines LinesNow(SerHandle handle);
-  Port* PortOf(SerHandle handle);
 
   FakeClock& clock_;
   std::map<std::string, Port> ports_;

@@ -1,5 +1,7 @@
-// The counting loop over scripted ports, keys and a fake desktop, in fake time: a
-// status query costs 50 us, a read without data 1 ms, and only SendAKey sleeps.
+// The counting loop over scripted ports, keys and a fake desktop, in fake time: the
+// wait wakes exactly when a scripted line change, byte or key comes (or a key falls
+// due), and a status query costs 50 us.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -10,6 +12,7 @@
 #include "fake_clock.h"
 #include "fake_console.h"
 #include "fake_desktop.h"
+#include "fake_event_wait.h"
 #include "fake_serial.h"
 #include "run/counting.h"
 
@@ -58,7 +61,7 @@ struct Loop {
   }
 
   void Run() {
-    CountingIo io{serial, console, desktop, clock};
+    CountingIo io{serial, console, desktop, clock, wait};
     CountBlows(state, io);
   }
 
@@ -82,6 +85,7 @@ struct Loop {
   Console console{raw, clock};
   testing::FakeSerial serial{clock};
   FakeDesktop desktop{&clock};
+  testing::FakeEventWait wait{clock, serial, raw};
   RunState state;
 };
 
@@ -105,9 +109,8 @@ TEST(CountingTest, PulsesMakeBlowsAndEachBlowPressesJAfterTheBellDelay) {
   const LineScript rising = {
       {10, kCts}, {20, cts_dsr}, {30, {true, true, true, false}}, {40, all}, {50, kOff}};
   const LineScript two_in_a_pass = {{10, kCts}, {20, kOff}, {30, cts_dsr}};
-  // The blow at 10 ms holds the loop until 110 ms; CTS goes off and on twice meanwhile
-  // and is on at the end: nothing to count. The blow at 150 ms holds it until 250 ms;
-  // CTS is off by then, which is a fall, so 300 ms is a blow.
+  // Every rising change is a blow, however soon after the last one: waiting out a
+  // bell delay holds nothing up.
   const LineScript in_delay = {{10, kCts},  {30, kOff},  {50, kCts},  {70, kOff}, {90, kCts},
                                {130, kOff}, {150, kCts}, {200, kOff}, {300, kCts}};
   const ByteScript mixed = {{10, 'B'}, {20, 'x'}, {25, 'b'}, {27, 0}, {30, 'B'}};
@@ -119,20 +122,25 @@ TEST(CountingTest, PulsesMakeBlowsAndEachBlowPressesJAfterTheBellDelay) {
       {"SensorNum 2", Use(kCts, 2, 0), four, {}, 100, 2, 0, {30, 70}},
       // An equality test: 0 never completes a blow.
       {"SensorNum 0", Use(kCts, 0, 0), four, {}, 100, 0, 4, {}},
-      // Lines on at the start count only after going off and on. Two queries a pass,
-      // so the change at 20 ms is seen at 20.05 ms.
+      // Lines on at the start count only after going off and on.
       {"on at the start", Use(cts_dsr, 1, 0), on_at_start, {}, 50, 1, 0, {20}},
       {"all lines add up", Use(all, 2, 0), rising, {}, 60, 2, 0, {20, 40}},
       {"only DSR enabled", Use(kDsr, 1, 0), one_each, {}, 100, 1, 0, {30}},
       {"only RI enabled", Use(ri, 1, 0), one_each, {}, 100, 1, 0, {70}},
-      // Two lines on in one pass are two pulses. A pulse that completes a blow holds
-      // the pass for the bell delay (5 ms) before DSR is queried.
-      {"two in a pass", Use(cts_dsr, 1, 5), two_in_a_pass, {}, 500, 3, 0, {15, 35, 40}},
+      // Two lines coming on together are two pulses: here two blows of one due time.
+      {"two in a pass", Use(cts_dsr, 1, 5), two_in_a_pass, {}, 500, 3, 0, {15, 35, 35}},
       {"only the data character counts", data_b, {}, mixed, 50, 2, 0, {10, 30}},
-      // Bytes that came during the key-send test wait in the queue; each pass reads
-      // one, and a blow's bell delay holds the next one back.
-      {"data queued", data_1, {}, queued, 500, 3, 0, {100, 200, 300}},
-      {"net change in the delay", Use(kCts, 1, 100), in_delay, {}, 600, 3, 0, {110, 250, 400}},
+      // Bytes that came during the key-send test wait in the queue and are all seen
+      // at the start of counting.
+      {"data queued", data_1, {}, queued, 500, 3, 0, {100, 100, 100}},
+      {"blows within the delay",
+       Use(kCts, 1, 100),
+       in_delay,
+       {},
+       600,
+       5,
+       0,
+       {110, 150, 190, 250, 400}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -164,22 +172,22 @@ TEST(CountingTest, ZeroResetsTheCountButNotThePartialBlow) {
 }
 
 TEST(CountingTest, QuitKeysTakeEffectAtTheEndOfTheirPass) {
-  // A line query or a data read that the pass makes after reading the quit key still
-  // counts its blow and sends its key.
+  // A sensor event seen in the same pass as the quit key still counts its blow and
+  // sends its key.
   for (uint8_t key : {uint8_t{27}, uint8_t{'Q'}, uint8_t{'q'}}) {
     for (bool data : {false, true}) {
       SCOPED_TRACE(std::to_string(key) + (data ? " data" : " line"));
       Loop loop(Settings{kPort, !data, false, false, false, data, 'B', 1, 100}, {{30, kCts}});
-      // One query a pass, of 1 ms: the pass that reads a key at 29 ms queries at 30 ms.
-      loop.serial.query_cost_us = 1000;
       loop.serial.SendByte(kPort, 30, 'B');
-      loop.raw.Key(key, false, 29);
+      loop.raw.Key(key, false, 30);
       loop.Run();
 
       EXPECT_EQ(loop.state.MyCounter, 1);
       EXPECT_EQ(loop.desktop.keys, JKeys({130}));
       EXPECT_TRUE(loop.state.TerminateProgram);
-      EXPECT_EQ(loop.serial.status_queries + loop.serial.reads, 30) << "no further pass";
+      const auto passes = std::count_if(loop.wait.waits.begin(), loop.wait.waits.end(),
+                                        [](const WaitFor& w) { return w.console; });
+      EXPECT_EQ(passes, 1) << "no further pass";
     }
   }
 }
@@ -230,8 +238,187 @@ TEST(CountingTest, WithTheTargetNotInFrontTheBlowCountsButNoKeyIsSent) {
 
   EXPECT_EQ(loop.state.MyCounter, 1);
   EXPECT_TRUE(loop.desktop.keys.empty());
-  EXPECT_EQ(loop.clock.sleeps, (std::vector<uint32_t>{8000}));
+  EXPECT_TRUE(loop.clock.sleeps.empty()) << "no blind wait";
   EXPECT_EQ(loop.raw.Row(1), "Ringing Room is not the focus window - Key sending suspended");
+}
+
+// The events and due keys drive the timing; nothing a pass does moves a key.
+TEST(CountingLoopTiming, ASlowRedrawDoesNotMoveTheKey) {
+  Loop loop(Use(kCts, 1, 250), CtsPulses({100, 900}));
+  // Every cell run drawn costs 2 ms: a counter screen takes tens of milliseconds.
+  loop.raw.write_cost_us = 2000;
+  loop.raw.Type("q", 2000);
+  loop.Run();
+
+  EXPECT_EQ(loop.desktop.keys, JKeys({350, 1150}));
+  EXPECT_EQ(loop.raw.Row(21).substr(0, 8), "count =2");
+}
+
+TEST(CountingLoopTiming, BlowsCloserThanTheBellDelayEachGetTheirOwnKeyInOrder) {
+  // A blow every 400 ms, a bell delay of 600 ms: two keys are always owed at once.
+  std::vector<int64_t> blows, keys;
+  for (int64_t i = 0; i < 8; ++i) {
+    blows.push_back(100 + 400 * i);
+    keys.push_back(700 + 400 * i);
+  }
+  for (const bool data : {false, true}) {
+    SCOPED_TRACE(data ? "interface box" : "line sensor");
+    Loop loop(data ? Settings{kPort, false, false, false, false, true, 'B', 1, 600}
+                   : Use(kCts, 1, 600));
+    for (int64_t t : blows) {
+      loop.serial.SetLines(kPort, t, kCts);
+      loop.serial.SetLines(kPort, t + 10, kOff);
+      loop.serial.SendByte(kPort, t, 'B');
+    }
+    loop.raw.Type("q", 4000);
+    loop.Run();
+
+    EXPECT_EQ(loop.state.MyCounter, 8);
+    EXPECT_EQ(loop.desktop.keys, JKeys(keys));
+  }
+}
+
+TEST(CountingLoopTiming, QuitWithKeysOwedSendsThemAtTheirDueTimesThenReturns) {
+  Loop loop(Use(kCts, 1, 500), CtsPulses({100, 200, 400}));
+  loop.raw.Type("q", 300);
+  loop.Run();
+
+  EXPECT_EQ(loop.state.MyCounter, 2) << "the blow at 400 ms came after the quit key";
+  EXPECT_EQ(loop.desktop.keys, JKeys({600, 700}));
+  EXPECT_EQ(loop.clock.NowMillis(), 700) << "returns once the last owed key is sent";
+  const WaitFor& last = loop.wait.waits.back();
+  EXPECT_EQ(last.port, 0) << "the port is no longer watched when the caller closes it";
+  EXPECT_FALSE(last.console);
+}
+
+TEST(CountingLoopTiming, TheWaitWatchesTheEnabledSourcesUntilTheNextKeyFallsDue) {
+  Loop loop(Use(kCts, 1, 250), CtsPulses({100}));
+  loop.raw.Type("q", 1000);
+  loop.Run();
+
+  ASSERT_GE(loop.wait.waits.size(), 4u);
+  const auto& w = loop.wait.waits;
+  EXPECT_EQ(w[0].port, loop.state.SerialHandle);
+  EXPECT_TRUE(w[0].lines);
+  EXPECT_FALSE(w[0].data);
+  EXPECT_TRUE(w[0].console);
+  EXPECT_EQ(w[0].deadline_us, kNoDeadline) << "no key owed: nothing but an event ends it";
+  // Woken at 100 ms by CTS coming on: the key is due at 350 ms.
+  EXPECT_EQ(w[1].deadline_us, 350'000);
+  EXPECT_EQ(w[2].deadline_us, 350'000) << "CTS going off at 110 ms moves nothing";
+  EXPECT_EQ(w[3].deadline_us, kNoDeadline) << "the key has been sent";
+}
+
+// A key falls due with another window in front: that key is dropped, never sent
+// late; the blows go on counting, and the first key that finds the target in front
+// again is sent and brings the counter screen back.
+TEST(CountingFocus, AKeyDueWhileTheTargetIsNotInFrontIsDroppedAndCountingGoesOn) {
+  Loop loop(Use(kCts, 1, 250), CtsPulses({800, 1600, 2400, 3200}));
+  const WindowHandle terminal = loop.desktop.AddWindow("Terminal");
+  loop.desktop.FocusAt(1000, terminal);
+  loop.desktop.FocusAt(1500, loop.state.SaveWnd);
+  loop.desktop.FocusAt(2500, terminal);
+  loop.desktop.FocusAt(3000, loop.state.SaveWnd);
+  loop.raw.Type("q", 4000);
+
+  loop.Run();
+
+  EXPECT_EQ(loop.state.MyCounter, 4);
+  EXPECT_EQ(loop.desktop.keys, JKeys({1850, 3450}));
+  EXPECT_TRUE(loop.clock.sleeps.empty());
+  // Drawn when the key due at 3450 ms was sent: 3 s after the first blow.
+  std::string expected = loop.CounterScreen(4);
+  const std::string zero_secs = "count =4 time from first blow=0 secs\n";
+  expected.replace(expected.find(zero_secs), zero_secs.size(),
+                   "count =4 time from first blow=3 secs\n"
+                   " APPROX Ave interval=    1.00 secs peal speed=1 hrs:   24.00 mins");
+  EXPECT_EQ(loop.raw.Screen(23), expected);
+  const std::string notice =
+      "Ringing Room is not the focus window - Key sending suspended\n"
+      "Keystrokes will be sent when focus is resumed ";
+  size_t notices = 0;
+  for (size_t at = loop.raw.transcript.find(notice); at != std::string::npos;
+       at = loop.raw.transcript.find(notice, at + 1)) {
+    ++notices;
+  }
+  EXPECT_EQ(notices, 2u) << "one for each dropped key: 1050 ms and 2650 ms";
+}
+
+TEST(CountingFocus, TheNoticeStaysWhileBlowsAreCountedUntilAKeyIsSent) {
+  Loop loop(Use(kCts, 1, 250), CtsPulses({800, 1600}));
+  loop.desktop.FocusAt(1000, loop.desktop.AddWindow("Terminal"));
+  loop.raw.Type("q", 1700);
+  loop.Run();
+
+  EXPECT_EQ(loop.state.MyCounter, 2);
+  EXPECT_TRUE(loop.desktop.keys.empty());
+  EXPECT_EQ(loop.raw.Screen(3),
+            "Ringing Room is not the focus window - Key sending suspended\n"
+            "Keystrokes will be sent when focus is resumed\n");
+}
+
+// A line that goes on and off more than once between two looks: where the driver
+// counts line changes every rising change is a pulse; where it does not, only what
+// the samples show counts.
+TEST(CountingLines, ChangesBetweenTwoLooksCountOncePerRisingChangeWhereTheDriverCountsThem) {
+  struct Case {
+    const char* name;
+    bool counts_changes;
+    int32_t blows;
+  };
+  const Case cases[] = {
+      {.name = "driver counts changes", .counts_changes = true, .blows = 2},
+      {.name = "samples alone", .counts_changes = false, .blows = 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // On at 11 and 13 ms, off at 12 and 14 ms: all between the looks at 10 and 15 ms.
+    Loop loop(Use(kCts, 1, 0), {{11, kCts}, {12, kOff}, {13, kCts}, {14, kOff}});
+    loop.serial.port(kPort).counts_changes = c.counts_changes;
+    loop.wait.line_sample_period_us = 5000;
+    loop.raw.Type("q", 100);
+    loop.Run();
+
+    EXPECT_EQ(loop.state.MyCounter, c.blows);
+    EXPECT_EQ(loop.desktop.keys, JKeys(std::vector<int64_t>(c.blows, 15)));
+  }
+}
+
+TEST(CountingLines, RisingChangesFromTheCountAndTheTwoStates) {
+  struct Case {
+    bool was_on;
+    uint32_t changes;
+    bool now_on;
+    int32_t rising;
+  };
+  const Case cases[] = {
+      {.was_on = false, .changes = 0, .now_on = false, .rising = 0},
+      {.was_on = false, .changes = 0, .now_on = true, .rising = 1},  // the count lags
+      {.was_on = false, .changes = 1, .now_on = true, .rising = 1},
+      {.was_on = false, .changes = 2, .now_on = false, .rising = 1},
+      {.was_on = false, .changes = 3, .now_on = true, .rising = 2},
+      {.was_on = true, .changes = 1, .now_on = false, .rising = 0},
+      {.was_on = true, .changes = 2, .now_on = true, .rising = 1},
+      {.was_on = true, .changes = 3, .now_on = false, .rising = 1},
+      // A driver that counts one edge only (the 8250's ring indicator counts the
+      // trailing edge): one count, off before and after, was a whole pulse.
+      {.was_on = false, .changes = 1, .now_on = false, .rising = 1},
+      {.was_on = true, .changes = 2, .now_on = false, .rising = 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RisingChanges(c.was_on, c.changes, c.now_on), c.rising)
+        << c.was_on << " " << c.changes << " " << c.now_on;
+  }
+}
+
+TEST(CountingLines, DisabledLinesAreNeverQueried) {
+  Loop loop(Use(kDsr, 1, 0), {{10, kCts}, {20, kOff}, {30, kDsr}, {40, kOff}});
+  loop.raw.Type("q", 100);
+  loop.Run();
+
+  EXPECT_EQ(loop.state.MyCounter, 1);
+  // One query at the start, then one each time a change wakes the wait.
+  EXPECT_EQ(loop.serial.status_queries, 1 + 4);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "fake_clock.h"
 #include "fake_console.h"
 #include "fake_desktop.h"
+#include "fake_event_wait.h"
 #include "fake_serial.h"
 #include "run/program.h"
 
@@ -58,7 +59,7 @@ struct Program {
   }
 
   int Run() {
-    Platform platform{serial, ports, console, desktop, clock, settings_path};
+    Platform platform{serial, ports, console, desktop, clock, wait, settings_path};
     return RunProgram(platform);
   }
 
@@ -94,6 +95,7 @@ struct Program {
   testing::FakeRawConsole raw{clock};
   Console console{raw, clock};
   testing::FakeDesktop desktop{&clock};
+  testing::FakeEventWait wait{clock, serial, raw};
   FixedPortNames ports;
   std::filesystem::path dir = std::filesystem::temp_directory_path() /
                               ("strikewell_program_" + std::to_string(std::random_device{}()));
@@ -129,7 +131,31 @@ TEST(ProgramTest, ReusedCalibrationCountsBlowsPressesJAndShutsThePortDown) {
   EXPECT_EQ(p.serial.calls,
             (std::vector<std::string>{"open \\\\.\\COM3 -> 1", "params 1 2400 8 0 1 0", "rts 1 on",
                                       "dtr 1 on", "sync 1", "flush 1", "close 1"}));
+  EXPECT_EQ(p.serial.low_latency, std::vector<SerHandle>{1}) << "asked for once the port is set";
   EXPECT_EQ(p.ReadFile(), kCtsFile) << "reusing a calibration never writes the file";
+}
+
+// Only the ringer can shorten a USB adapter's latency timer, and it moves every key.
+TEST(ProgramTest, AnAdapterLatencyTimerAboveOneMillisecondIsReportedBeforeCounting) {
+  const std::string advice =
+      "The serial adapter's latency timer is 16 ms: set it to 1 ms (Device Manager, the "
+      "port's Properties, Port Settings, Advanced) for the most accurate striking";
+  for (const int32_t timer_ms : {16, 1, 0}) {
+    SCOPED_TRACE(timer_ms);
+    Program p;
+    p.WriteFile(kCtsFile);
+    p.serial.port(kCom3).latency_timer_ms = timer_ms;
+    p.desktop.AddWindow("Ringing Room");
+    p.raw.Type("y");
+    p.raw.Type("q", 5000);
+
+    EXPECT_EQ(p.Run(), 0);
+
+    std::string unwrapped = p.raw.transcript;
+    std::erase(unwrapped, '\n');
+    EXPECT_EQ(unwrapped.find(advice) != std::string::npos, timer_ms == 16) << p.raw.transcript;
+    EXPECT_EQ(unwrapped.find("latency timer is 1 ms"), std::string::npos);
+  }
 }
 
 TEST(ProgramTest, FirstRunCalibratesAgainstAnInterfaceBoxSavesAndCounts) {

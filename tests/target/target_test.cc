@@ -81,36 +81,46 @@ TEST(SendKeyString, LeavesHeldKeysDownAndKeepsNoShiftStateBetweenCalls) {
   EXPECT_EQ(desktop.keys, Join({kShiftDown, kShiftDown, kBrace, kShiftUp}));
 }
 
-TEST(SendAKey, SendsJOneBellDelayLaterWithOutOfRangeDelaysClamped) {
-  for (const auto& [BellDelay, waited_ms] :
-       std::vector<std::pair<int32_t, int64_t>>{{250, 250}, {-5, 0}, {70000, 65535}}) {
-    SCOPED_TRACE(BellDelay);
-    Rig r;
-    r.desktop.foreground = r.state.SaveWnd = r.desktop.AddWindow("Ringing Room");
-    r.state.settings.BellDelay = BellDelay;
-    SendAKey(r.state, r.desktop, r.console);
-    EXPECT_EQ(r.desktop.keys, Taps({{0x4A, 0x24}}, waited_ms));
-    EXPECT_EQ(r.clock.NowMillis(), waited_ms);
-    EXPECT_EQ(r.state.settings.BellDelay, BellDelay) << "the stored delay is kept";
-    EXPECT_EQ(r.raw.transcript, "");
-  }
+TEST(SendAKey, SendsJAtOnceWithTheTargetInFront) {
+  Rig r;
+  r.desktop.foreground = r.state.SaveWnd = r.desktop.AddWindow("Ringing Room");
+  r.state.settings.BellDelay = 250;
+
+  EXPECT_TRUE(SendAKey(r.state, r.desktop, r.console));
+
+  EXPECT_EQ(r.desktop.keys, Taps({{0x4A, 0x24}}, 0)) << "the bell delay is the caller's";
+  EXPECT_TRUE(r.clock.sleeps.empty());
+  EXPECT_EQ(r.raw.transcript, "");
 }
 
-// Focus is checked before the delay only: a blow whose delay has begun still sounds.
-// Without the target in front (another window or none) a blow sends nothing and
-// shows a notice for eight seconds.
-TEST(SendAKey, SuspendsWhileTheTargetIsNotInFrontAndResumesWithTheFirstBlowAfter) {
+TEST(SendAKey, BellDelaysOutsideTheRangeWaitAsLongAsItsNearerEnd) {
+  EXPECT_EQ(BellDelayMicros(250), 250'000);
+  EXPECT_EQ(BellDelayMicros(0), 0);
+  EXPECT_EQ(BellDelayMicros(-5), 0);
+  EXPECT_EQ(BellDelayMicros(65535), 65'535'000);
+  EXPECT_EQ(BellDelayMicros(70000), 65'535'000) << "not wrapped around to 4464 ms";
+}
+
+// Without the target in front (another window or none) the key is dropped at once,
+// never kept for later, and the notice is shown; the next key with the target in
+// front goes through.
+TEST(SendAKey, DropsTheKeyWithANoticeWhileTheTargetIsNotInFront) {
   Rig r;
   const WindowHandle target = r.desktop.AddWindow("Ringing Room");
   r.desktop.foreground = r.state.SaveWnd = target;
-  r.state.settings.BellDelay = 200;
   r.console.WriteLn("   ***   counter");
   r.desktop.FocusAt(100, r.desktop.AddWindow("Editor"));
-  r.desktop.FocusAt(8000, 0);
-  r.desktop.FocusAt(9000, target);
-  for (int blow = 0; blow < 4; ++blow) SendAKey(r.state, r.desktop, r.console);
-  EXPECT_EQ(r.desktop.keys, Join({Taps({{0x4A, 0x24}}, 200), Taps({{0x4A, 0x24}}, 16400)}));
-  EXPECT_EQ(r.clock.sleeps, (std::vector<uint32_t>{200, 8000, 8000, 200}));
+  r.desktop.FocusAt(200, 0);
+  r.desktop.FocusAt(300, target);
+  std::vector<bool> sent;
+  for (int64_t at_ms : {100, 200, 300}) {
+    r.clock.Advance(at_ms * 1000 - r.clock.NowMicros());
+    sent.push_back(SendAKey(r.state, r.desktop, r.console));
+  }
+
+  EXPECT_EQ(sent, (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(r.desktop.keys, Taps({{0x4A, 0x24}}, 300));
+  EXPECT_TRUE(r.clock.sleeps.empty()) << "no blind wait";
   EXPECT_EQ(r.raw.clears, 2);
   EXPECT_EQ(r.raw.Screen(3),
             "Ringing Room is not the focus window - Key sending suspended\n"

@@ -1,0 +1,41 @@
+// The counting loop's wait, answered from the scripts of a fake serial port and a
+// fake console in fake time: it moves the clock straight to the first scripted
+// thing it watches, or to the deadline, and records every wait it was asked for.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "fake_clock.h"
+#include "fake_console.h"
+#include "fake_serial.h"
+#include "platform/event_wait.h"
+
+namespace strikewell::testing {
+
+class FakeEventWait : public EventWait {
+ public:
+  FakeEventWait(FakeClock& clock, FakeSerial& serial, FakeRawConsole& console)
+      : clock_(clock), serial_(serial), console_(console) {}
+
+  WaitResult Wait(const WaitFor& what) override;
+
+  // 0: a line change wakes the wait the moment it happens, as a driver that reports
+  // changes does. Otherwise line changes are only seen at multiples of this period,
+  // as by a loop that samples the lines: several changes can fall between looks.
+  int64_t line_sample_period_us = 0;
+
+  // Every wait asked for, in order.
+  std::vector<WaitFor> waits;
+
+ private:
+  // The first scripted line change after the last one reported, if any.
+  int64_t NextLineChange(const FakeSerial::Port& port) const;
+
+  FakeClock& clock_;
+  FakeSerial& serial_;
+  FakeRawConsole& console_;
+  int64_t lines_seen_until_us_ = -1;
+};
+
+}  // namespace strikewell::testing
