@@ -117,6 +117,12 @@ def check_screen(rows, expected, what):
         expect(ok, f"{what}: row {n + 1} is {row!r}, want {getattr(want, 'pattern', want)!r}")
 
 
+def percentile(sorted_values, p):
+    """The p-th percentile by the nearest rank."""
+    rank = max(1, -(-len(sorted_values) * p // 100))
+    return sorted_values[min(rank, len(sorted_values)) - 1]
+
+
 def count_line(rows):
     """The count line of the counter screen as (count, elapsed), or (None, None)."""
     match = re.match(r"count =(-?\d+) time from first blow=(-?\d+) secs$", rows[20])
@@ -454,6 +460,46 @@ set +e
         except Failed as e:
             raise Failed(f"{e}: did the program take the key {keys!r}?") from e
 
+    def program_pid(self):
+        """The pid of the program itself (under Wine, of its Windows process)."""
+        name = "strikewell.exe" if self.wine else "strikewell"
+        def find():
+            for entry in os.listdir("/proc"):
+                with contextlib.suppress(OSError, IndexError):
+                    with open(f"/proc/{entry}/stat") as f:
+                        stat = f.read()
+                    with open(f"/proc/{entry}/cmdline", "rb") as f:
+                        argv0 = f.read().split(b"\0")[0].decode(errors="replace")
+                    if (os.path.basename(argv0.replace("\\", "/")) == name and
+                            self._descends_from(int(entry), stat)):
+                        return int(entry)
+            return None
+        return wait_for(find, 10, f"the {name} process")
+
+    def _descends_from(self, pid, stat):
+        """True when pid runs below the tmux pane or is the Wine server's client of it."""
+        if self.wine:
+            return True  # the prefix is this run's own: its only strikewell.exe is ours
+        while pid > 1:
+            if pid == self.pane_pid:
+                return True
+            with contextlib.suppress(OSError):
+                with open(f"/proc/{pid}/stat") as f:
+                    stat = f.read()
+            pid = int(stat.rsplit(")", 1)[1].split()[1])
+        return False
+
+    def cpu_percent(self, seconds):
+        """The share of one core the program uses over the next seconds of real time."""
+        pid, tick = self.program_pid(), os.sysconf("SC_CLK_TCK")
+        def cpu():
+            with open(f"/proc/{pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return (int(fields[11]) + int(fields[12])) / tick  # utime, stime
+        before, started = cpu(), time.monotonic()
+        time.sleep(seconds)
+        return 100 * (cpu() - before) / (time.monotonic() - started)
+
     def exit_status(self):
         lines = read_lines(self.path("rc"))
         return int(lines[0][0]) if lines and lines[0] else None
@@ -487,8 +533,11 @@ set +e
     def report_strikes(self, delay_ms, label):
         """Prints the strike-time error: from each sensor event to its key, less the delay."""
         ms = sorted(s * 1000 - delay_ms for s in self.strikes)
+        if not ms:  # the target tells no times (Chromium)
+            return
         print(f"strike-time error ({'Wine, ' * self.wine}{label}, bell delay {delay_ms} ms, "
               f"{len(ms)} blows): median {statistics.median(ms):.2f} ms, "
+              f"p95 {percentile(ms, 95):.2f} ms, "
               f"worst {max(ms, key=abs):.2f} ms, min {ms[0]:.2f} ms, max {ms[-1]:.2f} ms")
         # Sanity only: the key can never come before the delay has passed, and a
         # second late means the delay or the redraw is plainly broken.
@@ -528,6 +577,30 @@ set +e
                 self.strikes.append(presses[-1][0] - moment)
             self.wait_count(first + i)
             time.sleep(max(0.0, moment + gap - time.monotonic()))  # the ringer's rhythm
+
+    def ring_on_time(self, blows, gap, line=False):
+        """Rings blows gap seconds apart by the clock, not waiting for their keys (a
+        ringer does not wait): on the box, or as CTS pulses of 60 ms. Then waits for
+        every key and notes each one's delay after its own sensor event."""
+        first, keys = count_line(self.screen())[0], self.target.keys()
+        presses_before = len(self.target.presses())
+        moments, start = [], time.monotonic() + 0.1
+        for i in range(blows):
+            time.sleep(max(0.0, start + i * gap - time.monotonic()))
+            if line:
+                moments.append(self.sensor.set_lines("cts"))
+                time.sleep(0.06)
+                self.sensor.set_lines()
+            else:
+                moments.append(self.sensor.send(b"A"))
+        want = keys + "j" * blows
+        wait_for(lambda: len(self.target.keys()) >= len(want), 10 * self.slow,
+                 f"{blows} keys")
+        time.sleep(0.3)  # a doubled key would show by now
+        expect(self.target.keys() == want, f"keys {self.target.keys()!r}, want {want!r}")
+        self.wait_count(first + blows)
+        presses = self.target.presses()[presses_before:]
+        self.strikes += [p[0] - m for p, m in zip(presses, moments)]
 
     def quit(self, key="Q"):
         if not self.wine:
@@ -653,9 +726,10 @@ def scenario_cts_two_pulses(run):
 
 
 def scenario_focus_lost(run):
-    """Another window in front: the notice, no J for that blow, the count kept."""
+    """Another window in front when a key falls due: the notice, no J for that blow
+    (never a late one), the count kept; back in front, every later blow keys on time."""
     run.setup()
-    run.start(run.box_settings())
+    run.start(run.box_settings(delay=250))
     run.reuse_calibration()
     other = KeyWindow(run, "Notes - text editor", "other")
     run.activate(run.target.window)
@@ -664,13 +738,71 @@ def scenario_focus_lost(run):
     run.sensor.send(b"A")
     expect(run.wait_text(SUSPENDED[1])[:3] == SUSPENDED,
            "the suspension notice is not alone on a cleared screen")
+    time.sleep(0.25)
     run.activate(run.target.window)
-    run.sensor.send(b"A")  # sent during the 8 s pause: it waits in the port's queue
-    run.wait_count(3, 15)
-    wait_for(lambda: run.target.keys() == "12345678jj", 5 * run.slow, "the J after focus")
+    run.strikes.clear()
+    run.ring(10, gap=0.8)  # the first of them brings the counter back
+    expect(run.target.keys() == "12345678" + "j" * 11,
+           f"keys after focus came back: {run.target.keys()!r}")
+    expect(count_line(run.screen())[0] == 12, "blows were lost while the notice was up")
     expect(other.keys() == "", f"the other window got keys: {other.keys()!r}")
-    run.report_strikes(0, "interface box, focus test")
+    run.report_strikes(250, "interface box, after focus came back")
     run.quit()
+
+
+def scenario_race(run, line):
+    """Blows closer together than the bell delay: each is counted and keyed at its own
+    time, in order."""
+    run.setup()
+    saved = (settings_bytes(run.device, cts=1, delay=600)
+             if line else run.box_settings(delay=600))
+    run.start(saved, shim=line)
+    run.reuse_calibration()
+    run.ring_on_time(8, gap=0.4, line=line)
+    run.report_strikes(600, ("CTS" if line else "interface box") + ", a blow every 400 ms")
+    print(f"CPU while idle ({'Wine, ' * run.wine}{'CTS' if line else 'interface box'}): "
+          f"{run.cpu_percent(3):.1f} % of a core")
+    run.quit()
+
+
+def scenario_race_box(run):
+    scenario_race(run, line=False)
+
+
+def scenario_race_line(run):
+    scenario_race(run, line=True)
+
+
+def scenario_bench(run, line, delay, blows):
+    """Figures for scripts/bench: strike-time error and idle CPU over many blows."""
+    run.setup()
+    saved = (settings_bytes(run.device, cts=1, delay=delay)
+             if line else run.box_settings(delay=delay))
+    run.start(saved, shim=line)
+    run.reuse_calibration()
+    cpu = run.cpu_percent(3)
+    run.ring_on_time(blows, gap=0.8, line=line)
+    ms = sorted(s * 1000 - delay for s in run.strikes)
+    print(f"BENCH {'wine' if run.wine else 'linux'} {'line' if line else 'box'} delay={delay} "
+          f"blows={len(ms)} p50={statistics.median(ms):.2f} p95={percentile(ms, 95):.2f} "
+          f"max={ms[-1]:.2f} min={ms[0]:.2f} cpu_idle={cpu:.2f}")
+    run.quit()
+
+
+def scenario_bench_box(run):
+    scenario_bench(run, False, 250, 30)
+
+
+def scenario_bench_line(run):
+    scenario_bench(run, True, 250, 30)
+
+
+def scenario_bench_box_seen(run):
+    scenario_bench(run, False, 0, 15)
+
+
+def scenario_bench_line_seen(run):
+    scenario_bench(run, True, 0, 15)
 
 
 def scenario_zero_quit_release(run):
@@ -731,12 +863,16 @@ def scenario_chromium_target(run):
     run.quit()
 
 
+BENCH_SCENARIOS = ["bench_box", "bench_line", "bench_box_seen", "bench_line_seen"]
 LINUX_SCENARIOS = ["first_run_interface_box", "cts_two_pulses", "focus_lost",
-                   "zero_quit_release", "absent_port", "no_target", "chromium_target"]
+                   "zero_quit_release", "absent_port", "no_target", "chromium_target",
+                   "race_box", "race_line"] + BENCH_SCENARIOS
 WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_focus_lost": "focus_lost", "wine_cts_two_pulses": "cts_two_pulses",
                   "wine_calibrate_cts": "calibrate_cts", "wine_absent_port": "absent_port",
-                  "wine_no_target": "no_target"}
+                  "wine_no_target": "no_target", "wine_race_box": "race_box",
+                  "wine_race_line": "race_line"}
+WINE_SCENARIOS.update({"wine_" + name: name for name in BENCH_SCENARIOS})
 
 
 def main():
