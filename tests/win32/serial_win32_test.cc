@@ -1,12 +1,16 @@
 // The Windows serial backend under Wine, on a COM port whose far end is a pty that
 // tests/win32/com_port_harness.py holds: it does on request what only the Linux side can.
+#include <windows.h>
+
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -183,6 +187,106 @@ TEST_F(SerialWin32Test, RtsAndDtrFollowTheCalls) {
   serial_->SerSetParams(h_, kSensorBitRate, kSensorDataBits, TParityType::NoneParity,
                         kSensorStopBits, TSerialFlags{});
   EXPECT_EQ(AskHarness("outputs"), "rts=0 dtr=0");
+}
+
+// The FTDI driver keeps each adapter's latency timer beside its COM name, under
+// HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\<device id>\<instance>\Device Parameters.
+// The test writes such keys, volatile and under a device id of its own port that no
+// adapter has, and removes them again.
+class FtdiLatencyTimerTest : public SerialWin32Test {
+ protected:
+  struct Adapter {
+    const char* instance;
+    std::string port_name;
+    DWORD type = REG_DWORD;
+    std::string latency;  // the value's bytes; empty: no LatencyTimer value
+  };
+
+  void TearDown() override {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, device_key_.c_str());
+    SerialWin32Test::TearDown();
+  }
+
+  static std::string Dword(DWORD value) {
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+  }
+
+  // Replaces the test's device key with one instance per adapter.
+  void ListAdapters(const std::vector<Adapter>& adapters) {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, device_key_.c_str());
+    for (const Adapter& adapter : adapters) {
+      const std::string path = device_key_ + "\\" + adapter.instance + "\\Device Parameters";
+      HKEY key = nullptr;
+      ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                ERROR_SUCCESS)
+          << path;
+      const std::string name = adapter.port_name + '\0';
+      EXPECT_EQ(
+          RegSetValueExA(key, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.data()),
+                         static_cast<DWORD>(name.size())),
+          ERROR_SUCCESS);
+      if (!adapter.latency.empty()) {
+        EXPECT_EQ(RegSetValueExA(key, "LatencyTimer", 0, adapter.type,
+                                 reinterpret_cast<const BYTE*>(adapter.latency.data()),
+                                 static_cast<DWORD>(adapter.latency.size())),
+                  ERROR_SUCCESS);
+      }
+      RegCloseKey(key);
+    }
+  }
+
+  const std::string port_name_ = device_.substr(4);  // "COM5" of "\\.\COM5"
+  const std::string device_key_ =
+      "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+STRIKEWELL_" + port_name_;
+};
+
+TEST_F(FtdiLatencyTimerTest, LatencyTimerOfTheAdapterNamingThePort) {
+  std::string lower_case = port_name_;
+  for (char& ch : lower_case) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  struct Case {
+    const char* what;
+    std::vector<Adapter> adapters;
+    int32_t want;
+  };
+  const Case cases[] = {
+      {.what = "no adapter", .adapters = {}, .want = 0},
+      {.what = "the driver's default of 16 ms",
+       .adapters = {{.instance = "0000", .port_name = port_name_, .latency = Dword(16)}},
+       .want = 16},
+      {.what = "2 ms",
+       .adapters = {{.instance = "0000", .port_name = port_name_, .latency = Dword(2)}},
+       .want = 2},
+      {.what = "1 ms, already the least",
+       .adapters = {{.instance = "0000", .port_name = port_name_, .latency = Dword(1)}},
+       .want = 0},
+      {.what = "the port's name in another case",
+       .adapters = {{.instance = "0000", .port_name = lower_case, .latency = Dword(16)}},
+       .want = 16},
+      {.what = "only another port's adapter",
+       .adapters = {{.instance = "0000", .port_name = "COM77", .latency = Dword(16)}},
+       .want = 0},
+      {.what = "the port's adapter listed after another's",
+       .adapters = {{.instance = "0000", .port_name = "COM77", .latency = Dword(8)},
+                    {.instance = "0001", .port_name = port_name_, .latency = Dword(4)}},
+       .want = 4},
+      {.what = "no LatencyTimer value",
+       .adapters = {{.instance = "0000", .port_name = port_name_, .latency = ""}},
+       .want = 0},
+      {.what = "a LatencyTimer that is text",
+       .adapters = {{.instance = "0000",
+                     .port_name = port_name_,
+                     .type = REG_SZ,
+                     .latency = std::string("16", 3)}},
+       .want = 0},
+  };
+  for (const Case& c : cases) {
+    ListAdapters(c.adapters);
+    EXPECT_EQ(serial_->SerLatencyTimerMs(h_), c.want) << c.what;
+  }
+  ListAdapters({{.instance = "0000", .port_name = port_name_, .latency = Dword(16)}});
+  serial_->SerClose(h_);
+  EXPECT_EQ(serial_->SerLatencyTimerMs(h_), 0) << "a closed handle";
 }
 
 }  // namespace
