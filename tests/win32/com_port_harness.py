@@ -6,6 +6,10 @@ other lines are passed through, and the harness exits with the program's status.
 
   send 41 0d         write the bytes on the pty; "ok" once they wait in the input queue
   send-after 200 41  "ok" at once; the bytes follow 200 ms later
+  later 20 REQUEST   "ok" at once; REQUEST (send, lines) is done 20 ms later
+  when               the time at which the last "later" request was done (see clock)
+  clock              now, in microseconds of CLOCK_MONOTONIC_RAW, Wine's performance
+                     counter and so the program's monotonic clock under Wine
   lines cts=1 ri=1   new contents of the file the preloaded shim serves TIOCMGET from
   termios            what a pty keeps of the line settings: "speed=2400 stopbits=1"
   outputs            RTS and DTR as last set by the program: "rts=1 dtr=0"
@@ -68,7 +72,11 @@ class Port:
         return "ok"
 
 
-def answer(port, request, scratch, timers):
+def clock_us():
+    return time.clock_gettime_ns(time.CLOCK_MONOTONIC_RAW) // 1000
+
+
+def answer(port, request, scratch, timers, done_at):
     command, _, rest = request.partition(" ")
     if command == "send":
         return port.send(bytes.fromhex(rest))
@@ -77,6 +85,20 @@ def answer(port, request, scratch, timers):
         timers.append(threading.Timer(int(delay_ms) / 1000, port.send, [bytes.fromhex(data)]))
         timers[-1].start()
         return "ok"
+    if command == "later":
+        delay_ms, _, later_request = rest.partition(" ")
+
+        def later():
+            done_at.append(clock_us())
+            answer(port, later_request, scratch, timers, done_at)
+
+        timers.append(threading.Timer(int(delay_ms) / 1000, later))
+        timers[-1].start()
+        return "ok"
+    if command == "when":
+        return str(done_at[-1]) if done_at else "error: no later request done yet"
+    if command == "clock":
+        return str(clock_us())
     if command == "lines":
         # The shim reads the file at every TIOCMGET: it must never see half of it.
         with open(os.path.join(scratch, "lines.new"), "w") as new:
@@ -117,6 +139,7 @@ def main():
                    STRIKEWELL_SHIM_LOG=os.path.join(scratch.name, "outputs.log"),
                    STRIKEWELL_TEST_SHIM="1")
     timers = []
+    done_at = []
     try:
         child = subprocess.Popen([args.wine_run, args.wine_dir] + program, stdin=subprocess.PIPE,
                                  stdout=subprocess.PIPE, env=env)
@@ -125,7 +148,7 @@ def main():
             if not line.startswith("@harness "):
                 print(line, flush=True)
                 continue
-            reply = answer(port, line[len("@harness "):], scratch.name, timers)
+            reply = answer(port, line[len("@harness "):], scratch.name, timers, done_at)
             child.stdin.write((reply + "\r\n").encode())
             child.stdin.flush()
         return child.wait()

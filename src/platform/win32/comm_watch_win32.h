@@ -22,12 +22,13 @@ bool AddLineTransitions(DWORD before, DWORD after, DWORD events, LineCounts& cou
 // the line changes it reports (Windows keeps no counts of its own).
 //
 // Windows collects the port's events from the last SetCommMask or completed wait
-// on, and a new WaitCommEvent returns at once with those; Wine compares the lines
-// with their states at the moment the WaitCommEvent starts and finds received
-// bytes by the level of the input queue. The watch reads the line states just
-// before SetCommMask clears what Windows collected, so that an event is counted
-// only for the time after the read it is compared with, and reads them once more
-// after the WaitCommEvent has started, for the change Wine would never report.
+// on, and a new WaitCommEvent returns at once with those. Wine (8) polls the port
+// every millisecond in a thread of its own, compares the lines with their states at
+// the moment the WaitCommEvent started and reports bytes for as long as they wait.
+// The watch reads the line states just before SetCommMask clears what Windows
+// collected, so that an event is counted only for the time after the read it is
+// compared with, and reads them once more after the WaitCommEvent has started, for
+// the change Wine would never report.
 class CommWatch {
  public:
   // port: opened with FILE_FLAG_OVERLAPPED; it must outlive the watch.

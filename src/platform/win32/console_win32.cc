@@ -3,16 +3,18 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/backends.h"
 #include "platform/key_decoder.h"
+#include "platform/win32/event_wait_win32.h"
 #include "platform/win_keys.h"
 
 namespace strikewell {
 namespace {
 
-class Win32Console : public RawConsole {
+class Win32Console : public Win32ConsoleInput {
  public:
   Win32Console();
 
@@ -27,6 +29,8 @@ class Win32Console : public RawConsole {
   void Flush() override {}
   std::optional<KeyEvent> PollKey() override;
   bool InputEnded() override;
+  HANDLE InputEvent() override;
+  bool KeyReady() override;
 
  private:
   COORD Cell(int x, int y) const {
@@ -47,6 +51,8 @@ class Win32Console : public RawConsole {
   // terminal's would be, so the program can be driven by a script.
   bool byte_input_ = false;
   bool input_ended_ = false;
+  // A key that KeyReady read ahead of PollKey.
+  std::optional<KeyEvent> held_;
   WinKeyTranslator translator_;
   KeyDecoder decoder_;
 };
@@ -161,10 +167,25 @@ std::optional<KeyEvent> Win32Console::PollByteInput() {
 }
 
 std::optional<KeyEvent> Win32Console::PollKey() {
+  if (held_) return std::exchange(held_, std::nullopt);
   return byte_input_ ? PollByteInput() : PollConsoleInput();
 }
 
-bool Win32Console::InputEnded() { return input_ended_ && !decoder_.InSequence(); }
+bool Win32Console::InputEnded() { return !held_ && input_ended_ && !decoder_.InSequence(); }
+
+HANDLE Win32Console::InputEvent() {
+  // A console's input handle is signalled while records wait in it; pipes and files
+  // are never signalled in a useful way.
+  if (byte_input_ || in_ == nullptr || in_ == INVALID_HANDLE_VALUE) return nullptr;
+  return in_;
+}
+
+bool Win32Console::KeyReady() {
+  // Reading up to the first key, as PollKey does, uses up the records in front of
+  // it; those behind it (its release, say) wait until the key has been taken.
+  if (!held_) held_ = byte_input_ ? PollByteInput() : PollConsoleInput();
+  return held_.has_value() || InputEnded();
+}
 
 }  // namespace
 
