@@ -12,6 +12,7 @@
 #include "fake_clock.h"
 #include "fake_console.h"
 #include "fake_desktop.h"
+#include "fake_event_wait.h"
 #include "fake_serial.h"
 #include "platform/backends.h"
 #include "platform/registry.h"
@@ -93,7 +94,8 @@ TEST_F(RegistryPortNamesTest, ValueThatIsNotTextStopsTheRun) {
   testing::FakeRawConsole raw{clock};
   Console console{raw, clock};
   testing::FakeDesktop desktop;
-  Platform platform{serial, *names_, console, desktop, clock};
+  testing::FakeEventWait wait{clock, serial, raw};
+  Platform platform{serial, *names_, console, desktop, clock, wait};
   EXPECT_EQ(RunProgram(platform), 1);
   EXPECT_EQ(raw.NonEmptyRows().back(), "Invalid registry data type: \"\\Device\\Odd\"");
 }
