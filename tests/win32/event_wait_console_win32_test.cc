@@ -40,31 +40,10 @@ INPUT_RECORD Key(bool down, WORD virtual_key, WORD scan_code, char ch, DWORD sta
   return record;
 }
 
-INPUT_RECORD Focus() {
+// A record of a kind that is no key (FOCUS_EVENT, MOUSE_EVENT, ...), its fields zero.
+INPUT_RECORD Other(WORD event_type) {
   INPUT_RECORD record{};
-  record.EventType = FOCUS_EVENT;
-  record.Event.FocusEvent.bSetFocus = TRUE;
-  return record;
-}
-
-INPUT_RECORD MouseMove() {
-  INPUT_RECORD record{};
-  record.EventType = MOUSE_EVENT;
-  record.Event.MouseEvent.dwMousePosition = COORD{10, 5};
-  record.Event.MouseEvent.dwEventFlags = MOUSE_MOVED;
-  return record;
-}
-
-INPUT_RECORD WindowSize() {
-  INPUT_RECORD record{};
-  record.EventType = WINDOW_BUFFER_SIZE_EVENT;
-  record.Event.WindowBufferSizeEvent.dwSize = COORD{100, 30};
-  return record;
-}
-
-INPUT_RECORD Menu() {
-  INPUT_RECORD record{};
-  record.EventType = MENU_EVENT;
+  record.EventType = event_type;
   return record;
 }
 
@@ -190,14 +169,14 @@ TEST_F(EventWaitConsoleTest, KeyWakesTheWaitAndItsReleaseDoesNotKeepItAwake) {
 }
 
 TEST_F(EventWaitConsoleTest, RecordsThatAreNoKeysDoNotEndTheWait) {
-  Write({Focus(), MouseMove(), WindowSize(), Menu(), Key(false, 'X', 45, 'x'),
-         Key(true, VK_SHIFT, 42, 0, SHIFT_PRESSED)});
+  Write({Other(FOCUS_EVENT), Other(MOUSE_EVENT), Other(WINDOW_BUFFER_SIZE_EVENT), Other(MENU_EVENT),
+         Key(false, 'X', 45, 'x'), Key(true, VK_SHIFT, 42, 0, SHIFT_PRESSED)});
   ExpectQuietUntilDeadline("focus, mouse, size, menu, a release, Shift alone");
   EXPECT_EQ(PolledKey(), "none");
 }
 
 TEST_F(EventWaitConsoleTest, KeysAmongOtherRecordsKeepTheirOrder) {
-  Write({Focus(), Key(true, 'A', 30, 'a'), MouseMove(), Key(true, 'B', 48, 'b'),
+  Write({Other(FOCUS_EVENT), Key(true, 'A', 30, 'a'), Other(MOUSE_EVENT), Key(true, 'B', 48, 'b'),
          Key(false, 'A', 30, 'a'), Key(true, VK_F1, 59, 0), Key(false, 'B', 48, 'b')});
   for (const char* want : {"97", "98", "0 59"}) {
     EXPECT_TRUE(WaitForConsole(clock_->MonotonicMicros() + kFarUs).console) << want;
