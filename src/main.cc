@@ -1,8 +1,22 @@
-// The executable: builds the real backends and hands them to the program.
+// The executable: reads the command line, builds the real backends and hands them to the
+// program.
+#include <cstdio>
+#include <string>
+
 #include "platform/backends.h"
+#include "run/options.h"
 #include "run/program.h"
 
-int main() {
+int main(int argc, char** argv) {
+  const strikewell::Options options = strikewell::ParseOptions(argc, argv);
+  // Help, version and reports need no console, port or display: they end here.
+  if (options.command != strikewell::Command::Count) {
+    std::string out, err;
+    const int status = strikewell::RunCommand(options, out, err);
+    std::fputs(out.c_str(), stdout);
+    std::fputs(err.c_str(), stderr);
+    return status;
+  }
   auto clock = strikewell::MakeClock();
   auto raw_console = strikewell::MakeRawConsole();
   strikewell::Console console(*raw_console, *clock);
@@ -11,5 +25,6 @@ int main() {
   auto desktop = strikewell::MakeDesktop();
   auto wait = strikewell::MakeEventWait(*serial, *raw_console, *clock);
   strikewell::Platform platform{*serial, *ports, console, *desktop, *clock, *wait};
+  platform.record_dir = options.record_dir;
   return strikewell::RunProgram(platform);
 }

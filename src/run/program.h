@@ -24,6 +24,7 @@ struct Platform {
   Clock& clock;
   EventWait& wait;
   std::string settings_path = kSettingsFileName;
+  std::string record_dir{};  // --record DIR: where the practice record goes; "" keeps none
 };
 
 // Runs the whole program and returns the process's exit status: 0 for every

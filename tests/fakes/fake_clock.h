@@ -17,6 +17,7 @@ class FakeClock : public Clock {
       : start_seconds_of_day_(start_seconds_of_day) {}
 
   std::string ClockText() override;
+  std::string LocalStamp() override { return local_stamp; }
   void Sleep(uint32_t ms) override {
     sleeps.push_back(ms);
     now_us_ += int64_t{ms} * 1000;
@@ -28,6 +29,9 @@ class FakeClock : public Clock {
   int64_t NowMillis() const { return now_us_ / 1000; }
 
   std::vector<uint32_t> sleeps;  // every Sleep, in order
+
+  // What LocalStamp answers, whatever the time.
+  std::string local_stamp = "20261207-120000";
 
  private:
   int32_t start_seconds_of_day_;

@@ -23,6 +23,17 @@ class PosixClock : public Clock {
     return text;
   }
 
+  std::string LocalStamp() override {
+    const time_t now = time(nullptr);
+    tm local{};
+    char text[32];
+    if (localtime_r(&now, &local) == nullptr ||
+        strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local) != 15) {
+      return "00000000-000000";
+    }
+    return text;
+  }
+
   // A signal (a terminal resize, say) must not cut a bell delay short.
   void Sleep(uint32_t ms) override {
     timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};

@@ -23,6 +23,16 @@ class Win32Clock : public Clock {
     return text;
   }
 
+  std::string LocalStamp() override {
+    SYSTEMTIME local{};
+    GetLocalTime(&local);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u%02u%02u-%02u%02u%02u", unsigned{local.wYear},
+                  unsigned{local.wMonth}, unsigned{local.wDay}, unsigned{local.wHour},
+                  unsigned{local.wMinute}, unsigned{local.wSecond});
+    return text;
+  }
+
   void Sleep(uint32_t ms) override { ::Sleep(ms); }
 
   // steady_clock rests on QueryPerformanceCounter here.

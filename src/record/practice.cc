@@ -1,0 +1,85 @@
+#include "record/practice.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace strikewell {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Microseconds to the nearest millisecond, halves upwards, whatever the sign.
+int64_t RoundedMs(int64_t us) {
+  const int64_t shifted = us + 500;
+  return shifted / 1000 - (shifted % 1000 < 0 ? 1 : 0);
+}
+
+// Writes one line and hands it to the system at once, so that a crash loses no more than
+// the line in hand. Returns 0 or the errno of the failure.
+int WriteLine(std::FILE* file, const std::string& text) {
+  const std::string line = text + "\n";
+  errno = 0;
+  if (std::fwrite(line.data(), 1, line.size(), file) != line.size() || std::fflush(file) != 0) {
+    return errno != 0 ? errno : EIO;
+  }
+  return 0;
+}
+
+}  // namespace
+
+Practice::~Practice() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+std::string Practice::OpenFile(const std::string& dir, const std::string& stamp) {
+  const auto cannot = [&dir](const std::string& reason) {
+    return "Cannot write the practice record in " + dir + ": " + reason;
+  };
+  std::error_code error;
+  fs::create_directories(dir, error);
+  if (error) return cannot(error.message());
+  // Two starts in the same second must not share a file.
+  fs::path path = fs::path(dir) / ("strikewell-" + stamp + ".csv");
+  for (int k = 2; fs::exists(path, error) && k < 100; ++k) {
+    path = fs::path(dir) / ("strikewell-" + stamp + "-" + std::to_string(k) + ".csv");
+  }
+  // Binary, so that Windows writes the same bytes as Linux.
+  std::FILE* file = std::fopen(path.string().c_str(), "wb");
+  if (file == nullptr) return cannot(std::strerror(errno));
+  if (const int failed = WriteLine(file, kRecordHeading)) {
+    std::fclose(file);
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    return cannot(std::strerror(failed));
+  }
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = file;
+  path_ = path.string();
+  return "";
+}
+
+void Practice::Blow(const BlowLine& line) {
+  if (!first_sensor_us_) first_sensor_us_ = line.sensor_us;
+  Add(RecordLine{.blow = line.blow,
+                 .sensor_ms = RoundedMs(line.sensor_us - *first_sensor_us_),
+                 .key_ms = RoundedMs(line.key_us - *first_sensor_us_),
+                 .sent = line.sent});
+}
+
+void Practice::Zeroed() { Add(RecordLine{.zeroed = true}); }
+
+void Practice::Add(const RecordLine& line) {
+  record_.push_back(line);
+  if (file_ == nullptr) return;
+  if (const int failed = WriteLine(file_, RecordLineText(line))) {
+    // The line number counts the heading, as an editor shows it.
+    file_error_ = "The practice record " + path_ + " could not be written from line " +
+                  std::to_string(record_.size() + 1) + " on: " + std::strerror(failed);
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+}
+
+}  // namespace strikewell

@@ -1,0 +1,48 @@
+// The practice as counting reports it: kept in memory for the summary and, when asked,
+// written line by line to a record file as it happens.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "record/practice_log.h"
+#include "record/record.h"
+
+namespace strikewell {
+
+class Practice : public PracticeLog {
+ public:
+  Practice() = default;
+  ~Practice() override;
+  Practice(const Practice&) = delete;
+  Practice& operator=(const Practice&) = delete;
+
+  // Before the first entry: also writes every entry, as it comes, to a new record file
+  // strikewell-STAMP.csv in dir, making dir and its parents if missing. stamp is the local
+  // start time, YYYYMMDD-HHMMSS (Clock::LocalStamp). Returns "" or, when dir cannot be made
+  // or written, the sentence to show the ringer.
+  std::string OpenFile(const std::string& dir, const std::string& stamp);
+
+  void Blow(const BlowLine& line) override;
+  void Zeroed() override;
+
+  const PracticeRecord& record() const { return record_; }
+  // The record file's path; "" when there is none.
+  const std::string& file_path() const { return path_; }
+  // "" while every entry has reached the file; otherwise the sentence to show the ringer
+  // (the entries stay in memory, the file stops at the line that failed).
+  const std::string& file_error() const { return file_error_; }
+
+ private:
+  void Add(const RecordLine& line);
+
+  PracticeRecord record_;
+  std::optional<int64_t> first_sensor_us_;
+  std::FILE* file_ = nullptr;
+  std::string path_;
+  std::string file_error_;
+};
+
+}  // namespace strikewell

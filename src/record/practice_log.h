@@ -1,0 +1,25 @@
+// What the counting loop reports about a practice, as it happens.
+#pragma once
+
+#include <cstdint>
+
+namespace strikewell {
+
+struct BlowLine {
+  int32_t blow = 0;       // the count as MyCounter shows it; "0" restarts it at 1
+  int64_t sensor_us = 0;  // monotonic time of the sensor event that completed the blow
+  int64_t key_us = 0;     // monotonic time the key fell due (sensor_us + bell delay)
+  bool sent = false;      // false: dropped, the target window was not in front
+};
+
+// What counting tells about the practice, in order: a blow when its key has fallen due (sent or
+// dropped), a zeroing when the ringer pressed "0". Abstract so that counting can be tested with
+// a recording fake.
+class PracticeLog {
+ public:
+  virtual ~PracticeLog() = default;
+  virtual void Blow(const BlowLine& line) = 0;
+  virtual void Zeroed() = 0;
+};
+
+}  // namespace strikewell

@@ -1,0 +1,70 @@
+#include "record/record.h"
+
+#include <charconv>
+#include <system_error>
+
+namespace strikewell {
+namespace {
+
+constexpr const char* kZeroedLine = "# zeroed";
+
+// A whole number in decimal, nothing before or after it, in the range of T.
+template <typename T>
+bool WholeNumber(const std::string& text, T& value) {
+  if (text.empty() || text[0] == '+') return false;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc() && stop == end;
+}
+
+}  // namespace
+
+std::string RecordLineText(const RecordLine& line) {
+  if (line.zeroed) return kZeroedLine;
+  return std::to_string(line.blow) + "," + std::to_string(line.sensor_ms) + "," +
+         std::to_string(line.key_ms) + "," + (line.sent ? "sent" : "dropped");
+}
+
+std::string ParseRecordLine(const std::string& text, RecordLine& line) {
+  if (text == kZeroedLine) {
+    line = RecordLine{.zeroed = true};
+    return "";
+  }
+  if (text.empty()) return "is empty";
+  std::vector<std::string> fields(1);
+  for (const char c : text) {
+    if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  if (fields.size() != 4) {
+    return "holds " + Quoted(text) + ", not a blow line (blow,sensor_ms,key_ms,key) nor " +
+           kZeroedLine;
+  }
+  const auto not_whole = [&fields](int k, const char* name) {
+    return "has " + Quoted(fields[k]) + " for " + name + ", not a whole number";
+  };
+  RecordLine read;
+  if (!WholeNumber(fields[0], read.blow)) return not_whole(0, "blow");
+  if (!WholeNumber(fields[1], read.sensor_ms)) return not_whole(1, "sensor_ms");
+  if (!WholeNumber(fields[2], read.key_ms)) return not_whole(2, "key_ms");
+  if (fields[3] != "sent" && fields[3] != "dropped") {
+    return "has " + Quoted(fields[3]) + " for key, neither sent nor dropped";
+  }
+  read.sent = fields[3] == "sent";
+  line = read;
+  return "";
+}
+
+std::string Quoted(const std::string& text) {
+  constexpr size_t kShown = 30;
+  std::string shown = "\"";
+  for (size_t k = 0; k < text.size() && k < kShown; ++k) {
+    shown += text[k] >= ' ' && text[k] <= '~' ? text[k] : '?';
+  }
+  return shown + (text.size() > kShown ? "...\"" : "\"");
+}
+
+}  // namespace strikewell

@@ -1,0 +1,140 @@
+#include "record/summary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace strikewell {
+namespace {
+
+constexpr const char* kHandstrokeGap = "Handstroke gap (back to hand)";
+constexpr const char* kBackstrokeGap = "Backstroke gap (hand to back)";
+
+GapFigures GapOf(const std::vector<Interval>& intervals, bool back_to_hand) {
+  GapFigures gap;
+  double sum = 0;
+  for (const Interval& i : intervals) {
+    if (i.back_to_hand != back_to_hand) continue;
+    ++gap.count;
+    sum += static_cast<double>(i.ms);
+  }
+  if (gap.count == 0) return gap;
+  gap.mean_ms = sum / gap.count;
+  double squares = 0;
+  for (const Interval& i : intervals) {
+    if (i.back_to_hand == back_to_hand) squares += std::pow(i.ms - gap.mean_ms, 2);
+  }
+  gap.sd_ms = std::sqrt(squares / gap.count);
+  return gap;
+}
+
+// Single precision, two decimals, right-aligned in eight characters, as the counter
+// screen shows its figures.
+std::string Fixed8(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%8.2f", static_cast<double>(static_cast<float>(value)));
+  return text;
+}
+
+std::string Ms(double ms) { return std::to_string(std::llround(ms)) + " ms"; }
+
+std::string GapLine(const char* name, const GapFigures& gap) {
+  if (gap.count == 0) return std::string(name) + ": none rung";
+  return std::string(name) + ": mean " + Ms(gap.mean_ms) + ", standard deviation " + Ms(gap.sd_ms);
+}
+
+}  // namespace
+
+PracticeFigures Figures(const PracticeRecord& record) {
+  PracticeFigures f;
+  const RecordLine* previous = nullptr;
+  int64_t piece_first_ms = 0;
+  int32_t place_in_piece = 0;
+  for (const RecordLine& line : record) {
+    if (line.zeroed) continue;
+    ++f.blows;
+    ++(line.sent ? f.sent : f.dropped);
+    // After "0" the count starts again at 1. A key that falls due just after the zeroing
+    // can still carry the count from before it, so the restart of the count, not the place
+    // of the zeroing line, marks where the ringer started again.
+    if (previous == nullptr || line.blow != previous->blow + 1) {
+      if (previous != nullptr) {
+        f.ringing_ms += previous->sensor_ms - piece_first_ms;
+        f.piece_starts.push_back(f.blows);
+      }
+      ++f.pieces;
+      piece_first_ms = line.sensor_ms;
+      place_in_piece = 0;
+    } else {
+      f.intervals.push_back(Interval{.index = f.blows,
+                                     .blow = line.blow,
+                                     .piece = f.pieces,
+                                     .back_to_hand = place_in_piece % 2 == 0,
+                                     .ms = line.sensor_ms - previous->sensor_ms});
+    }
+    ++place_in_piece;
+    previous = &line;
+  }
+  if (previous != nullptr) f.ringing_ms += previous->sensor_ms - piece_first_ms;
+  f.handstroke_gap = GapOf(f.intervals, true);
+  f.backstroke_gap = GapOf(f.intervals, false);
+  return f;
+}
+
+bool EnoughForSummary(const PracticeRecord& record) {
+  return std::count_if(record.begin(), record.end(),
+                       [](const RecordLine& line) { return !line.zeroed; }) > 4;
+}
+
+std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
+  const PracticeFigures f = Figures(record);
+  std::vector<std::string> lines{"Practice summary"};
+
+  // The counter screen's figures, over the whole record: whole seconds of ringing, and one
+  // interval fewer than blows in each piece. Without a zeroing these are the screen's own.
+  const int64_t E = f.ringing_ms / 1000;
+  const int32_t n = f.blows - f.pieces;
+  lines.push_back("count =" + std::to_string(f.blows) +
+                  " time from first blow=" + std::to_string(E) + " secs");
+  if (n > 0) {
+    const double interval = static_cast<double>(E) / n;
+    // Peal minutes: 5040 blows at this interval.
+    const double P = static_cast<double>(E) * 84.0 / n;
+    const int32_t Hrs = static_cast<int32_t>(P) / 60;
+    lines.push_back(" APPROX Ave interval=" + Fixed8(interval) + " secs peal speed=" +
+                    std::to_string(Hrs) + " hrs:" + Fixed8(P - Hrs * 60.0) + " mins");
+  }
+  lines.push_back("Keys: " + std::to_string(f.sent) + " sent, " +
+                  (f.dropped == 0 ? std::string("none dropped.")
+                                  : std::to_string(f.dropped) +
+                                        " dropped (the Ringing Room window was not in front)."));
+  if (f.pieces > 1) {
+    const int32_t restarts = f.pieces - 1;
+    lines.push_back("Zeroed and started again " + std::to_string(restarts) +
+                    (restarts == 1 ? " time" : " times") +
+                    ": the pauses are left out of the figures.");
+  }
+
+  lines.push_back(GapLine(kHandstrokeGap, f.handstroke_gap));
+  lines.push_back(GapLine(kBackstrokeGap, f.backstroke_gap));
+
+  const auto off_mean = [&f](const Interval& i) {
+    return i.ms - (i.back_to_hand ? f.handstroke_gap : f.backstroke_gap).mean_ms;
+  };
+  std::vector<Interval> uneven = f.intervals;
+  std::stable_sort(uneven.begin(), uneven.end(), [&off_mean](const Interval& a, const Interval& b) {
+    return std::abs(off_mean(a)) > std::abs(off_mean(b));
+  });
+  if (uneven.size() > 3) uneven.resize(3);
+  if (!uneven.empty()) lines.push_back("Most uneven intervals, against the mean of their gap:");
+  for (const Interval& i : uneven) {
+    const int64_t off = std::llround(off_mean(i));
+    std::string line = "  blow " + std::to_string(i.blow);
+    if (f.pieces > 1) line += " (piece " + std::to_string(i.piece) + ")";
+    lines.push_back(line + ", " + (i.back_to_hand ? "back to hand" : "hand to back") + ": " +
+                    (off > 0 ? "+" : "") + std::to_string(off) + " ms");
+  }
+  return lines;
+}
+
+}  // namespace strikewell

@@ -1,0 +1,100 @@
+#include "run/options.h"
+
+#include <algorithm>
+
+#include "record/report.h"
+#include "run/program.h"
+#include "strikewell_version.h"
+
+namespace strikewell {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: strikewell [--record DIR]\n"
+    "       strikewell --report FILE.csv\n"
+    "       strikewell --help | --version\n"
+    "Counts the blows of a simulator bell and presses j in the Ringing Room window.\n"
+    "  --record DIR   keep a record of every blow in a new file in the folder DIR,\n"
+    "                 and show a summary of the practice after Q\n"
+    "  --report FILE  show the summary of a record kept earlier and draw its\n"
+    "                 intervals in a picture beside it (the .csv replaced by .svg)\n"
+    "  --help         show this and end\n"
+    "  --version      show the version and end\n"
+    "A value may also follow an equals sign: --record=DIR.\n";
+
+struct OptionSpec {
+  const char* name;
+  const char* value_name;  // what the value is, in a sentence; nullptr: the option takes none
+  void (*apply)(Options& options, const std::string& value);
+};
+
+constexpr OptionSpec kOptionTable[] = {
+    {"--record", "a folder", [](Options& o, const std::string& value) { o.record_dir = value; }},
+    {"--report", "a record file",
+     [](Options& o, const std::string& value) {
+       o.report_file = value;
+       o.command = std::max(o.command, Command::Report);
+     }},
+    {"--version", nullptr,
+     [](Options& o, const std::string&) { o.command = std::max(o.command, Command::Version); }},
+    {"--help", nullptr,
+     [](Options& o, const std::string&) { o.command = std::max(o.command, Command::Help); }},
+};
+
+Options Mistake(const std::string& sentence) {
+  Options options;
+  options.command = Command::Mistake;
+  options.mistake = sentence;
+  return options;
+}
+
+}  // namespace
+
+Options ParseOptions(int argc, const char* const* argv) {
+  Options options;
+  for (int k = 1; k < argc; ++k) {
+    const std::string arg = argv[k];
+    const size_t equals = arg.find('=');
+    const std::string name = arg.starts_with("--") ? arg.substr(0, equals) : arg;
+    const auto spec = std::find_if(std::begin(kOptionTable), std::end(kOptionTable),
+                                   [&name](const OptionSpec& s) { return name == s.name; });
+    if (spec == std::end(kOptionTable)) {
+      return Mistake(arg.starts_with("-") ? "Unknown option \"" + name + "\"."
+                                          : "Unexpected argument \"" + arg + "\".");
+    }
+    std::string value;
+    if (spec->value_name == nullptr) {
+      if (equals != std::string::npos) return Mistake(name + " takes no value.");
+    } else if (equals != std::string::npos) {
+      value = arg.substr(equals + 1);
+    } else if (k + 1 < argc && !std::string(argv[k + 1]).starts_with("-")) {
+      value = argv[++k];
+    }
+    if (spec->value_name != nullptr && value.empty()) {
+      return Mistake(name + " needs " + spec->value_name + " after it.");
+    }
+    spec->apply(options, value);
+  }
+  return options;
+}
+
+int RunCommand(const Options& options, std::string& out, std::string& err) {
+  switch (options.command) {
+    case Command::Count:
+      return 0;
+    case Command::Report:
+      return RunReport(options.report_file, out, err);
+    case Command::Version:
+      out += std::string(ProgramVersion) + "\nstrikewell " + kReleaseVersion + "\n";
+      return 0;
+    case Command::Help:
+      out += kUsage;
+      return 0;
+    case Command::Mistake:
+      err += options.mistake + "\n" + kUsage;
+      return 2;
+  }
+  return 2;
+}
+
+}  // namespace strikewell

@@ -1,0 +1,26 @@
+// The command line: what the ringer asked strikewell to do.
+#pragma once
+
+#include <string>
+
+namespace strikewell {
+
+// In rising precedence: with --help anywhere, help is all that happens.
+enum class Command { Count, Report, Version, Help, Mistake };
+
+struct Options {
+  Command command = Command::Count;
+  std::string record_dir;   // --record DIR; "" keeps no record
+  std::string report_file;  // --report FILE
+  std::string mistake;      // what is wrong with the command line, for Command::Mistake
+};
+
+// Reads the arguments after the program's name; none at all means Count, as ever.
+Options ParseOptions(int argc, const char* const* argv);
+
+// Carries out the commands that need neither console nor bell (all but Count, which does
+// nothing here): puts what belongs on standard output in out and on standard error in err,
+// and returns the exit status.
+int RunCommand(const Options& options, std::string& out, std::string& err);
+
+}  // namespace strikewell

@@ -1,0 +1,164 @@
+// The record file on the real file system: written by the practice as counting reports it,
+// read back by report mode.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "record/practice.h"
+#include "record/report.h"
+#include "record/summary.h"
+#include "record/svg.h"
+#include "test_records.h"
+
+namespace strikewell {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadBytes;
+using ::testing::StartsWith;
+using testing::TempDir;
+using testing::WriteBytes;
+
+constexpr const char* kStamp = "20261207-120000";
+constexpr int64_t kT = 5'000'000'000;  // a monotonic time well after the clock's start
+
+std::string Reason(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+TEST(PracticeFileTest, EachEntryIsOnDiskAsSoonAsItIsReported) {
+  TempDir temp;
+  const std::string dir = temp.File("practice/tower");  // made, parents too
+  Practice practice;
+  ASSERT_EQ(practice.OpenFile(dir, kStamp), "");
+  const std::string path = (fs::path(dir) / "strikewell-20261207-120000.csv").string();
+  EXPECT_EQ(practice.file_path(), path);
+  std::string expected = "blow,sensor_ms,key_ms,key\n";
+  EXPECT_EQ(ReadBytes(path), expected);
+
+  // Times in ms from the first blow's sensor event, to the nearest ms, halves up.
+  const struct {
+    bool zeroed;
+    BlowLine blow;
+    const char* line;
+  } entries[] = {
+      {false, {1, kT, kT + 250'000, true}, "1,0,250,sent\n"},
+      {false, {2, kT + 2'199'600, kT + 2'449'600, true}, "2,2200,2450,sent\n"},
+      {true, {}, "# zeroed\n"},
+      {false, {3, kT + 4'400'499, kT + 4'650'499, false}, "3,4400,4650,dropped\n"},
+      {false, {1, kT + 9'000'500, kT + 9'250'500, true}, "1,9001,9251,sent\n"},
+  };
+  for (const auto& e : entries) {
+    e.zeroed ? practice.Zeroed() : practice.Blow(e.blow);
+    expected += e.line;
+    EXPECT_EQ(ReadBytes(path), expected) << "after " << e.line;
+  }
+  EXPECT_EQ(practice.file_error(), "");
+  EXPECT_EQ(practice.record().back(),
+            (RecordLine{.blow = 1, .sensor_ms = 9001, .key_ms = 9251, .sent = true}));
+
+  Practice same_second;
+  ASSERT_EQ(same_second.OpenFile(dir, kStamp), "");
+  EXPECT_EQ(fs::path(same_second.file_path()).filename(), "strikewell-20261207-120000-2.csv");
+  EXPECT_EQ(ReadBytes(path), expected) << "an earlier record is never written over";
+}
+
+TEST(PracticeFileTest, AFolderThatCannotBeMadeIsOneSentenceAndThePracticeStillCounts) {
+  TempDir temp;
+  WriteBytes(temp.File("notes"), "not a folder");
+  const std::string dir = temp.File("notes/practice");
+  Practice practice;
+  const std::string error = practice.OpenFile(dir, kStamp);
+  EXPECT_THAT(error, StartsWith("Cannot write the practice record in " + dir + ": "));
+  EXPECT_GT(error.size(), ("Cannot write the practice record in " + dir + ": ").size());
+  EXPECT_EQ(error.find('\n'), std::string::npos);
+  practice.Blow({1, kT, kT + 250'000, true});
+  EXPECT_EQ(practice.record().size(), 1u);
+  EXPECT_EQ(practice.file_path(), "");
+}
+
+// A record as a crash may leave it: CR LF line ends from an editor, the last line cut short.
+TEST(ReportTest, ReadsARecordPrintsItsSummaryAndDrawsItBeside) {
+  TempDir temp;
+  const std::string csv = temp.File("strikewell-20261207-120000.csv");
+  WriteBytes(csv,
+             "blow,sensor_ms,key_ms,key\r\n1,0,250,sent\r\n2,2200,2450,sent\n"
+             "3,4600,4850,sent\n# zeroed\n1,60000,60250,dropped\n2,62100,62350,sent\n"
+             "3,64000,64250,sent\n4,66");
+  std::string out, err;
+  EXPECT_EQ(RunReport(csv, out, err), 0);
+  EXPECT_EQ(err, "");
+  const PracticeRecord record = ReadRecordFile(csv).record;
+  ASSERT_EQ(record.size(), 7u);
+  EXPECT_EQ(record[4], (RecordLine{.blow = 1, .sensor_ms = 60000, .key_ms = 60250}));
+  std::string expected = "The last line (9) is cut short and left out.\n";
+  for (const std::string& line : PracticeSummary(record)) expected += line + "\n";
+  const std::string svg = temp.File("strikewell-20261207-120000.svg");
+  EXPECT_EQ(out, expected + "The picture is in " + svg + " (open it in a web browser).\n");
+  EXPECT_EQ(ReadBytes(svg), PracticeSvg(record, kStamp));
+}
+
+TEST(ReportTest, FewerThanFiveBlowsStillDrawsThePicture) {
+  TempDir temp;
+  const std::string csv = temp.File("short.csv");
+  WriteBytes(csv, "blow,sensor_ms,key_ms,key\n1,0,250,sent\n2,2200,2450,sent\n");
+  std::string out, err;
+  EXPECT_EQ(RunReport(csv, out, err), 0);
+  EXPECT_EQ(out, "Fewer than 5 blows were recorded, too few for a summary.\nThe picture is in " +
+                     temp.File("short.svg") + " (open it in a web browser).\n");
+}
+
+// Each file is no record: one sentence naming the line, status 1, no picture.
+TEST(ReportTest, AFileThatIsNoRecordIsOneSentenceNamingTheLine) {
+  const std::string head = "blow,sensor_ms,key_ms,key\n1,0,250,sent\n";
+  const struct {
+    std::string bytes;
+    std::string sentence;  // after "Line "; {f} is the file
+  } files[] = {
+      {"", "1 of {f} is empty, not the heading blow,sensor_ms,key_ms,key."},
+      {"blow,sensor,key\n",
+       "1 of {f} is \"blow,sensor,key\", not the heading "
+       "blow,sensor_ms,key_ms,key."},
+      {head + "2,2200,sent\n3,4400,4650,sent\n",
+       "3 of {f} holds \"2,2200,sent\", not a blow line (blow,sensor_ms,key_ms,key) nor "
+       "# zeroed."},
+      {head + "2,22OO,2450,sent\n", "3 of {f} has \"22OO\" for sensor_ms, not a whole number."},
+      {head + "2,2200,2450,maybe\n", "3 of {f} has \"maybe\" for key, neither sent nor dropped."},
+      {head + "\n2,2200,2450,sent\n", "3 of {f} is empty."},
+      {head + std::string(200, '7') + "\n",
+       "3 of {f} is longer than any line of a practice "
+       "record."},
+  };
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.sentence);
+    TempDir temp;
+    const std::string csv = temp.File("r.csv");
+    WriteBytes(csv, file.bytes);
+    std::string out, err, sentence = "Line " + file.sentence;
+    sentence.replace(sentence.find("{f}"), 3, csv);
+    EXPECT_EQ(RunReport(csv, out, err), 1);
+    EXPECT_EQ(err, sentence + "\n");
+    EXPECT_EQ(out, "");
+    EXPECT_FALSE(fs::exists(temp.File("r.svg")));
+  }
+}
+
+TEST(ReportTest, UnreadableFileAndUnwritablePictureGiveTheSystemsReason) {
+  TempDir temp;
+  std::string out, err;
+  EXPECT_EQ(RunReport(temp.File("none.csv"), out, err), 1);
+  EXPECT_EQ(err, "Cannot read the practice record " + temp.File("none.csv") + ": " +
+                     Reason(ENOENT) + "\n");
+
+  WriteBytes(temp.File("r.csv"), "blow,sensor_ms,key_ms,key\n");
+  fs::create_directory(temp.File("r.svg"));
+  err.clear();
+  EXPECT_EQ(RunReport(temp.File("r.csv"), out, err), 1);
+  EXPECT_THAT(err, StartsWith("Cannot write the picture " + temp.File("r.svg") + ": "));
+}
+
+}  // namespace
+}  // namespace strikewell

@@ -1,0 +1,95 @@
+// The command line: what each argument asks for, and the one sentence for each mistake.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run/options.h"
+#include "run/program.h"
+#include "strikewell_version.h"
+
+namespace strikewell {
+namespace {
+
+Options Parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "strikewell");
+  return ParseOptions(static_cast<int>(args.size()), args.data());
+}
+
+struct Ran {
+  int status;
+  std::string out, err;
+};
+
+Ran Carry(const Options& options) {
+  Ran ran;
+  ran.status = RunCommand(options, ran.out, ran.err);
+  return ran;
+}
+
+TEST(OptionsTest, NoArgumentsCountsAsEverWithoutARecord) {
+  const Options options = Parse({});
+  EXPECT_EQ(options.command, Command::Count);
+  EXPECT_EQ(options.record_dir, "");
+}
+
+TEST(OptionsTest, ValuesFollowAsTheNextArgumentOrAfterAnEqualsSign) {
+  EXPECT_EQ(Parse({"--record", "/home/r/practice"}).record_dir, "/home/r/practice");
+  EXPECT_EQ(Parse({"--record=/home/r/practice"}).record_dir, "/home/r/practice");
+  EXPECT_EQ(Parse({"--record=/home/r/practice"}).command, Command::Count);
+  const Options report = Parse({"--report", "p.csv"});
+  EXPECT_EQ(report.command, Command::Report);
+  EXPECT_EQ(report.report_file, "p.csv");
+  EXPECT_EQ(Parse({"--report=p.csv"}).report_file, "p.csv");
+}
+
+TEST(OptionsTest, HelpAndVersionPrintToStandardOutputAndEnd) {
+  const Ran help = Carry(Parse({"--help"}));
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.out.starts_with("Usage: strikewell [--record DIR]\n")) << help.out;
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(Parse({"--report", "p.csv", "--help"}).command, Command::Help) << "help wins";
+
+  const Ran version = Carry(Parse({"--version"}));
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("Serialport_Strikewell_v0.5.2.1.1_with_sendkey, 9 June 2020\n"
+                                     "strikewell ") +
+                             kReleaseVersion + "\n");
+}
+
+// Each mistake: one sentence, then the usage, on standard error; status 2.
+TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
+  const struct {
+    std::vector<const char*> args;
+    std::string sentence;
+  } mistakes[] = {
+      {{"--frobnicate"}, "Unknown option \"--frobnicate\"."},
+      {{"-r", "x"}, "Unknown option \"-r\"."},
+      {{"--record"}, "--record needs a folder after it."},
+      {{"--record", "--help"}, "--record needs a folder after it."},
+      {{"--record="}, "--record needs a folder after it."},
+      {{"--report"}, "--report needs a record file after it."},
+      {{"--help=yes"}, "--help takes no value."},
+      {{"practice.csv"}, "Unexpected argument \"practice.csv\"."},
+  };
+  const std::string usage = Carry(Parse({"--help"})).out;
+  for (const auto& m : mistakes) {
+    SCOPED_TRACE(m.sentence);
+    const Options options = Parse(m.args);
+    EXPECT_EQ(options.command, Command::Mistake);
+    const Ran ran = Carry(options);
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_EQ(ran.out, "");
+    EXPECT_EQ(ran.err, m.sentence + "\n" + usage);
+  }
+}
+
+TEST(OptionsTest, ReportOfAMissingFileEndsWithStatusOne) {
+  const Ran ran = Carry(Parse({"--report", "no-such-strikewell-record.csv"}));
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_TRUE(
+      ran.err.starts_with("Cannot read the practice record no-such-strikewell-record.csv: "));
+}
+
+}  // namespace
+}  // namespace strikewell
