@@ -42,6 +42,9 @@ struct DueKey {
   int64_t due_us;
   int64_t sensor_us;
   int32_t blow;
+  // "0" was pressed while this key was the last one owed: the record marks the
+  // zeroing after this blow, so that it reads in the order the blows were rung.
+  int32_t zeroings_after = 0;
 };
 
 class Counter {
@@ -166,18 +169,23 @@ class Counter {
 
   void SendDueKeys() {
     while (!owed_.empty() && owed_.front().due_us <= io_.clock.MonotonicMicros()) {
+      const DueKey key = owed_.front();
       owed_.pop_front();
-      SendOrDrop();
+      const bool sent = SendOrDrop();
+      if (io_.log == nullptr) continue;
+      io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, sent});
+      for (int32_t i = 0; i < key.zeroings_after; ++i) io_.log->Zeroed();
     }
   }
 
-  void SendOrDrop() {
+  // True when the key was sent.
+  bool SendOrDrop() {
     // While the window is being looked for again there is nobody to send to.
-    if (view_ == View::kWindowClosed) return;
+    if (view_ == View::kWindowClosed) return false;
     if (io_.desktop.GetForegroundWindow() != state_.SaveWnd &&
         !io_.desktop.IsWindow(state_.SaveWnd)) {
       WindowClosed();
-      return;
+      return false;
     }
     // SendAKey draws the notice on the screen it finds; in a window too small for
     // it, the size message stays and the notice is drawn once the window grows.
@@ -185,11 +193,12 @@ class Counter {
       // The first key sent after a notice brings the counter back.
       if (view_ != View::kCounter) redraw_ = true;
       view_ = View::kCounter;
-    } else {
-      view_ = View::kFocusNotice;
-      redraw_ = TooSmall();
-      DrawPortMessage();
+      return true;
     }
+    view_ = View::kFocusNotice;
+    redraw_ = TooSmall();
+    DrawPortMessage();
+    return false;
   }
 
   void WindowClosed() {
@@ -211,6 +220,13 @@ class Counter {
   }
 
   void ZeroedByTheRinger() {
+    if (io_.log != nullptr) {
+      if (owed_.empty()) {
+        io_.log->Zeroed();
+      } else {
+        ++owed_.back().zeroings_after;
+      }
+    }
     // KeyCheck has drawn the counter at 0; a notice up before is gone with it.
     if (view_ == View::kFocusNotice || view_ == View::kWindowFound) view_ = View::kCounter;
     redraw_ = view_ != View::kCounter || TooSmall() || !port_message_.empty();

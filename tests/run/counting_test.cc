@@ -48,6 +48,17 @@ Settings Use(Lines on, int32_t sensor_num, int32_t bell_delay) {
   return Settings{kPort, on.cts, on.dsr, on.cd, on.ri, false, 0, sensor_num, bell_delay};
 }
 
+// What counting tells the practice record, as text: "blow sensor_ms key_ms sent".
+struct RecordingLog : PracticeLog {
+  void Blow(const BlowLine& line) override {
+    entries.push_back(std::to_string(line.blow) + " " + std::to_string(line.sensor_us / 1000) +
+                      " " + std::to_string(line.key_us / 1000) +
+                      (line.sent ? " sent" : " dropped"));
+  }
+  void Zeroed() override { entries.push_back("zeroed"); }
+  std::vector<std::string> entries;
+};
+
 // One counting run: COM3 open, the target window in front.
 struct Loop {
   explicit Loop(const Settings& settings, const LineScript& lines = {}) {
@@ -61,7 +72,7 @@ struct Loop {
   }
 
   void Run() {
-    CountingIo io{serial, console, desktop, clock, wait};
+    CountingIo io{serial, console, desktop, clock, wait, &log};
     CountBlows(state, io);
   }
 
@@ -86,6 +97,7 @@ struct Loop {
   testing::FakeSerial serial{clock};
   FakeDesktop desktop{&clock};
   testing::FakeEventWait wait{clock, serial, raw};
+  RecordingLog log;
   RunState state;
 };
 
@@ -531,6 +543,32 @@ TEST(CountingFaults, AWindowTooSmallAtTheStartShowsOnlyTheSizeMessage) {
   EXPECT_EQ(loop.raw.Screen(3), "Make this window at least 80 columns by 23 rows\n\n");
   EXPECT_EQ(loop.desktop.keys, JKeys({100}));
   EXPECT_EQ(loop.state.MyCounter, 1);
+}
+
+TEST(CountingRecord, EachBlowIsReportedWhenItsKeyFallsDueWithZeroingsInRingingOrder) {
+  // Blows at 100, 300 and 500 ms with a 250 ms delay. "0" comes at 530 ms, while the
+  // keys of the blows at 300 and 500 ms are still owed: the zeroing is recorded after
+  // the last of them. The key due at 550 ms finds another window in front.
+  Loop loop(Use(kCts, 1, 250), CtsPulses({100, 300, 500, 900}));
+  loop.desktop.FocusAt(540, loop.desktop.AddWindow("Terminal"));
+  loop.desktop.FocusAt(700, loop.state.SaveWnd);
+  loop.raw.Type("0", 530);
+  loop.raw.Type("q", 1500);
+  loop.Run();
+
+  const std::vector<std::string> expected = {"1 100 350 sent", "2 300 550 dropped",
+                                             "3 500 750 sent", "zeroed", "1 900 1150 sent"};
+  EXPECT_EQ(loop.log.entries, expected);
+}
+
+TEST(CountingRecord, AZeroingWithNoKeyOwedIsReportedAtOnce) {
+  Loop loop(Use(kCts, 1, 0), CtsPulses({100, 300}));
+  loop.raw.Type("0", 200);
+  loop.raw.Type("q", 500);
+  loop.Run();
+
+  EXPECT_EQ(loop.log.entries,
+            (std::vector<std::string>{"1 100 100 sent", "zeroed", "1 300 300 sent"}));
 }
 
 }  // namespace
