@@ -22,6 +22,12 @@ constexpr size_t kLongestField = 255;
                           reason + ".");
 }
 
+// The system's reason for a failed call. A stream can fail without one: Windows' C
+// runtime reports a write that the disk took only part of by the count alone.
+std::string Reason(int error) {
+  return error != 0 ? std::strerror(error) : "only part of it reached the disk";
+}
+
 // Closes the file however the reading ends.
 struct FileCloser {
   std::FILE* file;
@@ -48,11 +54,46 @@ struct Malformed {
   std::string sentence;
 };
 
+// Where the fields are read from: the file as it is read, or bytes in memory.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // The next byte, or EOF at the end (and every time after).
+  virtual int Next() = 0;
+};
+
+class BytesSource : public ByteSource {
+ public:
+  explicit BytesSource(std::string_view bytes) : bytes_(bytes) {}
+  int Next() override {
+    return at_ < bytes_.size() ? static_cast<unsigned char>(bytes_[at_++]) : EOF;
+  }
+
+ private:
+  std::string_view bytes_;
+  size_t at_ = 0;
+};
+
+// Streams the file: a damaged file of any size is read without holding it whole.
+class FileSource : public ByteSource {
+ public:
+  FileSource(std::FILE* file, const std::string& path) : file_(file), path_(path) {}
+  int Next() override {
+    const int ch = std::getc(file_);
+    if (ch == EOF && std::ferror(file_)) Fail(path_, "read", std::strerror(errno));
+    return ch;
+  }
+
+ private:
+  std::FILE* file_;
+  const std::string& path_;
+};
+
 // Reads the fields of the file one by one. Line ends may be CR LF (as written), LF
 // or a lone CR (a file edited elsewhere); each is one line end.
 class FieldReader {
  public:
-  FieldReader(std::FILE* file, const std::string& path) : file_(file), path_(path) {}
+  FieldReader(ByteSource& source, const std::string& path) : source_(source), path_(path) {}
 
   bool AtEnd() { return Peek() == EOF; }
 
@@ -104,39 +145,40 @@ class FieldReader {
   }
 
  private:
-  int Peek() {
-    const int ch = std::getc(file_);
-    if (ch == EOF) {
-      CheckError();
-      return EOF;
+  int RawPeek() {
+    if (!have_ahead_) {
+      ahead_ = source_.Next();
+      have_ahead_ = true;
     }
-    std::ungetc(ch, file_);
+    return ahead_;
+  }
+
+  int RawGet() {
+    const int ch = RawPeek();
+    have_ahead_ = false;
+    return ch;
+  }
+
+  int Peek() {
+    const int ch = RawPeek();
     return ch == '\r' ? '\n' : ch;
   }
 
   // The next character; every kind of line end comes back as one '\n'.
   int Get() {
-    int ch = std::getc(file_);
-    if (ch == EOF) {
-      CheckError();
-      return EOF;
-    }
+    int ch = RawGet();
     if (ch == '\r') {
-      const int next = std::getc(file_);
-      if (next != '\n' && next != EOF) std::ungetc(next, file_);
-      if (next == EOF) CheckError();
+      if (RawPeek() == '\n') RawGet();
       ch = '\n';
     }
     if (ch == '\n') ++line_;
     return ch;
   }
 
-  void CheckError() {
-    if (std::ferror(file_)) Fail(path_, "read", std::strerror(errno));
-  }
-
-  std::FILE* file_;
+  ByteSource& source_;
   const std::string& path_;
+  int ahead_ = EOF;
+  bool have_ahead_ = false;
   int line_ = 1;
 };
 
@@ -177,7 +219,26 @@ bool ReadFields(FieldReader& reader, Settings& settings) {
   return true;
 }
 
-std::string FileText(const Settings& settings) {
+// Reads into a copy: a file that turns out to be damaged part-way leaves the record
+// as it was, not half-filled from junk.
+SettingsText ParseFields(ByteSource& source, Settings& settings, const std::string& path) {
+  FieldReader reader(source, path);
+  Settings read = settings;
+  SettingsText text;
+  try {
+    text.held_anything = ReadFields(reader, read);
+  } catch (const Malformed& malformed) {
+    text.held_anything = true;
+    text.malformed = malformed.sentence;
+    return text;
+  }
+  settings = read;
+  return text;
+}
+
+}  // namespace
+
+std::string SettingsFileText(const Settings& settings) {
   const auto flag = [](bool set) { return set ? "1\r\n" : "0\r\n"; };
   std::string text = settings.ComPortName + "\r\n";
   text += flag(settings.UseCts);
@@ -191,25 +252,24 @@ std::string FileText(const Settings& settings) {
   return text;
 }
 
-}  // namespace
+SettingsText ParseSettingsText(std::string_view bytes, Settings& settings,
+                               const std::string& path) {
+  BytesSource source(bytes);
+  return ParseFields(source, settings, path);
+}
 
 SettingsOutcome ReadSettings(Settings& settings, Console& console, const std::string& path) {
-  // Read into a copy: a file that turns out to be damaged part-way leaves the record
-  // as it was, not half-filled from junk.
-  Settings read = settings;
-  bool held_anything = false;
+  SettingsText text;
   {
     FileCloser closer{OpenForReading(path)};
-    FieldReader reader(closer.file, path);
-    try {
-      held_anything = ReadFields(reader, read);
-    } catch (const Malformed& malformed) {
-      console.WriteLn(malformed.sentence);
-      return SettingsOutcome::Calibrate;
-    }
+    FileSource source(closer.file, path);
+    text = ParseFields(source, settings, path);
   }
-  if (!held_anything) return SettingsOutcome::Calibrate;
-  settings = read;
+  if (!text.malformed.empty()) {
+    console.WriteLn(text.malformed);
+    return SettingsOutcome::Calibrate;
+  }
+  if (!text.held_anything) return SettingsOutcome::Calibrate;
 
   console.WriteLn();
   console.WriteLn("Use existing calibration? (Y/n)");
@@ -221,23 +281,29 @@ void WriteSettings(const Settings& settings, const std::string& path) {
   // are all written: a full disk or a crash half-way leaves the old calibration whole
   // instead of a truncated file.
   const std::string temp_path = path + ".tmp";
-  std::FILE* file = std::fopen(temp_path.c_str(), "wb");
-  if (file == nullptr) Fail(path, "written", std::strerror(errno));
+  // "c": Windows' C runtime then commits the file to disk at fflush
+  // (FlushFileBuffers), so the rename below never puts in place a file whose bytes
+  // are still only in memory, and a disk that fails them is reported here. glibc
+  // reads "c" as "no thread cancellation point", which changes nothing for this
+  // single-threaded write; Linux's standard library has no way to commit a file.
+  std::FILE* file = std::fopen(temp_path.c_str(), "wbc");
+  if (file == nullptr) Fail(path, "written", Reason(errno));
 
-  const std::string text = FileText(settings);
+  const std::string text = SettingsFileText(settings);
+  errno = 0;
   const bool written =
       std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
   const int write_errno = errno;
+  errno = 0;
   const bool closed = std::fclose(file) == 0;
   const int close_errno = errno;
   if (!written || !closed) {
     std::remove(temp_path.c_str());
-    Fail(path, "written", std::strerror(!written ? write_errno : close_errno));
+    Fail(path, "written", Reason(!written ? write_errno : close_errno));
   }
 
   // MinGW's libstdc++ renames with MoveFileExW(MOVEFILE_REPLACE_EXISTING) (checked under
-  // Wine), so an existing file is replaced on Windows as by POSIX rename. The standard
-  // library has no fsync: the flush above is as far as it goes.
+  // Wine), so an existing file is replaced on Windows as by POSIX rename.
   std::error_code error;
   std::filesystem::rename(temp_path, path, error);
   if (error) {

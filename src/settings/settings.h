@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "platform/console.h"
 
@@ -40,6 +41,23 @@ enum class SettingsOutcome { Calibrate, UseStored };
 // Throws SettingsFileError.
 SettingsOutcome ReadSettings(Settings& settings, Console& console,
                              const std::string& path = kSettingsFileName);
+
+// What the bytes of a settings file hold.
+struct SettingsText {
+  // False for an empty file: there is nothing to offer the ringer.
+  bool held_anything = false;
+  // The sentence about the first line that cannot be part of a calibration, or empty.
+  std::string malformed;
+};
+
+// Reads the bytes of a settings file into settings, field by field, as ReadSettings
+// reads the file (the question aside); `path` names the file in the sentence about a
+// malformed line. A malformed line leaves settings as it was.
+SettingsText ParseSettingsText(std::string_view bytes, Settings& settings,
+                               const std::string& path = kSettingsFileName);
+
+// The nine lines, each ended by CR LF, that WriteSettings puts in the file.
+std::string SettingsFileText(const Settings& settings);
 
 // Replaces the file with the record's nine lines, through a file beside it (path +
 // ".tmp") that is renamed over it: the file always holds either the old lines or the

@@ -256,29 +256,37 @@ TEST_F(SerialShimTest, LineReadsFollowTheControlFile) {
   }
 }
 
-// A console whose key polls, one per pass of the counting loop, play a script on the
-// sensor's side: on pass n it applies step n, and after the last step it types "q".
+// A console whose key polls, made on every pass of the counting loop, play a script
+// on the sensor's side: poll n applies step n, and after the last step it types "q"
+// once quit_when() holds (the loop has seen the last step: in real time the loop
+// may look at a change a few passes after it was made).
 class PassScript : public FakeRawConsole {
  public:
-  PassScript(FakeClock& clock, std::vector<std::function<void()>> steps)
-      : FakeRawConsole(clock), steps_(std::move(steps)) {}
+  PassScript(FakeClock& clock, std::vector<std::function<void()>> steps,
+             std::function<bool()> quit_when)
+      : FakeRawConsole(clock), steps_(std::move(steps)), quit_when_(std::move(quit_when)) {}
 
   std::optional<KeyEvent> PollKey() override {
     if (pass_ < steps_.size()) {
       steps_[pass_++]();
       return std::nullopt;
     }
+    if (!quit_when_()) return std::nullopt;
     return KeyEvent{'q', false};
   }
   bool InputEnded() override { return false; }
 
  private:
   std::vector<std::function<void()>> steps_;
+  std::function<bool()> quit_when_;
   size_t pass_ = 0;
 };
 
+// The counting loop over the real serial backend, the real wait and the real clock.
+// The lines carry their change counts ("/N"), as a driver's interrupt counts would:
+// the loop may look at two steps at once, and the counts tell every pulse.
 TEST_F(SerialShimTest, SensorSetUpAndCountingLoopOverTheRealBackend) {
-  SetLines("cts=1");  // already on when counting starts: not a pulse
+  SetLines("cts=1/0 dsr=0/0");  // already on when counting starts: not a pulse
   const SerHandle h = serial_->SerOpen(pty_.DeviceName());
   ASSERT_GT(h, 0);
   ConfigureSensorPort(*serial_, h);
@@ -290,43 +298,49 @@ TEST_F(SerialShimTest, SensorSetUpAndCountingLoopOverTheRealBackend) {
   EXPECT_EQ(log, (std::vector<std::string>{" bic rts=0 dtr=0", " bic rts=0 dtr=0",
                                            " bis rts=1 dtr=0", " bis rts=1 dtr=1"}));
 
+  auto clock = MakeClock();
+  using std::chrono::steady_clock;
   auto lines = [&](const char* text) { return [this, text] { SetLines(text); }; };
   auto byte = [&](const char* text) { return [this, text] { pty_.Send(text); }; };
   const std::vector<std::function<void()>> steps = {
-      lines("cts=1"),
-      lines("cts=0"),
-      lines("cts=1"),        // pulse 1
-      lines("cts=1 dsr=1"),  // pulse 2: blow 1
-      lines("cts=0 dsr=0"),
-      lines("cts=1 dsr=1"),  // pulses 3, 4: blow 2
-      lines("cd=1 ri=1"),    // not enabled
-      byte("x"),             // not UseDatNum
-      byte("B"),
-      lines("cts=0 dsr=0"),
-      byte("B"),       // pulses 5, 6: blow 3
-      lines("cts=1"),  // pulse 7
+      lines("cts=1/0"),
+      lines("cts=0/1"),
+      lines("cts=1/2"),          // pulse 1
+      lines("cts=1/2 dsr=1/1"),  // pulse 2: blow 1
+      lines("cts=0/3 dsr=0/2"),
+      lines("cts=1/4 dsr=1/3"),                // pulses 3, 4: blow 2
+      lines("cts=0/5 dsr=0/4 cd=1/1 ri=1/1"),  // cd and ri: not enabled
+      byte("x"),                               // not UseDatNum
+      byte("B"),                               // pulse 5
+      lines("cts=0/5 dsr=0/4"),
+      byte("B"),                 // pulse 6: blow 3
+      lines("cts=1/6 dsr=0/4"),  // pulse 7
   };
-  FakeClock clock;
-  PassScript raw(clock, steps);
-  Console console(raw, clock);
-  FakeDesktop desktop(&clock);
   RunState state;
+  const auto deadline = steady_clock::now() + std::chrono::seconds(10);
+  FakeClock fake_clock;  // stands still: the console's and desktop's records need one
+  PassScript raw(fake_clock, steps, [&] {
+    return (state.MyCounter == 3 && state.SNum == 1) || steady_clock::now() > deadline;
+  });
+  Console console(raw, *clock);
+  FakeDesktop desktop(&fake_clock);
+  auto wait = MakeEventWait(*serial_, raw, *clock);
   SetupFont(state.screen.Line);
   state.settings = Settings{pty_.DeviceName(), true, true, false, false, true, 'B', 2, 40};
   state.SerialHandle = h;
   state.SaveWnd = desktop.AddWindow("Ringing Room - Chromium");
   desktop.foreground = state.SaveWnd;
-  CountingIo io{*serial_, console, desktop, clock};
+  CountingIo io{*serial_, console, desktop, *clock, *wait};
 
   CountBlows(state, io);
 
   EXPECT_EQ(state.MyCounter, 3);
   EXPECT_EQ(state.SNum, 1);
   EXPECT_EQ(raw.Row(21).substr(0, 8), "count =3");
-  // One "j" per blow, each a bell delay after the one before (fake time stands still).
+  // One "j" per blow, the last ones owed at the quit sent before the loop returns.
   std::vector<FakeDesktop::KeyRecord> keys;
-  for (int64_t t : {40, 80, 120}) {
-    keys.insert(keys.end(), {testing::Press(0x4A, 0x24, t), testing::Release(0x4A, 0x24, t)});
+  for (int i = 0; i < 3; ++i) {
+    keys.insert(keys.end(), {testing::Press(0x4A, 0x24), testing::Release(0x4A, 0x24)});
   }
   EXPECT_EQ(desktop.keys, keys);
   uint8_t buffer[1];

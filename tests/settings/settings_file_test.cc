@@ -247,6 +247,47 @@ TEST(SettingsFileTest, TrickyFiles) {
   }
 }
 
+// The parser of bytes in memory reads as the file reader does: the same record, the same
+// sentence about a wrong line, nothing offered for no bytes; and the text that the writer
+// writes reads back to its record.
+TEST(SettingsFileTest, BytesInMemoryReadAsTheFile) {
+  const std::string p = "\\\\.\\COM3\r\n";
+  const struct {
+    const char* name;
+    std::string bytes;
+  } files[] = {
+      {"no bytes", ""},
+      {"a whole record", kCtsOnCom3File},
+      {"a record cut short", p + "1\r\n0\r\n"},
+      {"a word where a flag belongs", p + "yes\r\n"},
+      {"a huge first line", std::string(300, 'A')},
+  };
+  TempDir dir;
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.name);
+    WriteBytes(dir.File(), file.bytes);
+    Ringer ringer;
+    ringer.raw.Type("Y");
+    Settings from_file = kBoxOnCom4;
+    const SettingsOutcome outcome = ReadSettings(from_file, ringer.console, dir.File());
+
+    Settings from_bytes = kBoxOnCom4;
+    const SettingsText text = ParseSettingsText(file.bytes, from_bytes, dir.File());
+    EXPECT_EQ(from_bytes, from_file);
+    EXPECT_EQ(text.held_anything, !file.bytes.empty());
+    EXPECT_EQ(outcome == SettingsOutcome::UseStored, text.held_anything && text.malformed.empty());
+    EXPECT_EQ(ringer.Shown(), !text.malformed.empty() ? text.malformed
+                              : text.held_anything    ? kQuestion
+                                                      : "");
+  }
+
+  for (const Settings& record : {kCtsOnCom3, kBoxOnCom4}) {
+    Settings read;
+    EXPECT_TRUE(ParseSettingsText(SettingsFileText(record), read).malformed.empty());
+    EXPECT_EQ(read, record);
+  }
+}
+
 // Whatever a file holds, reading it ends in the question or one sentence about the line
 // that is wrong.
 TEST(SettingsFileTest, RandomFilesEndInAnOutcome) {

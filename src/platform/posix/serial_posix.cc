@@ -1,5 +1,6 @@
 // Serial ports through termios and the tty modem-control ioctls.
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -98,9 +99,10 @@ bool CharSizeOf(int32_t data_bits, tcflag_t& size) {
 
 bool ModemBits(int fd, unsigned long request, int bits) { return ioctl(fd, request, &bits) == 0; }
 
-class PosixSerial : public Serial {
+class PosixSerial : public PosixSerialPorts {
  public:
   ~PosixSerial() override {
+    StopWatchingLines();
     for (const auto& [handle, fd] : fds_) Release(fd);
   }
 
@@ -181,6 +183,35 @@ class PosixSerial : public Serial {
     }
   }
 
+  // Drivers that count line interrupts (serial_core, usb-serial) keep the counts per
+  // port from its first open.
+  bool SerGetLineCounts(SerHandle handle, LineCounts& counts) override {
+    const int fd = Fd(handle);
+    serial_icounter_struct icount{};
+    if (fd < 0 || ioctl(fd, TIOCGICOUNT, &icount) != 0) return false;
+    counts.cts = static_cast<uint32_t>(icount.cts);
+    counts.dsr = static_cast<uint32_t>(icount.dsr);
+    counts.cd = static_cast<uint32_t>(icount.dcd);
+    counts.ri = static_cast<uint32_t>(icount.rng);
+    return true;
+  }
+
+  // ASYNC_LOW_LATENCY makes a USB adapter's driver (ftdi_sio among them) set the
+  // adapter's latency timer to 1 ms and hand on what arrives at once. The flag is
+  // one a user may set; every other flag is written back as it was.
+  void SerSetLowLatency(SerHandle handle) override {
+    const int fd = Fd(handle);
+    serial_struct serial{};
+    if (fd < 0 || ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+    if ((serial.flags & ASYNC_LOW_LATENCY) != 0) return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    ioctl(fd, TIOCSSERIAL, &serial);
+  }
+
+  // Linux has the latency timer set through the low-latency request above, so
+  // there is nothing left for the ringer to change by hand.
+  int32_t SerLatencyTimerMs(SerHandle) override { return 0; }
+
   void SerSync(SerHandle handle) override {
     const int fd = Fd(handle);
     if (fd < 0) return;
@@ -206,8 +237,30 @@ class PosixSerial : public Serial {
   void SerClose(SerHandle handle) override {
     auto it = fds_.find(handle);
     if (it == fds_.end()) return;
+    if (handle == watched_) StopWatchingLines();
     Release(it->second);
     fds_.erase(it);
+  }
+
+  int PortFd(SerHandle handle) override { return Fd(handle); }
+
+  LineWatcher* WatchLines(SerHandle handle) override {
+    const int fd = Fd(handle);
+    if (fd < 0) {
+      StopWatchingLines();
+      return nullptr;
+    }
+    if (handle != watched_) {
+      watcher_.Start(fd);
+      watched_ = handle;
+    }
+    return &watcher_;
+  }
+
+  void StopWatchingLines() override {
+    if (watched_ == 0) return;
+    watcher_.Stop();
+    watched_ = 0;
   }
 
  private:
@@ -269,6 +322,8 @@ class PosixSerial : public Serial {
 
   std::map<SerHandle, int> fds_;
   SerHandle next_handle_ = 1;
+  LineWatcher watcher_;
+  SerHandle watched_ = 0;
 };
 
 }  // namespace

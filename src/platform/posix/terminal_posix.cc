@@ -10,10 +10,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <limits>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/backends.h"
+#include "platform/event_wait.h"
 #include "platform/key_decoder.h"
+#include "platform/posix/terminal_posix.h"
 
 namespace strikewell {
 namespace {
@@ -109,7 +114,7 @@ char Visible(char ch) {
   return byte >= 0x20 && byte <= 0x7E ? ch : '?';
 }
 
-class TerminalConsole : public RawConsole {
+class TerminalConsole : public PosixTerminal {
  public:
   TerminalConsole();
   ~TerminalConsole() override;
@@ -124,6 +129,8 @@ class TerminalConsole : public RawConsole {
   void Flush() override;
   std::optional<KeyEvent> PollKey() override;
   bool InputEnded() override;
+  int InputFd() const override { return kIn; }
+  int64_t KeyDueMicros() override;
 
  private:
   void MoveTo(int x, int y);
@@ -148,6 +155,8 @@ class TerminalConsole : public RawConsole {
   int plain_row_ = 0;
   bool plain_line_open_ = false;
   KeyDecoder decoder_;
+  // A key taken from the decoder to see whether one was there, not yet delivered.
+  std::optional<KeyEvent> held_;
   std::chrono::steady_clock::time_point last_byte_;
   bool input_ended_ = false;
 };
@@ -287,6 +296,7 @@ void TerminalConsole::ReadInput() {
 }
 
 std::optional<KeyEvent> TerminalConsole::PollKey() {
+  if (held_) return std::exchange(held_, std::nullopt);
   if (std::optional<KeyEvent> key = decoder_.Next()) return key;
   ReadInput();
   if (decoder_.InSequence() && std::chrono::steady_clock::now() - last_byte_ >= kQuietGap) {
@@ -295,7 +305,16 @@ std::optional<KeyEvent> TerminalConsole::PollKey() {
   return decoder_.Next();
 }
 
-bool TerminalConsole::InputEnded() { return input_ended_ && !decoder_.InSequence(); }
+bool TerminalConsole::InputEnded() { return input_ended_ && !decoder_.InSequence() && !held_; }
+
+int64_t TerminalConsole::KeyDueMicros() {
+  if (!held_) held_ = decoder_.Next();
+  if (held_ || input_ended_) return std::numeric_limits<int64_t>::min();
+  if (!decoder_.InSequence()) return kNoDeadline;
+  // Rounded up: PollKey compares at the clock's full resolution.
+  return std::chrono::ceil<std::chrono::microseconds>((last_byte_ + kQuietGap).time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
