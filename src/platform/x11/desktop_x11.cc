@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "platform/backends.h"
-#include "platform/posix/emergency_exit.h"
 #include "platform/desktop.h"
+#include "platform/posix/emergency_exit.h"
 
 namespace strikewell {
 namespace {
