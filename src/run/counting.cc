@@ -190,6 +190,12 @@ class Counter {
     // SendAKey draws the notice on the screen it finds; in a window too small for
     // it, the size message stays and the notice is drawn once the window grows.
     if (SendAKey(state_, io_.desktop, io_.console)) {
+      // A window manager may name a window that has just closed as the active one
+      // for a moment: the key then went nowhere.
+      if (!io_.desktop.IsWindow(state_.SaveWnd)) {
+        WindowClosed();
+        return false;
+      }
       // The first key sent after a notice brings the counter back.
       if (view_ != View::kCounter) redraw_ = true;
       view_ = View::kCounter;
@@ -261,16 +267,26 @@ class Counter {
     DrawPortMessage();
   }
 
-  // Below the status lines where the window has a row for it, else on the empty
-  // row above them; the digits stay.
+  // Below the status lines where the window has rows for it, else on the two empty
+  // rows above them; the digits stay. A message longer than a row goes on in the
+  // next one.
   void DrawPortMessage() {
     if (port_message_.empty() || TooSmall()) return;
     Console& console = io_.console;
-    const int row = console.WindowHeight() > kCounterRows ? kCounterRows + 1 : 20;
-    console.GotoXY(1, row);
-    console.Write(std::string(console.WindowWidth() - 1, ' '));
-    console.GotoXY(1, row);
-    console.Write(port_message_.substr(0, console.WindowWidth() - 1));
+    const int width = console.WindowWidth();
+    const int height = console.WindowHeight();
+    const int first = height > kCounterRows ? kCounterRows + 1 : kCounterRows - 4;
+    const int last = std::min(height, first + 1);
+    std::string rest = port_message_;
+    for (int row = first; row <= last; ++row) {
+      // A character in the bottom-right cell would scroll the window.
+      const size_t room = static_cast<size_t>(row == height ? width - 1 : width);
+      std::string part = rest.substr(0, room);
+      rest.erase(0, part.size());
+      part.resize(room, ' ');
+      console.GotoXY(1, row);
+      console.Write(part);
+    }
   }
 
   bool TooSmall() const {

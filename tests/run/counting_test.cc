@@ -517,6 +517,42 @@ TEST(CountingFaults, AClosedTargetWindowIsLookedForAgainAndTheNewOneGetsTheKeys)
   EXPECT_EQ(loop.raw.Row(21).substr(0, 8), "count =3") << "the key sent brings the counter back";
 }
 
+TEST(CountingFaults, APortMessageLongerThanARowGoesOnInTheNextAndKeepsOffTheCount) {
+  struct Case {
+    const char* name;
+    int height;
+    int first_row;
+  };
+  const Case cases[] = {
+      {.name = "rows below the status lines", .height = 25, .first_row = 24},
+      // 24 rows: the one below the status lines, cut short of the bottom-right cell.
+      {.name = "one row below", .height = 24, .first_row = 24},
+      {.name = "no row below: the empty rows above", .height = 23, .first_row = 19},
+  };
+  const std::string port = "\\\\.\\usb-serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI";
+  Settings settings = Use(kCts, 1, 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    settings.ComPortName = port;
+    Loop loop(settings);
+    loop.raw.ResizeAt(0, 80, c.height);
+    loop.serial.AddPort(port);
+    loop.state.SerialHandle = loop.serial.SerOpen(port);
+    loop.serial.Unplug(port, 100);
+    loop.raw.Type("q", 200);
+    loop.Run();
+
+    const std::string message =
+        "Sensor port " + port + " lost - plug it back in; counting goes on when it returns";
+    std::string shown = loop.raw.Row(c.first_row);
+    if (c.height != 24) shown += loop.raw.Row(c.first_row + 1);
+    // Rows are read without trailing blanks; the 79th character is one.
+    EXPECT_EQ(shown, c.height == 24 ? message.substr(0, 78) : message);
+    EXPECT_EQ(loop.raw.Row(21), "count =0 time from first blow=0 secs");
+    EXPECT_EQ(loop.raw.Row(23), "0 will zero counter;  Q=Quit");
+  }
+}
+
 TEST(CountingFaults, AWindowTooSmallForTheCounterSaysSoAndCountingGoesOn) {
   Loop loop(Use(kCts, 1, 250), CtsPulses({500, 1500}));
   loop.raw.ResizeAt(1000, 60, 20);
