@@ -1,5 +1,7 @@
 #include "platform/console.h"
 
+#include <algorithm>
+
 namespace strikewell {
 namespace {
 
@@ -39,6 +41,15 @@ void Console::TextColor(uint8_t colour) {
 
 void Console::TextBackground(uint8_t colour) {
   text_attr_ = static_cast<uint8_t>(((colour << 4) & 0x70) | (text_attr_ & 0x8F));
+}
+
+bool Console::TakeResize() {
+  if (!raw_.TakeResize()) return false;
+  FlushRun();
+  width_ = raw_.Width();
+  height_ = raw_.Height();
+  MoveCursor(std::clamp(cursor_x_, 1, width_), std::clamp(cursor_y_, 1, height_));
+  return true;
 }
 
 void Console::ClrScr() {

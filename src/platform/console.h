@@ -38,9 +38,13 @@ class RawConsole {
  public:
   virtual ~RawConsole() = default;
 
-  // The window, fixed at start: columns 1..Width(), rows 1..Height().
+  // The window: columns 1..Width(), rows 1..Height(), as they were at start or at
+  // the last TakeResize() that answered true.
   virtual int Width() = 0;
   virtual int Height() = 0;
+  // True when the window's size has changed since start or the last call; Width()
+  // and Height() then answer the new size.
+  virtual bool TakeResize() = 0;
   // The attribute the console had at start (bits 0-3 foreground, 4-6 background,
   // 7 blink).
   virtual uint8_t InitialAttr() = 0;
@@ -80,6 +84,9 @@ class Console {
   int WhereY() const { return cursor_y_; }
   int WindowWidth() const { return width_; }
   int WindowHeight() const { return height_; }
+  // Takes a change of the window's size: true when there was one. The caller
+  // redraws; the cursor is kept inside the new window.
+  bool TakeResize();
 
   // Text output: 7 does nothing, 8/10/13 move the cursor, anything else is drawn;
   // wraps at the right edge and scrolls at the bottom.

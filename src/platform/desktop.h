@@ -26,6 +26,8 @@ class Desktop {
   virtual void SetActiveWindow(WindowHandle window) = 0;
   virtual void SetForegroundWindow(WindowHandle window) = 0;
   virtual WindowHandle GetForegroundWindow() = 0;
+  // False once the window has been closed, as against merely not being in front.
+  virtual bool IsWindow(WindowHandle window) = 0;
 
   // One key event into the foreground window's input: flags 0 press, 2 release.
   virtual void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags) = 0;

@@ -16,9 +16,9 @@ inline constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
 
 // What one wait watches.
 struct WaitFor {
-  SerHandle port = 0;  // 0: no sensor port to watch
-  bool lines = false;  // the port's modem-status input lines
-  bool data = false;   // bytes received on the port
+  SerHandle port = 0;   // 0: no sensor port to watch
+  bool lines = false;   // the port's modem-status input lines
+  bool data = false;    // bytes received on the port
   bool console = true;  // the ringer's keys
   // Monotonic time (Clock::MonotonicMicros) at which the wait ends if nothing else
   // happened first; a time already past returns at once.
@@ -38,6 +38,9 @@ struct WaitResult {
   bool data = false;
   int64_t data_at_us = 0;
   bool console = false;  // console input is waiting (or input has ended)
+  bool resized = false;  // the console window's size may have changed
+  // The port reported a hang-up or an error: SerPortLost says whether it is gone.
+  bool port_lost = false;
 };
 
 class EventWait {

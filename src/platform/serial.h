@@ -29,7 +29,8 @@ struct LineCounts {
 };
 
 // Failures never throw and never print: they show only in the results
-// (handle 0, a line read false, 0 bytes read).
+// (handle 0, a line read false, 0 bytes read), and SerPortLost tells a device that
+// has gone from a line that is off.
 class Serial {
  public:
   virtual ~Serial() = default;
@@ -54,6 +55,11 @@ class Serial {
   // Asks the driver to hand on line changes and bytes at once: USB adapters hold
   // them for up to 16 ms by default. Ignored where the driver cannot.
   virtual void SerSetLowLatency(SerHandle handle) = 0;
+  // True once a call on the port has found its device gone (a USB adapter pulled
+  // out leaves a hung-up tty; Windows answers with a device error), as against a
+  // line that is off or no byte waiting. The handle is then of no further use and
+  // is to be closed; the device may come back under its name.
+  virtual bool SerPortLost(SerHandle handle) = 0;
   // The latency timer in ms of the USB adapter behind the port, where the system
   // keeps one the program can read and it is not already at its least; 0 otherwise.
   virtual int32_t SerLatencyTimerMs(SerHandle handle) = 0;

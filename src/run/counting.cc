@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <utility>
 
 #include "display/counter_screen.h"
 #include "target/target.h"
@@ -23,11 +24,27 @@ struct WatchedLine {
   uint32_t changes = 0;
 };
 
+// What fills the screen besides the port message.
+enum class View {
+  kCounter,       // the big digits and their statistics
+  kFocusNotice,   // a key was dropped: another window is in front
+  kWindowClosed,  // the target window has gone; looking for it again
+  kWindowFound,   // a new target window; the counter returns with its first key
+};
+
+constexpr int kCounterColumns = 80;
+constexpr int kCounterRows = 23;
+// How often a lost port is tried again and a closed window looked for.
+constexpr int64_t kRetryUs = 1'000'000;
+
 // A key owed for a counted blow.
 struct DueKey {
   int64_t due_us;
   int64_t sensor_us;
   int32_t blow;
+  // "0" was pressed while this key was the last one owed: the record marks the
+  // zeroing after this blow, so that it reads in the order the blows were rung.
+  int32_t zeroings_after = 0;
 };
 
 class Counter {
@@ -41,10 +58,13 @@ class Counter {
       const WaitResult woke = io_.wait.Wait(NextWait());
       // A key's time is not to be moved by anything this pass does.
       SendDueKeys();
-      if (KeyCheck(state_, io_) == '0') notice_up_ = false;
+      if (KeyCheck(state_, io_) == '0') ZeroedByTheRinger();
       if (woke.lines) SampleLines(woke.lines_at_us);
       if (woke.data) ReadBytes(woke.data_at_us);
       SendDueKeys();
+      CheckPort();
+      LookForTheWindow();
+      if (io_.console.TakeResize()) redraw_ = true;
       if (redraw_) Redraw();
     } while (!state_.TerminateProgram);
     SendOwedKeys();
@@ -63,7 +83,14 @@ class Counter {
                     " belldelay=" + std::to_string(s_.BellDelay));
     WriteBig(state_.screen, 0, state_.MyCounter, console, io_.clock);
     state_.MyCounter = 0;
+    // A window too small for the counter says so at once.
+    if (TooSmall()) Redraw();
+    TakeLineStates();
+  }
 
+  // The lines' states (and the driver's counts) as they are now become the base
+  // from which rising changes count: at the start, and when a lost port returns.
+  void TakeLineStates() {
     lines_ = {WatchedLine{&Serial::SerGetCTS, &LineCounts::cts, s_.UseCts},
               WatchedLine{&Serial::SerGetDSR, &LineCounts::dsr, s_.UseDsr},
               WatchedLine{&Serial::SerGetCD, &LineCounts::cd, s_.UseCd},
@@ -82,9 +109,13 @@ class Counter {
   WaitFor NextWait() {
     WaitFor what;
     what.port = state_.SerialHandle;
-    what.lines = any_line_;
-    what.data = s_.UseDat;
+    what.lines = any_line_ && what.port != 0;
+    what.data = s_.UseDat && what.port != 0;
     what.deadline_us = owed_.empty() ? kNoDeadline : owed_.front().due_us;
+    if (state_.SerialHandle == 0) what.deadline_us = std::min(what.deadline_us, next_port_try_us_);
+    if (view_ == View::kWindowClosed) {
+      what.deadline_us = std::min(what.deadline_us, next_window_search_us_);
+    }
     // A key already taken from the console (the second half of a two-part key)
     // is not news to the wait: look at it now.
     if (io_.console.KeyPressed()) what.deadline_us = io_.clock.MonotonicMicros();
@@ -92,6 +123,7 @@ class Counter {
   }
 
   void SampleLines(int64_t at_us) {
+    if (state_.SerialHandle == 0) return;
     LineCounts counts;
     const bool counted = counted_ && io_.serial.SerGetLineCounts(state_.SerialHandle, counts);
     for (WatchedLine& line : lines_) {
@@ -110,6 +142,7 @@ class Counter {
   }
 
   void ReadBytes(int64_t at_us) {
+    if (state_.SerialHandle == 0) return;
     // Every byte waiting is read now; one that is not the sensor's character is
     // consumed and ignored.
     std::array<uint8_t, 1> byte{};
@@ -131,28 +164,161 @@ class Counter {
         std::upper_bound(owed_.begin(), owed_.end(), key,
                          [](const DueKey& a, const DueKey& b) { return a.due_us < b.due_us; }),
         key);
-    redraw_ = true;
+    if (view_ == View::kCounter) redraw_ = true;
   }
 
   void SendDueKeys() {
     while (!owed_.empty() && owed_.front().due_us <= io_.clock.MonotonicMicros()) {
+      const DueKey key = owed_.front();
       owed_.pop_front();
-      if (SendAKey(state_, io_.desktop, io_.console)) {
-        // The first key sent after the focus notice brings the counter back.
-        if (notice_up_) redraw_ = true;
-        notice_up_ = false;
-      } else {
-        notice_up_ = true;
-        redraw_ = false;
-      }
+      const bool sent = SendOrDrop();
+      if (io_.log == nullptr) continue;
+      io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, sent});
+      for (int32_t i = 0; i < key.zeroings_after; ++i) io_.log->Zeroed();
     }
   }
 
+  // True when the key was sent.
+  bool SendOrDrop() {
+    // While the window is being looked for again there is nobody to send to.
+    if (view_ == View::kWindowClosed) return false;
+    if (io_.desktop.GetForegroundWindow() != state_.SaveWnd &&
+        !io_.desktop.IsWindow(state_.SaveWnd)) {
+      WindowClosed();
+      return false;
+    }
+    // SendAKey draws the notice on the screen it finds; in a window too small for
+    // it, the size message stays and the notice is drawn once the window grows.
+    if (SendAKey(state_, io_.desktop, io_.console)) {
+      // A window manager may name a window that has just closed as the active one
+      // for a moment: the key then went nowhere.
+      if (!io_.desktop.IsWindow(state_.SaveWnd)) {
+        WindowClosed();
+        return false;
+      }
+      // The first key sent after a notice brings the counter back.
+      if (view_ != View::kCounter) redraw_ = true;
+      view_ = View::kCounter;
+      return true;
+    }
+    view_ = View::kFocusNotice;
+    redraw_ = TooSmall();
+    DrawPortMessage();
+    return false;
+  }
+
+  void WindowClosed() {
+    view_ = View::kWindowClosed;
+    next_window_search_us_ = io_.clock.MonotonicMicros() + kRetryUs;
+    redraw_ = true;
+  }
+
+  // About once a second while the target window is gone: the first top-level window
+  // whose title holds the text becomes the target, brought to the front.
+  void LookForTheWindow() {
+    if (view_ != View::kWindowClosed) return;
+    const int64_t now = io_.clock.MonotonicMicros();
+    if (now < next_window_search_us_) return;
+    next_window_search_us_ = now + kRetryUs;
+    if (!SearchWindows(state_, io_.desktop)) return;
+    view_ = View::kWindowFound;
+    redraw_ = true;
+  }
+
+  void ZeroedByTheRinger() {
+    if (io_.log != nullptr) {
+      if (owed_.empty()) {
+        io_.log->Zeroed();
+      } else {
+        ++owed_.back().zeroings_after;
+      }
+    }
+    // KeyCheck has drawn the counter at 0; a notice up before is gone with it.
+    if (view_ == View::kFocusNotice || view_ == View::kWindowFound) view_ = View::kCounter;
+    redraw_ = view_ != View::kCounter || TooSmall() || !port_message_.empty();
+  }
+
+  // The port has gone when the backend says so; it is closed at once, so that a
+  // replugged adapter gets its name back, and opened again about once a second.
+  void CheckPort() {
+    const SerHandle h = state_.SerialHandle;
+    const int64_t now = io_.clock.MonotonicMicros();
+    if (h != 0) {
+      if (!io_.serial.SerPortLost(h)) return;
+      io_.serial.SerClose(h);
+      state_.SerialHandle = 0;
+      next_port_try_us_ = now + kRetryUs;
+      SetPortMessage("Sensor port " + s_.ComPortName +
+                     " lost - plug it back in; counting goes on when it returns");
+      return;
+    }
+    if (now < next_port_try_us_) return;
+    next_port_try_us_ = now + kRetryUs;
+    const SerHandle back = io_.serial.SerOpen(s_.ComPortName);
+    if (back == 0) return;
+    ConfigureSensorPort(io_.serial, back);
+    state_.SerialHandle = back;
+    TakeLineStates();
+    SetPortMessage("Sensor port " + s_.ComPortName + " is back");
+  }
+
+  void SetPortMessage(std::string message) {
+    port_message_ = std::move(message);
+    DrawPortMessage();
+  }
+
+  // Below the status lines where the window has rows for it, else on the two empty
+  // rows above them; the digits stay. A message longer than a row goes on in the
+  // next one.
+  void DrawPortMessage() {
+    if (port_message_.empty() || TooSmall()) return;
+    Console& console = io_.console;
+    const int width = console.WindowWidth();
+    const int height = console.WindowHeight();
+    const int first = height > kCounterRows ? kCounterRows + 1 : kCounterRows - 4;
+    const int last = std::min(height, first + 1);
+    std::string rest = port_message_;
+    for (int row = first; row <= last; ++row) {
+      // A character in the bottom-right cell would scroll the window.
+      const size_t room = static_cast<size_t>(row == height ? width - 1 : width);
+      std::string part = rest.substr(0, room);
+      rest.erase(0, part.size());
+      part.resize(room, ' ');
+      console.GotoXY(1, row);
+      console.Write(part);
+    }
+  }
+
+  bool TooSmall() const {
+    return io_.console.WindowWidth() < kCounterColumns || io_.console.WindowHeight() < kCounterRows;
+  }
+
+  // Draws what the ringer should be seeing now, whole.
   void Redraw() {
     redraw_ = false;
-    // The notice stays until a key reaches the target again.
-    if (notice_up_) return;
-    WriteBig(state_.screen, state_.MyCounter, state_.MyCounter, io_.console, io_.clock);
+    Console& console = io_.console;
+    if (TooSmall()) {
+      console.ClrScr();
+      console.Write("Make this window at least 80 columns by 23 rows");
+      return;
+    }
+    switch (view_) {
+      case View::kCounter:
+        WriteBig(state_.screen, state_.MyCounter, state_.MyCounter, console, io_.clock);
+        break;
+      case View::kFocusNotice:
+        ShowFocusNotice(console);
+        break;
+      case View::kWindowClosed:
+        console.ClrScr();
+        console.WriteLn("The Ringing Room window has closed - looking for it again");
+        break;
+      case View::kWindowFound:
+        console.ClrScr();
+        console.WriteLn("Target window is " + state_.WindowTitle);
+        break;
+    }
+    DrawPortMessage();
   }
 
   // After a quit key: the blows already counted still sound, each at its time.
@@ -183,7 +349,10 @@ class Counter {
   bool counted_ = false;
   std::deque<DueKey> owed_;
   bool redraw_ = false;
-  bool notice_up_ = false;
+  View view_ = View::kCounter;
+  std::string port_message_;
+  int64_t next_port_try_us_ = 0;
+  int64_t next_window_search_us_ = 0;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "platform/desktop.h"
 #include "platform/event_wait.h"
 #include "platform/serial.h"
+#include "record/practice_log.h"
 #include "run/run_state.h"
 
 namespace strikewell {
@@ -18,6 +19,8 @@ struct CountingIo {
   Desktop& desktop;
   Clock& clock;
   EventWait& wait;
+  // Told of every blow as its key falls due, and of every zeroing; may be null.
+  PracticeLog* log = nullptr;
 };
 
 // Runs until a quit key has been read and every key owed by then has been sent or

@@ -4,6 +4,8 @@
 
 #include "calibration/calibration.h"
 #include "display/counter_screen.h"
+#include "record/practice.h"
+#include "record/summary.h"
 #include "run/counting.h"
 #include "run/run_state.h"
 #include "target/target.h"
@@ -33,7 +35,21 @@ void ShutDownPort(RunState& state, Serial& serial) {
   state.SerialHandle = 0;
 }
 
-int RunPhases(RunState& state, Platform& p) {
+// After a practice ended with a quit key: what the ringing was like, left on the
+// screen once the program has ended.
+void PrintSummary(const Practice& practice, Console& console) {
+  if (EnoughForSummary(practice.record())) {
+    console.ClrScr();
+    for (const std::string& line : PracticeSummary(practice.record())) console.WriteLn(line);
+  }
+  if (!practice.file_path().empty() && practice.file_error().empty()) {
+    console.WriteLn("The practice is recorded in");
+    console.WriteLn(practice.file_path());
+  }
+  if (!practice.file_error().empty()) console.WriteLn(practice.file_error());
+}
+
+int RunPhases(RunState& state, Platform& p, Practice& practice) {
   Console& console = p.console;
 
   console.TextBackground(1);
@@ -43,6 +59,15 @@ int RunPhases(RunState& state, Platform& p) {
   ListCommPort(state.SSSI, state.SSS, p.ports);
   SetupFont(state.screen.Line);
   PrintBanner(console);
+
+  // A record that cannot be kept is found out before the ringer calibrates and rings.
+  if (!p.record_dir.empty()) {
+    if (const std::string error = practice.OpenFile(p.record_dir, p.clock.LocalStamp());
+        !error.empty()) {
+      console.WriteLn(error);
+      return 1;
+    }
+  }
 
   if (ReadSettings(state.settings, console, p.settings_path) == SettingsOutcome::Calibrate) {
     if (Calibrate(state, p.serial, console, p.clock, p.settings_path) ==
@@ -76,10 +101,11 @@ int RunPhases(RunState& state, Platform& p) {
 
   KeySendTest(p.desktop, console);
 
-  CountingIo io{p.serial, console, p.desktop, p.clock, p.wait};
+  CountingIo io{p.serial, console, p.desktop, p.clock, p.wait, &practice};
   CountBlows(state, io);
 
   ShutDownPort(state, p.serial);
+  PrintSummary(practice, console);
   return 0;
 }
 
@@ -87,9 +113,10 @@ int RunPhases(RunState& state, Platform& p) {
 
 int RunProgram(Platform& p) {
   RunState state;
+  Practice practice;
   int status = 0;
   try {
-    status = RunPhases(state, p);
+    status = RunPhases(state, p, practice);
   } catch (const ConsoleInputEnded&) {
     // Nobody can answer any more: end the run, releasing the port.
     ShutDownPort(state, p.serial);

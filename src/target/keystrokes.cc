@@ -62,11 +62,15 @@ void SendKeyString(Desktop& desktop, std::string_view Text) {
   }
 }
 
+void ShowFocusNotice(Console& console) {
+  console.ClrScr();
+  console.WriteLn("Ringing Room is not the focus window - Key sending suspended");
+  console.WriteLn("Keystrokes will be sent when focus is resumed ");
+}
+
 bool SendAKey(RunState& state, Desktop& desktop, Console& console) {
   if (desktop.GetForegroundWindow() != state.SaveWnd) {
-    console.ClrScr();
-    console.WriteLn("Ringing Room is not the focus window - Key sending suspended");
-    console.WriteLn("Keystrokes will be sent when focus is resumed ");
+    ShowFocusNotice(console);
     return false;
   }
   SendKeyString(desktop, "j");

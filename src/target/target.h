@@ -15,6 +15,10 @@ inline constexpr std::string_view StringToGet = "Ringing Room";
 // The enumeration callback: true goes on to the next window, false stops.
 bool NextWindow(RunState& state, Desktop& desktop, WindowHandle Wnd);
 
+// Searches the top-level windows afresh: the first whose title holds StringToGet is
+// brought to the front and becomes the target. Returns WindowFound; prints nothing.
+bool SearchWindows(RunState& state, Desktop& desktop);
+
 // Searches the top-level windows and reports the outcome to the ringer: on success
 // "Target window is " + title; otherwise the not-found message, one line of input,
 // and TerminateProgram set. Returns WindowFound.
@@ -32,6 +36,9 @@ void SendKeyString(Desktop& desktop, std::string_view Text);
 // true; otherwise the suspension notice on a cleared screen and false (the key is
 // dropped: a stroke sent late is worse than none).
 bool SendAKey(RunState& state, Desktop& desktop, Console& console);
+
+// The two lines that replace the counter while keys are being dropped.
+void ShowFocusNotice(Console& console);
 
 // How long after its sensor event a blow's key falls due. A bell delay outside
 // 0..65535 ms waits as long as the nearer end of that range, never a wrapped-around

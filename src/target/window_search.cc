@@ -39,9 +39,14 @@ bool NextWindow(RunState& state, Desktop& desktop, WindowHandle Wnd) {
   return false;
 }
 
-bool FindTargetWindow(RunState& state, Desktop& desktop, Console& console) {
+bool SearchWindows(RunState& state, Desktop& desktop) {
+  state.WindowFound = false;
   desktop.EnumWindows([&](WindowHandle Wnd) { return NextWindow(state, desktop, Wnd); });
-  if (state.WindowFound) {
+  return state.WindowFound;
+}
+
+bool FindTargetWindow(RunState& state, Desktop& desktop, Console& console) {
+  if (SearchWindows(state, desktop)) {
     console.WriteLn("Target window is " + state.WindowTitle);
     return true;
   }

@@ -1,5 +1,7 @@
 #include "fake_console.h"
 
+#include <algorithm>
+
 namespace strikewell::testing {
 
 FakeRawConsole::FakeRawConsole(FakeClock& clock, int width, int height, uint8_t attr)
@@ -41,6 +43,34 @@ std::optional<KeyEvent> FakeRawConsole::PollKey() {
   KeyEvent k = keys_.front().key;
   keys_.pop_front();
   return k;
+}
+
+void FakeRawConsole::ResizeAt(int64_t at_ms, int width, int height) {
+  resizes_.push_back(PendingResize{at_ms * 1000, width, height});
+}
+
+std::optional<int64_t> FakeRawConsole::NextResizeAt() const {
+  if (resizes_.empty()) return std::nullopt;
+  return resizes_.front().at_us;
+}
+
+bool FakeRawConsole::TakeResize() {
+  bool changed = false;
+  while (!resizes_.empty() && resizes_.front().at_us <= clock_.NowMicros()) {
+    const PendingResize r = resizes_.front();
+    resizes_.pop_front();
+    std::vector<Cell> cells(static_cast<size_t>(r.width * r.height), Cell{' ', initial_attr_});
+    for (int y = 1; y <= std::min(height_, r.height); ++y) {
+      for (int x = 1; x <= std::min(width_, r.width); ++x) {
+        cells[static_cast<size_t>((y - 1) * r.width + (x - 1))] = cells_[Index(x, y)];
+      }
+    }
+    cells_ = std::move(cells);
+    width_ = r.width;
+    height_ = r.height;
+    changed = true;
+  }
+  return changed;
 }
 
 std::optional<int64_t> FakeRawConsole::NextKeyAt() const {

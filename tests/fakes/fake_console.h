@@ -25,6 +25,7 @@ class FakeRawConsole : public RawConsole {
 
   int Width() override { return width_; }
   int Height() override { return height_; }
+  bool TakeResize() override;
   uint8_t InitialAttr() override { return initial_attr_; }
   void WriteCells(int x, int y, std::string_view text, uint8_t attr) override;
   void FillWindow(uint8_t attr) override;
@@ -44,6 +45,11 @@ class FakeRawConsole : public RawConsole {
   void Key(uint8_t code, bool extended, int64_t at_ms = 0);
   // Typed text followed by Enter.
   void TypeLine(std::string_view chars, int64_t at_ms = 0);
+
+  // The window takes the new size at fake time at_ms; the cells are kept where
+  // they fit, as a terminal keeps them.
+  void ResizeAt(int64_t at_ms, int width, int height);
+  std::optional<int64_t> NextResizeAt() const;
 
   // When the next scripted key becomes available (fake us); nothing once all are
   // delivered.
@@ -81,6 +87,12 @@ class FakeRawConsole : public RawConsole {
   uint8_t initial_attr_;
   std::vector<Cell> cells_;
   std::deque<PendingKey> keys_;
+  struct PendingResize {
+    int64_t at_us;
+    int width;
+    int height;
+  };
+  std::deque<PendingResize> resizes_;
   int last_write_y_ = 0;
 };
 

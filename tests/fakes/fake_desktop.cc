@@ -38,6 +38,26 @@ WindowHandle FakeDesktop::AddWindow(std::string title) {
   return handle;
 }
 
+WindowHandle FakeDesktop::OpenWindowAt(int64_t open_ms, std::string title, int64_t closed_ms) {
+  const WindowHandle handle = AddWindow(std::move(title));
+  windows.back().open_from_ms = open_ms;
+  windows.back().closed_from_ms = closed_ms;
+  return handle;
+}
+
+void FakeDesktop::CloseWindowAt(int64_t at_ms, WindowHandle window) {
+  for (Window& w : windows) {
+    if (w.handle == window) w.closed_from_ms = at_ms;
+  }
+}
+
+bool FakeDesktop::IsWindow(WindowHandle window) {
+  for (const Window& w : windows) {
+    if (w.handle == window) return Exists(w);
+  }
+  return false;
+}
+
 void FakeDesktop::FocusAt(int64_t at_ms, WindowHandle window) {
   focus_changes_.emplace_back(at_ms, window);
 }
@@ -46,6 +66,7 @@ void FakeDesktop::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
   // A copy, so that a visitor that adds windows does not disturb the walk.
   const std::vector<Window> snapshot = windows;
   for (const Window& w : snapshot) {
+    if (!Exists(w)) continue;
     visited.push_back(w.handle);
     if (!visit(w.handle)) return;
   }
@@ -53,7 +74,7 @@ void FakeDesktop::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
 
 std::string FakeDesktop::GetWindowText(WindowHandle window) {
   for (const Window& w : windows) {
-    if (w.handle == window) return w.title.substr(0, 255);
+    if (w.handle == window && Exists(w)) return w.title.substr(0, 255);
   }
   return {};
 }
@@ -72,7 +93,8 @@ WindowHandle FakeDesktop::GetForegroundWindow() {
     foreground = focus_changes_.front().second;
     focus_changes_.pop_front();
   }
-  return foreground;
+  // A closed window is in front of nobody.
+  return IsWindow(foreground) ? foreground : 0;
 }
 
 void FakeDesktop::KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags) {

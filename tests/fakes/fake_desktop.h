@@ -20,6 +20,9 @@ class FakeDesktop : public Desktop {
   struct Window {
     WindowHandle handle = 0;
     std::string title;  // what GetWindowText answers, cut to 255 characters
+    // Fake time (ms) from which the window exists and from which it is closed.
+    int64_t open_from_ms = 0;
+    int64_t closed_from_ms = INT64_MAX;
   };
 
   // One KeybdEvent call. at_ms is the fake time of the call (0 without a clock).
@@ -36,6 +39,10 @@ class FakeDesktop : public Desktop {
 
   // Appends a window at the end of the enumeration order; handles count up from 0x100.
   WindowHandle AddWindow(std::string title);
+  // A window that opens at fake time open_ms (and, with closed_ms, closes again).
+  WindowHandle OpenWindowAt(int64_t open_ms, std::string title, int64_t closed_ms = INT64_MAX);
+  // From fake time at_ms on the window no longer exists.
+  void CloseWindowAt(int64_t at_ms, WindowHandle window);
 
   // From fake time at_ms on, GetForegroundWindow answers window (0: nobody).
   void FocusAt(int64_t at_ms, WindowHandle window);
@@ -45,6 +52,7 @@ class FakeDesktop : public Desktop {
   void SetActiveWindow(WindowHandle window) override;
   void SetForegroundWindow(WindowHandle window) override;
   WindowHandle GetForegroundWindow() override;
+  bool IsWindow(WindowHandle window) override;
   void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags) override;
   // Set-1 scan codes of the main block, navigation and function keys; 0 for others.
   uint32_t MapVirtualKey(uint32_t virtual_key) override;
@@ -65,6 +73,9 @@ class FakeDesktop : public Desktop {
 
  private:
   int64_t NowMs() const { return clock_ ? clock_->NowMillis() : 0; }
+  bool Exists(const Window& w) const {
+    return w.open_from_ms <= NowMs() && NowMs() < w.closed_from_ms;
+  }
 
   FakeClock* clock_;
   std::deque<std::pair<int64_t, WindowHandle>> focus_changes_;  // from when, which window

@@ -27,11 +27,18 @@ WaitResult FakeEventWait::Wait(const WaitFor& what) {
   if (port != nullptr && what.data && !port->bytes.empty()) {
     data_at = std::max(now, port->bytes.front().first);
   }
+  int64_t lost_at = kNoDeadline;
+  if (port != nullptr && serial_.opened_at_us.at(what.port) < port->unplugged_at_us) {
+    lost_at = std::max(now, port->unplugged_at_us);
+  }
+  int64_t resize_at = kNoDeadline;
+  if (what.console) resize_at = std::max(now, console_.NextResizeAt().value_or(kNoDeadline));
   if (what.console) {
     // Input that has ended wakes the wait at once, as end of file does.
     console_at = std::max(now, console_.NextKeyAt().value_or(now));
   }
-  const int64_t wake = std::min({lines_at, data_at, console_at, what.deadline_us});
+  const int64_t wake =
+      std::min({lines_at, data_at, console_at, lost_at, resize_at, what.deadline_us});
   // A real wait would block for ever: a script without its end is a broken test.
   if (wake == kNoDeadline) throw std::logic_error("the wait has nothing left to wake it");
   if (wake > now) clock_.Advance(wake - now);
@@ -47,6 +54,8 @@ WaitResult FakeEventWait::Wait(const WaitFor& what) {
     result.data_at_us = wake;
   }
   result.console = console_at == wake;
+  result.port_lost = lost_at == wake;
+  result.resized = resize_at == wake;
   return result;
 }
 

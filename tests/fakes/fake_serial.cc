@@ -22,14 +22,25 @@ void FakeSerial::SendByte(const std::string& device_name, int64_t at_ms, uint8_t
                    [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
+void FakeSerial::Unplug(const std::string& device_name, int64_t at_ms, int64_t back_ms) {
+  Port& p = ports_.at(device_name);
+  p.unplugged_at_us = at_ms * 1000;
+  p.plugged_back_at_us = back_ms * 1000;
+}
+
 SerHandle FakeSerial::SerOpen(const std::string& device_name) {
   SerHandle h = 0;
   auto it = ports_.find(device_name);
+  const int64_t now = clock_.NowMicros();
+  const bool unplugged = it != ports_.end() && it->second.unplugged_at_us <= now &&
+                         now < it->second.plugged_back_at_us;
   const bool in_use = std::any_of(open_handles.begin(), open_handles.end(),
                                   [&](const auto& entry) { return entry.second == device_name; });
-  if (it != ports_.end() && it->second.present && !it->second.held_elsewhere && !in_use) {
+  if (it != ports_.end() && it->second.present && !it->second.held_elsewhere && !in_use &&
+      !unplugged) {
     h = next_handle_++;
     open_handles[h] = device_name;
+    opened_at_us[h] = now;
   }
   calls.push_back("open " + device_name + " -> " + std::to_string(h));
   return h;
@@ -59,7 +70,7 @@ Lines FakeSerial::LinesNow(SerHandle handle) {
   ++status_queries;
   clock_.Advance(query_cost_us);
   Port* port = PortOf(handle);
-  if (port == nullptr || port->status_fails) return Lines{};
+  if (port == nullptr || port->status_fails || SerPortLost(handle)) return Lines{};
   Lines now;
   for (const auto& [at_us, lines] : port->line_changes) {
     if (at_us > clock_.NowMicros()) break;
@@ -77,7 +88,7 @@ int32_t FakeSerial::SerReadTimeout(SerHandle handle, uint8_t* buffer, int32_t ti
   ++reads;
   Port* port = PortOf(handle);
   const int64_t deadline = clock_.NowMicros() + int64_t{std::max(timeout_ms, 0)} * 1000;
-  if (port == nullptr) {
+  if (port == nullptr || SerPortLost(handle)) {
     clock_.Advance(deadline - clock_.NowMicros());
     return 0;
   }
@@ -95,7 +106,7 @@ int32_t FakeSerial::SerReadTimeout(SerHandle handle, uint8_t* buffer, int32_t ti
 bool FakeSerial::SerGetLineCounts(SerHandle handle, LineCounts& counts) {
   ++count_queries;
   Port* port = PortOf(handle);
-  if (port == nullptr || !port->counts_changes) return false;
+  if (port == nullptr || !port->counts_changes || SerPortLost(handle)) return false;
   counts = LineCounts{};
   Lines before;
   for (const auto& [at_us, lines] : port->line_changes) {
@@ -107,6 +118,12 @@ bool FakeSerial::SerGetLineCounts(SerHandle handle, LineCounts& counts) {
     before = lines;
   }
   return true;
+}
+
+bool FakeSerial::SerPortLost(SerHandle handle) {
+  Port* port = PortOf(handle);
+  return port != nullptr && port->unplugged_at_us <= clock_.NowMicros() &&
+         opened_at_us.at(handle) < port->unplugged_at_us;
 }
 
 void FakeSerial::SerSetLowLatency(SerHandle handle) { low_latency.push_back(handle); }

@@ -28,7 +28,12 @@ class FakeSerial : public Serial {
     bool status_fails = false;    // modem-status queries fail (read as false)
     // The driver counts line changes, so a pulse between two looks still shows.
     bool counts_changes = false;
-    int32_t latency_timer_ms = 0;                         // what SerLatencyTimerMs answers
+    int32_t latency_timer_ms = 0;  // what SerLatencyTimerMs answers
+    // The device is pulled out at this fake time (us) and plugged back in at the
+    // second: meanwhile it cannot be opened, and a handle opened before the pull
+    // stays lost for good, as a hung-up tty does.
+    int64_t unplugged_at_us = INT64_MAX;
+    int64_t plugged_back_at_us = INT64_MAX;
     std::vector<std::pair<int64_t, Lines>> line_changes;  // (fake time us, state)
     std::deque<std::pair<int64_t, uint8_t>> bytes;        // (arrival time us, byte)
   };
@@ -38,6 +43,9 @@ class FakeSerial : public Serial {
   // Adds a port under its device name, e.g. "\\.\COM3".
   Port& AddPort(const std::string& device_name);
   Port& port(const std::string& device_name) { return ports_.at(device_name); }
+
+  // Pulls the device out at fake time at_ms and plugs it back at back_ms.
+  void Unplug(const std::string& device_name, int64_t at_ms, int64_t back_ms = INT64_MAX / 1000);
 
   // Script helpers, times in fake milliseconds.
   void SetLines(const std::string& device_name, int64_t at_ms, Lines lines);
@@ -56,6 +64,7 @@ class FakeSerial : public Serial {
   bool SerGetLineCounts(SerHandle handle, LineCounts& counts) override;
   void SerSetLowLatency(SerHandle handle) override;
   int32_t SerLatencyTimerMs(SerHandle handle) override;
+  bool SerPortLost(SerHandle handle) override;
   void SerSync(SerHandle handle) override;
   void SerFlushOutput(SerHandle handle) override;
   void SerClose(SerHandle handle) override;
@@ -76,6 +85,8 @@ class FakeSerial : public Serial {
   std::vector<SerHandle> low_latency;
   // Handles open now.
   std::map<SerHandle, std::string> open_handles;
+  // When each handle was opened (fake us).
+  std::map<SerHandle, int64_t> opened_at_us;
 
  private:
   Lines LinesNow(SerHandle handle);

@@ -63,6 +63,7 @@ class StandInConsole : public RawConsole {
  public:
   int Width() override { return 80; }
   int Height() override { return 25; }
+  bool TakeResize() override { return false; }
   uint8_t InitialAttr() override { return 0x07; }
   void WriteCells(int, int, std::string_view, uint8_t) override {}
   void FillWindow(uint8_t) override {}
@@ -205,6 +206,41 @@ TEST_F(EventWaitTest, HungUpPortWakesOnceThenTheDeadlineHoldsAgain) {
   woke = Wait({.port = h, .data = true, .console = false, .deadline_us = deadline_us});
   EXPECT_GE(Now(), deadline_us) << "a hang-up reported on every poll must not spin the loop";
   EXPECT_FALSE(woke.data);
+}
+
+// A pulled-out USB adapter leaves a hung-up tty, as a pty whose master has closed:
+// the wait says so even when only the lines are watched, and the backend tells the
+// port gone from a line that is merely off.
+TEST_F(EventWaitTest, HangUpIsReportedAsAPortLostWhateverIsWatched) {
+  for (const bool data : {false, true}) {
+    SCOPED_TRACE(data ? "bytes" : "lines");
+    PtyPair pty;
+    const SerHandle h = Open(pty);
+    EXPECT_FALSE(serial_->SerPortLost(h)) << "a port that is there";
+    pty.HangUp();
+    const int64_t start_us = Now();
+    WaitResult woke;
+    do {  // sampled lines wake it too: what counts is that the loss comes
+      woke = Wait({.port = h,
+                   .lines = !data,
+                   .data = data,
+                   .console = false,
+                   .deadline_us = start_us + kFarUs});
+    } while (!woke.port_lost && Now() - start_us < kFarUs / 2);
+    EXPECT_TRUE(woke.port_lost);
+    EXPECT_TRUE(serial_->SerPortLost(h));
+    EXPECT_FALSE(serial_->SerGetCTS(h));
+    serial_->SerClose(h);
+    EXPECT_FALSE(serial_->SerPortLost(h)) << "a closed handle is no port at all";
+  }
+}
+
+TEST_F(EventWaitTest, AReadThatFindsTheDeviceGoneMarksThePortLost) {
+  const SerHandle h = Open(pty_);
+  pty_.HangUp();
+  uint8_t byte = 0;
+  EXPECT_EQ(serial_->SerReadTimeout(h, &byte, 0), 0);
+  EXPECT_TRUE(serial_->SerPortLost(h));
 }
 
 // A pty's driver has no TIOCMIWAIT: the lines are then sampled, at least once a
@@ -424,6 +460,18 @@ TEST_F(WaitShimTest, WatchFallsBackToSamplingWhenTheDeviceIsGone) {
     EXPECT_LT(Now() - start_us, kFarUs / 2) << i;
   }
   EXPECT_EQ(WatchState(h), LineWatcher::State::kDeviceGone);
+  EXPECT_TRUE(serial_->SerPortLost(h)) << "EIO from the driver is a device gone";
+}
+
+// ENOTTY (a pty without the shim, a driver without modem lines) is a line that is
+// off, not a port that has gone.
+TEST_F(WaitShimTest, LineReadsThatTheDriverCannotAnswerAreNotALoss) {
+  PtyPair other;  // not served by the shim
+  const SerHandle h = Open(other);
+  EXPECT_FALSE(serial_->SerGetCTS(h));
+  LineCounts counts;
+  EXPECT_FALSE(serial_->SerGetLineCounts(h, counts));
+  EXPECT_FALSE(serial_->SerPortLost(h));
 }
 
 // The watcher thread sits in TIOCMIWAIT; it must be gone before the descriptor is

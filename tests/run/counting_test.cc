@@ -48,6 +48,17 @@ Settings Use(Lines on, int32_t sensor_num, int32_t bell_delay) {
   return Settings{kPort, on.cts, on.dsr, on.cd, on.ri, false, 0, sensor_num, bell_delay};
 }
 
+// What counting tells the practice record, as text: "blow sensor_ms key_ms sent".
+struct RecordingLog : PracticeLog {
+  void Blow(const BlowLine& line) override {
+    entries.push_back(std::to_string(line.blow) + " " + std::to_string(line.sensor_us / 1000) +
+                      " " + std::to_string(line.key_us / 1000) +
+                      (line.sent ? " sent" : " dropped"));
+  }
+  void Zeroed() override { entries.push_back("zeroed"); }
+  std::vector<std::string> entries;
+};
+
 // One counting run: COM3 open, the target window in front.
 struct Loop {
   explicit Loop(const Settings& settings, const LineScript& lines = {}) {
@@ -61,7 +72,7 @@ struct Loop {
   }
 
   void Run() {
-    CountingIo io{serial, console, desktop, clock, wait};
+    CountingIo io{serial, console, desktop, clock, wait, &log};
     CountBlows(state, io);
   }
 
@@ -86,6 +97,7 @@ struct Loop {
   testing::FakeSerial serial{clock};
   FakeDesktop desktop{&clock};
   testing::FakeEventWait wait{clock, serial, raw};
+  RecordingLog log;
   RunState state;
 };
 
@@ -419,6 +431,180 @@ TEST(CountingLines, DisabledLinesAreNeverQueried) {
   EXPECT_EQ(loop.state.MyCounter, 1);
   // One query at the start, then one each time a change wakes the wait.
   EXPECT_EQ(loop.serial.status_queries, 1 + 4);
+}
+
+// The sensor's USB adapter pulled out and plugged back in mid-practice.
+TEST(CountingFaults, ALostPortIsToldReopenedOnceItReturnsAndCountingGoesOn) {
+  // Blows at 100 and 300 ms; the adapter is out from 400 to 2500 ms (a blow rung at
+  // 1000 ms is not seen); CTS is on when the port opens again at 3400 ms, which is
+  // no pulse; the blow at 3600 ms counts as the third.
+  Loop loop(Use(kCts, 1, 50), {{100, kCts},
+                               {150, kOff},
+                               {300, kCts},
+                               {350, kOff},
+                               {1000, kCts},
+                               {1050, kOff},
+                               {3300, kCts},
+                               {3500, kOff},
+                               {3600, kCts},
+                               {3650, kOff}});
+  loop.serial.Unplug(kPort, 400, 2500);
+  loop.raw.Type("q", 4000);
+  loop.Run();
+
+  EXPECT_EQ(loop.state.MyCounter, 3);
+  EXPECT_EQ(loop.desktop.keys, JKeys({150, 350, 3650}));
+  const std::string lost =
+      "Sensor port \\\\.\\COM3 lost - plug it back in; counting goes on when it returns";
+  const std::string back = "Sensor port \\\\.\\COM3 is back";
+  const size_t lost_at = loop.raw.transcript.find(lost);
+  ASSERT_NE(lost_at, std::string::npos) << loop.raw.transcript;
+  EXPECT_NE(loop.raw.transcript.find(back, lost_at), std::string::npos);
+  EXPECT_EQ(loop.raw.Row(24), back) << "below the status lines";
+  // Tried once a second from the loss; set up as at the start once it opens.
+  const std::vector<std::string> expected_calls = {"open \\\\.\\COM3 -> 1",
+                                                   "close 1",
+                                                   "open \\\\.\\COM3 -> 0",
+                                                   "open \\\\.\\COM3 -> 0",
+                                                   "open \\\\.\\COM3 -> 2",
+                                                   "params 2 2400 8 0 1 0",
+                                                   "rts 2 on",
+                                                   "dtr 2 on"};
+  EXPECT_EQ(loop.serial.calls, expected_calls);
+  EXPECT_EQ(loop.state.SerialHandle, 2);
+  EXPECT_EQ(loop.serial.low_latency, std::vector<SerHandle>{2});
+}
+
+TEST(CountingFaults, TheLostMessageLeavesTheDigitsAndQuitWorksWhileThePortIsAway) {
+  Loop loop(Settings{kPort, false, false, false, false, true, 'B', 1, 0});
+  loop.serial.SendByte(kPort, 100, 'B');
+  loop.serial.Unplug(kPort, 200);
+  loop.raw.Type("q", 1500);
+  loop.Run();
+
+  EXPECT_TRUE(loop.state.TerminateProgram);
+  EXPECT_EQ(loop.state.SerialHandle, 0) << "closed when lost, so the caller has none to close";
+  EXPECT_EQ(loop.state.MyCounter, 1);
+  std::string expected = loop.CounterScreen(1);
+  EXPECT_EQ(loop.raw.Screen(23), expected) << "the digits stay";
+  EXPECT_EQ(loop.raw.Row(24),
+            "Sensor port \\\\.\\COM3 lost - plug it back in; counting goes on when it returns");
+  EXPECT_EQ(loop.desktop.keys, JKeys({100}));
+}
+
+TEST(CountingFaults, AClosedTargetWindowIsLookedForAgainAndTheNewOneGetsTheKeys) {
+  Loop loop(Use(kCts, 1, 250), CtsPulses({800, 1600, 3200}));
+  const WindowHandle old_target = loop.state.SaveWnd;
+  loop.desktop.CloseWindowAt(1000, old_target);
+  const WindowHandle new_target = loop.desktop.OpenWindowAt(2500, "Ringing Room - new tab");
+  loop.raw.Type("q", 4000);
+  loop.Run();
+
+  EXPECT_EQ(loop.state.MyCounter, 3);
+  // 1050 ms: the window is gone; 1850 ms: still looking; found at 3050 ms.
+  EXPECT_EQ(loop.desktop.keys, JKeys({3450}));
+  EXPECT_EQ(loop.state.SaveWnd, new_target);
+  EXPECT_EQ(loop.state.WindowTitle, "Ringing Room - new tab");
+  EXPECT_EQ(loop.desktop.activations,
+            (std::vector<std::string>{"SetActiveWindow(0x101)", "SetForegroundWindow(0x101)"}));
+  const size_t closed =
+      loop.raw.transcript.find("The Ringing Room window has closed - looking for it again");
+  ASSERT_NE(closed, std::string::npos);
+  EXPECT_NE(loop.raw.transcript.find("Target window is Ringing Room - new tab", closed),
+            std::string::npos);
+  EXPECT_EQ(loop.raw.transcript.find("Key sending suspended"), std::string::npos)
+      << "a closed window is not a window out of focus";
+  EXPECT_EQ(loop.raw.Row(21).substr(0, 8), "count =3") << "the key sent brings the counter back";
+}
+
+TEST(CountingFaults, APortMessageLongerThanARowGoesOnInTheNextAndKeepsOffTheCount) {
+  struct Case {
+    const char* name;
+    int height;
+    int first_row;
+  };
+  const Case cases[] = {
+      {.name = "rows below the status lines", .height = 25, .first_row = 24},
+      // 24 rows: the one below the status lines, cut short of the bottom-right cell.
+      {.name = "one row below", .height = 24, .first_row = 24},
+      {.name = "no row below: the empty rows above", .height = 23, .first_row = 19},
+  };
+  const std::string port = "\\\\.\\usb-serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI";
+  Settings settings = Use(kCts, 1, 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    settings.ComPortName = port;
+    Loop loop(settings);
+    loop.raw.ResizeAt(0, 80, c.height);
+    loop.serial.AddPort(port);
+    loop.state.SerialHandle = loop.serial.SerOpen(port);
+    loop.serial.Unplug(port, 100);
+    loop.raw.Type("q", 200);
+    loop.Run();
+
+    const std::string message =
+        "Sensor port " + port + " lost - plug it back in; counting goes on when it returns";
+    std::string shown = loop.raw.Row(c.first_row);
+    if (c.height != 24) shown += loop.raw.Row(c.first_row + 1);
+    // Rows are read without trailing blanks; the 79th character is one.
+    EXPECT_EQ(shown, c.height == 24 ? message.substr(0, 78) : message);
+    EXPECT_EQ(loop.raw.Row(21), "count =0 time from first blow=0 secs");
+    EXPECT_EQ(loop.raw.Row(23), "0 will zero counter;  Q=Quit");
+  }
+}
+
+TEST(CountingFaults, AWindowTooSmallForTheCounterSaysSoAndCountingGoesOn) {
+  Loop loop(Use(kCts, 1, 250), CtsPulses({500, 1500}));
+  loop.raw.ResizeAt(1000, 60, 20);
+  loop.raw.ResizeAt(2500, 80, 25);
+  loop.raw.Type("q", 3000);
+  loop.Run();
+
+  EXPECT_EQ(loop.state.MyCounter, 2);
+  EXPECT_EQ(loop.desktop.keys, JKeys({750, 1750}));
+  const size_t small = loop.raw.transcript.find("Make this window at least 80 columns by 23 rows");
+  ASSERT_NE(small, std::string::npos);
+  EXPECT_NE(loop.raw.transcript.find("count =2", small), std::string::npos)
+      << "redrawn when large enough";
+  EXPECT_EQ(loop.raw.Row(21).substr(0, 8), "count =2");
+  EXPECT_EQ(loop.raw.Row(1).find("Make this window"), std::string::npos);
+}
+
+TEST(CountingFaults, AWindowTooSmallAtTheStartShowsOnlyTheSizeMessage) {
+  Loop loop(Use(kCts, 1, 0), CtsPulses({100}));
+  loop.raw.ResizeAt(0, 79, 30);
+  loop.raw.Type("q", 500);
+  loop.Run();
+
+  EXPECT_EQ(loop.raw.Screen(3), "Make this window at least 80 columns by 23 rows\n\n");
+  EXPECT_EQ(loop.desktop.keys, JKeys({100}));
+  EXPECT_EQ(loop.state.MyCounter, 1);
+}
+
+TEST(CountingRecord, EachBlowIsReportedWhenItsKeyFallsDueWithZeroingsInRingingOrder) {
+  // Blows at 100, 300 and 500 ms with a 250 ms delay. "0" comes at 530 ms, while the
+  // keys of the blows at 300 and 500 ms are still owed: the zeroing is recorded after
+  // the last of them. The key due at 550 ms finds another window in front.
+  Loop loop(Use(kCts, 1, 250), CtsPulses({100, 300, 500, 900}));
+  loop.desktop.FocusAt(540, loop.desktop.AddWindow("Terminal"));
+  loop.desktop.FocusAt(700, loop.state.SaveWnd);
+  loop.raw.Type("0", 530);
+  loop.raw.Type("q", 1500);
+  loop.Run();
+
+  const std::vector<std::string> expected = {"1 100 350 sent", "2 300 550 dropped",
+                                             "3 500 750 sent", "zeroed", "1 900 1150 sent"};
+  EXPECT_EQ(loop.log.entries, expected);
+}
+
+TEST(CountingRecord, AZeroingWithNoKeyOwedIsReportedAtOnce) {
+  Loop loop(Use(kCts, 1, 0), CtsPulses({100, 300}));
+  loop.raw.Type("0", 200);
+  loop.raw.Type("q", 500);
+  loop.Run();
+
+  EXPECT_EQ(loop.log.entries,
+            (std::vector<std::string>{"1 100 100 sent", "zeroed", "1 300 300 sent"}));
 }
 
 }  // namespace

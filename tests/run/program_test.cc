@@ -60,6 +60,7 @@ struct Program {
 
   int Run() {
     Platform platform{serial, ports, console, desktop, clock, wait, settings_path};
+    platform.record_dir = record_dir;
     return RunProgram(platform);
   }
 
@@ -100,7 +101,14 @@ struct Program {
   std::filesystem::path dir = std::filesystem::temp_directory_path() /
                               ("strikewell_program_" + std::to_string(std::random_device{}()));
   std::string settings_path = (dir / "serialport_strikewell.ini").string();
+  std::string record_dir;
 };
+
+std::string FileText(const std::filesystem::path& path) {
+  std::stringstream s;
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str();
+}
 
 // The question is answered with PgDn, which reads as 0 then 81, the code of "Q": any
 // key but N keeps the calibration, and the second half must not end counting.
@@ -156,6 +164,84 @@ TEST(ProgramTest, AnAdapterLatencyTimerAboveOneMillisecondIsReportedBeforeCounti
     EXPECT_EQ(unwrapped.find(advice) != std::string::npos, timer_ms == 16) << p.raw.transcript;
     EXPECT_EQ(unwrapped.find("latency timer is 1 ms"), std::string::npos);
   }
+}
+
+// Six blows of the CTS sensor's two pulses each, a second apart from 5 s on, then Q.
+void RingSixBlows(Program& p) {
+  p.WriteFile(kCtsFile);
+  p.desktop.AddWindow("Ringing Room");
+  for (int64_t t = 5000; t < 11000; t += 1000) {
+    for (int64_t pulse : {t - 100, t}) {
+      p.serial.SetLines(kCom3, pulse, testing::Lines{true, false, false, false});
+      p.serial.SetLines(kCom3, pulse + 40, testing::Lines{});
+    }
+  }
+  p.raw.Type("y");
+  p.raw.Type("Q", 12000);
+}
+
+TEST(ProgramTest, ARecordFolderGetsOneLinePerBlowAndTheSummaryFollowsTheShutdown) {
+  Program p;
+  p.record_dir = (p.dir / "a" / "b").string();
+  RingSixBlows(p);
+
+  EXPECT_EQ(p.Run(), 0);
+
+  EXPECT_EQ(FileText(p.dir / "a" / "b" / "strikewell-20261207-120000.csv"),
+            "blow,sensor_ms,key_ms,key\n"
+            "1,0,250,sent\n2,1000,1250,sent\n3,2000,2250,sent\n"
+            "4,3000,3250,sent\n5,4000,4250,sent\n6,5000,5250,sent\n");
+  // The summary replaces the counter once the port is closed, and stays.
+  EXPECT_EQ(p.serial.calls.back(), "close 1");
+  EXPECT_EQ(p.raw.Screen(13),
+            "Practice summary\n"
+            "count =6 time from first blow=5 secs\n"
+            " APPROX Ave interval=    1.00 secs peal speed=1 hrs:   24.00 mins\n"
+            "Keys: 6 sent, none dropped.\n"
+            "Handstroke gap (back to hand): mean 1000 ms, standard deviation 0 ms\n"
+            "Backstroke gap (hand to back): mean 1000 ms, standard deviation 0 ms\n"
+            "Most uneven intervals, against the mean of their gap:\n"
+            "  blow 2, hand to back: 0 ms\n"
+            "  blow 3, back to hand: 0 ms\n"
+            "  blow 4, hand to back: 0 ms\n"
+            "The practice is recorded in\n" +
+                (p.dir / "a" / "b" / "strikewell-20261207-120000.csv").string() + "\n");
+}
+
+TEST(ProgramTest, AFolderThatCannotHoldTheRecordStopsBeforeCalibration) {
+  Program p;
+  std::ofstream(p.dir / "not_a_folder") << "x";
+  p.record_dir = (p.dir / "not_a_folder" / "practice").string();
+  p.raw.Type("y");
+
+  EXPECT_EQ(p.Run(), 1);
+
+  std::string unwrapped = p.raw.transcript;
+  std::erase(unwrapped, '\n');
+  EXPECT_NE(unwrapped.find("Cannot write the practice record in " + p.record_dir),
+            std::string::npos)
+      << p.raw.transcript;
+  EXPECT_FALSE(p.Printed(kReuse)) << "stopped before the calibration question";
+  EXPECT_TRUE(p.serial.calls.empty());
+}
+
+TEST(ProgramTest, NoSummaryForFourBlowsOrWithoutARecordTheScreenStays) {
+  Program p;
+  p.WriteFile(kCtsFile);
+  p.desktop.AddWindow("Ringing Room");
+  for (int64_t t : {5000, 6000, 7000, 8000}) {
+    for (int64_t pulse : {t - 100, t}) {
+      p.serial.SetLines(kCom3, pulse, testing::Lines{true, false, false, false});
+      p.serial.SetLines(kCom3, pulse + 40, testing::Lines{});
+    }
+  }
+  p.raw.Type("y");
+  p.raw.Type("Q", 9000);
+
+  EXPECT_EQ(p.Run(), 0);
+
+  EXPECT_EQ(p.raw.Row(21), "count =4 time from first blow=3 secs");
+  EXPECT_EQ(p.raw.transcript.find("recorded in"), std::string::npos);
 }
 
 TEST(ProgramTest, FirstRunCalibratesAgainstAnInterfaceBoxSavesAndCounts) {

@@ -92,6 +92,12 @@ def stop_group(proc):
                 proc.wait(grace)
 
 
+def close_quietly(fd):
+    """Closes fd unless a scenario has closed it already (an unplugged sensor)."""
+    with contextlib.suppress(OSError):
+        os.close(fd)
+
+
 def read_lines(path):
     with contextlib.suppress(FileNotFoundError), open(path) as f:
         return [line.split() for line in f.read().splitlines()]
@@ -164,8 +170,8 @@ class KeyWindow:
     def __init__(self, run, title, name):
         self.wine, self.title, self.log = run.wine, title, run.path(name + ".keys")
         if not self.wine:
-            run.spawn(name, [need(run.args.key_logger, "the X key logger was not built"), title,
-                             self.log])
+            self.proc = run.spawn(name, [need(run.args.key_logger, "the X key logger was not built"),
+                                         title, self.log])
             self.window = wait_for(lambda: next((int(f[1], 16) for f in read_lines(self.log)
                                                  if f[:1] == ["mapped"]), None), 20, title)
         else:
@@ -175,12 +181,16 @@ class KeyWindow:
             run.stack.callback(watcher.join)
             run.stack.callback(stop.set)
             # Wine takes a Unix path as one on the current drive; Z: is the root.
-            run.spawn(name, [run.args.wine_run, run.args.wine_dir,
+            self.proc = run.spawn(name, [run.args.wine_run, run.args.wine_dir,
                              need(run.args.key_window, "the Windows key window was not built"),
                              title, "Z:" + self.log.replace("/", "\\")])
             wait_for(lambda: ["created"] in [f[:1] for f in read_lines(self.log)], 60, title)
             self.window = wait_for(lambda: run.find_window(title), 10, f"X window of {title}")
         run.diagnostics.append(lambda: print(f"--- keys in '{title}': {self.keys()!r}"))
+
+    def close(self):
+        """Closes the window: its program ends."""
+        stop_group(self.proc)
 
     def _watch(self, stop):
         while not stop.wait(0.001):
@@ -256,6 +266,26 @@ class Sensor:
         self.control = run.path("modem_lines")
         self.set_lines()
 
+    def unplug(self):
+        """Pulls the adapter out: the pty's other side goes, and the port hangs up."""
+        os.close(self.master)
+        os.close(self.slave)
+        self.master = self.slave = None
+
+    def plug_in(self, run, names):
+        """Plugs an adapter in: a new pty, reached in the program's private /dev under
+        each of names (its ttyUSB name, a /dev/serial/by-id link)."""
+        self.master, self.slave = run.pty()
+        tty.setraw(self.slave)
+        self.pty = os.ttyname(self.slave)
+        dev = f"/proc/{run.program_pid()}/root/dev"
+        for name in names:
+            path = os.path.join(dev, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(path)
+            os.symlink(self.pty, path)
+
     def send(self, data):
         """Writes one sensor event; returns the monotonic time just before it."""
         moment = time.monotonic()
@@ -307,11 +337,12 @@ class Run:
         proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                 env=getattr(self, "env", None), start_new_session=True, **kwargs)
         self.stack.callback(stop_group, proc)
+        return proc
 
     def pty(self):
         master, slave = os.openpty()
-        self.stack.callback(os.close, master)
-        self.stack.callback(os.close, slave)
+        self.stack.callback(close_quietly, master)
+        self.stack.callback(close_quietly, slave)
         return master, slave
 
     def dump(self):
@@ -330,7 +361,7 @@ class Run:
         read_end, write_end = os.pipe()
         self.stack.callback(os.close, read_end)
         # -displayfd lets the server pick a free display: other test runs share the machine.
-        self.spawn("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+        self.xvfb = self.spawn("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
                             "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,))
         os.close(write_end)
         number = b""
@@ -365,7 +396,7 @@ class Run:
 
     # --------------------------------------------------------- the program's terminal
 
-    def start(self, saved=None, shim=False, port_present=True):
+    def start(self, saved=None, shim=False, port_present=True, by_id=None, args=""):
         """Starts the program, with saved as its settings file, and the modem-line shim."""
         if saved:
             write(self.settings, saved)
@@ -379,7 +410,8 @@ class Run:
         if self.wine:  # scripts/wine-run's prefix has only test ports
             command += f"{self.args.wine_run} {self.args.wine_dir} {self.args.strikewell}"
         else:
-            command = self._private_dev(port_present) + command + self.args.strikewell
+            command = self._private_dev(port_present, by_id) + command + self.args.strikewell
+        command += f" {args}" if args else ""
         write(self.path("run.sh"), f"""mkdir -p work; cd work; stty -g > ../tty_before; set +e
 {command}
 rc=$?; stty -g > ../tty_after; echo $rc > ../rc
@@ -394,7 +426,7 @@ rc=$?; stty -g > ../tty_after; echo $rc > ../rc
         self.diagnostics.append(lambda: print("--- screen:\n" + "\n".join(
             f"{n + 1:2}|{row}" for n, row in enumerate(self.screen()))))
 
-    def _private_dev(self, port_present):
+    def _private_dev(self, port_present, by_id=None):
         """Shell lines that mount the made-up /sys/class/tty and a private /dev. The
         system console is on a real UART (ttyS0), which the program must leave out;
         its name in /dev leads to a decoy pty, which a wrong program would list."""
@@ -406,6 +438,8 @@ rc=$?; stty -g > ../tty_after; echo $rc > ../rc
         write(os.path.join(tree, "ttyS0", "type"), "4\n")  # PORT_16550A: a UART is present
         write(os.path.join(tree, "console", "active"), "ttyS0\n")
         link = f'ln -s {self.sensor.pty} "$stage/{PORT}"' if port_present else ":"
+        if by_id:  # udev's name for the adapter, which stays when it comes back
+            link += f'\nmkdir -p "$stage/serial/by-id"\nln -s {self.sensor.pty} "$stage/serial/by-id/{by_id}"' 
         return f"""set -e
 mount --bind {tree} /sys/class/tty
 stage={self.path("dev")}
@@ -750,6 +784,89 @@ def scenario_focus_lost(run):
     run.report_strikes(250, "interface box, after focus came back")
     run.quit()
 
+def scenario_unplug(run):
+    """The adapter pulled out mid-practice: the ringer is told, the count stays, and
+    counting goes on when it is plugged back in, under its own name or (Linux) as
+    another ttyUSB number found through its /dev/serial/by-id link."""
+    run.setup()
+    by_id = "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"
+    run.start(run.box_settings(delay=100), by_id=by_id)
+    run.reuse_calibration()
+    run.ring(2)
+    lost = f"Sensor port {run.device} lost - plug it back in; counting goes on when it returns"
+    back = f"Sensor port {run.device} is back"
+    count = 2
+    for names in ([PORT], ["ttyUSB3", "serial/by-id/" + by_id]):
+        run.sensor.unplug()
+        rows = run.wait_text(lost, 5)
+        expect(count_line(rows)[0] == count, f"the count after the loss: {count_line(rows)}")
+        time.sleep(1.5)  # tried again meanwhile, and not found
+        run.sensor.plug_in(run, names)
+        run.wait_text(back, 5)
+        run.ring(2, first=count)
+        count += 2
+    expect(run.target.keys() == "12345678" + "j" * count, f"keys {run.target.keys()!r}")
+    run.report_strikes(100, "interface box, unplugged and back")
+    run.quit()
+
+
+def scenario_window_closed(run):
+    """The Ringing Room window closed and opened again: the new window gets the keys."""
+    run.setup()
+    run.start(run.box_settings(delay=100))
+    run.reuse_calibration()
+    run.ring(2)
+    old = run.target
+    old.close()
+    run.sensor.send(b"A")  # its key falls due with no window to send it to
+    run.wait_text("The Ringing Room window has closed - looking for it again", 5)
+    # X hands a new client the ids of one that has gone: another window in between
+    # makes sure the new target is not the old window by its id.
+    other = KeyWindow(run, "Notes - text editor", "other")
+    run.target = KeyWindow(run, TARGET_TITLE, "target_again")
+    expect(run.target.window != old.window, "the new window has the old one's id")
+    run.wait_text("Target window is " + TARGET_TITLE, 5)
+    run.ring(2, first=3)
+    expect(run.target.keys() == "jj", f"the new window got {run.target.keys()!r}")
+    expect(other.keys() == "", f"the other window got {other.keys()!r}")
+    run.quit()
+
+
+def scenario_x_lost(run):
+    """The X server goes away: one sentence, the terminal and the port released,
+    status 1; none of Xlib's own text."""
+    run.setup()
+    run.start(run.box_settings())
+    run.reuse_calibration()
+    run.ring(1)
+    stop_group(run.xvfb)
+    run.sensor.send(b"A")  # the key that finds no display
+    wait_for(lambda: run.exit_status() is not None, 10, "the program to end")
+    expect(run.exit_status() == 1, f"exit status {run.exit_status()}")
+    rows = run.screen()
+    expect("The X display was lost - stopping." in rows, "the sentence is not on a line of its own")
+    expect(not any("X connection" in row or "XIO" in row for row in rows), "Xlib's text shows")
+    expect(run.sensor.port_is_free(), "the sensor port is still held")
+    expect(read_lines(run.path("tty_before")) == read_lines(run.path("tty_after")),
+           "the terminal's modes differ after the end")
+
+
+def scenario_resize(run):
+    """The terminal shrunk below 80x23 while counting, then grown again."""
+    run.setup()
+    run.start(run.box_settings())
+    run.reuse_calibration()
+    run.ring(1)
+    run.tmux("resize-window", "-t", "e2e", "-x", "60", "-y", "20")
+    rows = run.wait_text("Make this window at least 80 columns by 23 rows", 5)
+    expect(rows[1:] == [""] * (len(rows) - 1), f"more than the message: {rows!r}")
+    run.sensor.send(b"A")  # counted, and keyed, while the window is small
+    wait_for(lambda: run.target.keys().endswith("jj"), 5, "the key of the blow")
+    run.tmux("resize-window", "-t", "e2e", "-x", "80", "-y", str(ROWS))
+    rows = run.wait_count(2)
+    check_screen(rows[21:], [speed_line(*count_line(rows)), COUNTER_KEYS], "under the count")
+    run.quit()
+
 
 def scenario_race(run, line):
     """Blows closer together than the bell delay: each is counted and keyed at its own
@@ -867,7 +984,8 @@ def scenario_chromium_target(run):
 BENCH_SCENARIOS = ["bench_box", "bench_line", "bench_box_seen", "bench_line_seen"]
 LINUX_SCENARIOS = ["first_run_interface_box", "cts_two_pulses", "focus_lost",
                    "zero_quit_release", "absent_port", "no_target", "chromium_target",
-                   "race_box", "race_line"] + BENCH_SCENARIOS
+                   "race_box", "race_line", "unplug", "window_closed", "x_lost",
+                   "resize"] + BENCH_SCENARIOS
 WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_focus_lost": "focus_lost", "wine_cts_two_pulses": "cts_two_pulses",
                   "wine_calibrate_cts": "calibrate_cts", "wine_absent_port": "absent_port",

@@ -30,7 +30,7 @@ timespec TimespecOf(int64_t us) {
   return timespec{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
 }
 
-bool Any(const WaitResult& r) { return r.lines || r.data || r.console; }
+bool Any(const WaitResult& r) { return r.lines || r.data || r.console || r.resized || r.port_lost; }
 
 class PosixEventWait : public EventWait {
  public:
@@ -74,6 +74,9 @@ WaitResult PosixEventWait::Wait(const WaitFor& what) {
   }
   const bool foreign_port = ports_ == nullptr && what.port != 0;
   const bool watch_bytes = what.data && port_fd >= 0 && what.port != hung_port_;
+  // A port watched for its lines alone is still watched for a hang-up, which poll()
+  // reports whatever it is asked for.
+  const bool watch_hangup = port_fd >= 0 && what.port != hung_port_;
   const bool sample_console = what.console && terminal_ == nullptr;
 
   WaitResult result;
@@ -107,15 +110,18 @@ WaitResult PosixEventWait::Wait(const WaitFor& what) {
     }
     if (Any(result) || now >= what.deadline_us) break;
 
-    pollfd fds[4];
+    pollfd fds[5];
     nfds_t count = 0;
-    const auto watch = [&](int fd) {
-      fds[count] = pollfd{fd, POLLIN, 0};
+    const auto watch = [&](int fd, short events = POLLIN) {
+      fds[count] = pollfd{fd, events, 0};
       return &fds[count++];
     };
-    const pollfd* port = watch_bytes ? watch(port_fd) : nullptr;
+    const pollfd* port = watch_hangup ? watch(port_fd, watch_bytes ? POLLIN : 0) : nullptr;
     const pollfd* keys =
         what.console && terminal_ != nullptr ? watch(terminal_->InputFd()) : nullptr;
+    const pollfd* resize = what.console && terminal_ != nullptr && terminal_->ResizeFd() >= 0
+                               ? watch(terminal_->ResizeFd())
+                               : nullptr;
     if (watcher != nullptr) watch(watcher->NotifyFd());
     int ready = 0;
     if (ArmTimer(wake)) {
@@ -130,11 +136,22 @@ WaitResult PosixEventWait::Wait(const WaitFor& what) {
     if (ready <= 0) continue;
     now = MonotonicMicrosNow();
     if (port != nullptr && port->revents != 0) {
-      result.data = true;
-      result.data_at_us = now;
-      if ((port->revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hung_port_ = what.port;
+      if (watch_bytes) {
+        result.data = true;
+        result.data_at_us = now;
+      }
+      if ((port->revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        hung_port_ = what.port;
+        result.port_lost = true;
+      }
     }
     if (keys != nullptr && keys->revents != 0) result.console = true;
+    if (resize != nullptr && resize->revents != 0) {
+      char drained[64];
+      while (read(terminal_->ResizeFd(), drained, sizeof drained) > 0) {
+      }
+      result.resized = true;
+    }
   }
   if (sample_lines) {
     result.lines = true;

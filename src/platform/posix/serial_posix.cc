@@ -10,13 +10,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "platform/backends.h"
+#include "platform/posix/emergency_exit.h"
 #include "platform/posix/serial_posix.h"
 #include "platform/serial.h"
 
@@ -99,31 +102,81 @@ bool CharSizeOf(int32_t data_bits, tcflag_t& size) {
 
 bool ModemBits(int fd, unsigned long request, int bits) { return ioctl(fd, request, &bits) == 0; }
 
+// Errors with which a tty answers once its device has gone: a USB adapter pulled
+// out leaves the tty hung up. ENOTTY and EINVAL are not among them: a pty or a
+// driver without modem lines answers so for as long as it is there.
+bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
+// The /dev/serial/by-id link that leads to path, or "". udev names a USB adapter
+// there by its maker and serial number, which stay the same when it is plugged in
+// again, while its ttyUSB number may not.
+std::string ByIdLinkTo(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path device = std::filesystem::canonical(path, error);
+  if (error) return {};
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/serial/by-id", error)) {
+    std::error_code ignored;
+    if (std::filesystem::canonical(entry.path(), ignored) == device && !ignored) {
+      return entry.path().string();
+    }
+  }
+  return {};
+}
+
+class PosixSerial;
+PosixSerial* g_live = nullptr;
+void ReleaseLivePorts();
+
 class PosixSerial : public PosixSerialPorts {
  public:
+  PosixSerial() {
+    g_live = this;
+    AddEmergencyCleanup(ReleaseLivePorts);
+  }
   ~PosixSerial() override {
+    if (g_live == this) g_live = nullptr;
     StopWatchingLines();
+    ReleaseAll();
+  }
+
+  // Without stopping the line watcher: the process is about to end.
+  void ReleaseAll() {
     for (const auto& [handle, fd] : fds_) Release(fd);
+    fds_.clear();
   }
 
   SerHandle SerOpen(const std::string& device_name) override {
     const std::string path = DevicePath(device_name);
     if (path.empty()) return 0;
-    // O_NONBLOCK: a port without CLOCAL set can otherwise wait in open() until
-    // carrier detect comes on. It stays set: reads wait in poll(), never in read().
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = OpenPath(path);
+    // A replugged adapter may have come back under another ttyUSB number; the link
+    // that named it when it was last opened finds it again.
+    if (fd < 0) {
+      auto it = by_id_.find(device_name);
+      if (it != by_id_.end()) fd = OpenPath(it->second);
+    }
     if (fd < 0) return 0;
-    if (!TakeExclusive(fd)) {
-      close(fd);
-      return 0;
-    }
-    if (!SetParams(fd, 9600, 8, TParityType::NoneParity, 1, {})) {
-      Release(fd);
-      return 0;
-    }
+    if (const std::string link = ByIdLinkTo(path); !link.empty()) by_id_[device_name] = link;
     const SerHandle handle = NewHandle();
     fds_[handle] = fd;
     return handle;
+  }
+
+  // An open, exclusive, configured descriptor, or -1.
+  static int OpenPath(const std::string& path) {
+    // O_NONBLOCK: a port without CLOCAL set can otherwise wait in open() until
+    // carrier detect comes on. It stays set: reads wait in poll(), never in read().
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (!TakeExclusive(fd)) {
+      close(fd);
+      return -1;
+    }
+    if (!SetParams(fd, 9600, 8, TParityType::NoneParity, 1, {})) {
+      Release(fd);
+      return -1;
+    }
+    return fd;
   }
 
   void SerSetParams(SerHandle handle, int32_t bit_rate, int32_t data_bits, TParityType parity,
@@ -175,6 +228,8 @@ class PosixSerial : public PosixSerialPorts {
         return 1;
       }
       if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      // End of file on a port that poll() called readable is a hang-up.
+      if (got == 0 || DeviceGone(errno)) lost_.insert(handle);
       // A hung-up or failed device (a USB adapter pulled out) reports itself at
       // once on every call; waiting out the time-out keeps a polling loop from
       // spinning on it.
@@ -188,7 +243,11 @@ class PosixSerial : public PosixSerialPorts {
   bool SerGetLineCounts(SerHandle handle, LineCounts& counts) override {
     const int fd = Fd(handle);
     serial_icounter_struct icount{};
-    if (fd < 0 || ioctl(fd, TIOCGICOUNT, &icount) != 0) return false;
+    if (fd < 0) return false;
+    if (ioctl(fd, TIOCGICOUNT, &icount) != 0) {
+      if (DeviceGone(errno)) lost_.insert(handle);
+      return false;
+    }
     counts.cts = static_cast<uint32_t>(icount.cts);
     counts.dsr = static_cast<uint32_t>(icount.dsr);
     counts.cd = static_cast<uint32_t>(icount.dcd);
@@ -234,7 +293,23 @@ class PosixSerial : public PosixSerialPorts {
     if (const int fd = Fd(handle); fd >= 0) tcflush(fd, TCOFLUSH);
   }
 
+  bool SerPortLost(SerHandle handle) override {
+    if (lost_.contains(handle)) return true;
+    const int fd = Fd(handle);
+    if (fd < 0) return false;
+    // A hang-up shows in poll() whatever is asked for; the watcher has seen the
+    // driver refuse its wait for the same reason.
+    pollfd p{fd, 0, 0};
+    const bool hung_up = poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    const bool watch_ended =
+        handle == watched_ && watcher_.state() == LineWatcher::State::kDeviceGone;
+    if (!hung_up && !watch_ended) return false;
+    lost_.insert(handle);
+    return true;
+  }
+
   void SerClose(SerHandle handle) override {
+    lost_.erase(handle);
     auto it = fds_.find(handle);
     if (it == fds_.end()) return;
     if (handle == watched_) StopWatchingLines();
@@ -301,7 +376,11 @@ class PosixSerial : public PosixSerialPorts {
   bool LineOn(SerHandle handle, int bit) {
     const int fd = Fd(handle);
     int status = 0;
-    if (fd < 0 || ioctl(fd, TIOCMGET, &status) != 0) return false;
+    if (fd < 0) return false;
+    if (ioctl(fd, TIOCMGET, &status) != 0) {
+      if (DeviceGone(errno)) lost_.insert(handle);
+      return false;
+    }
     return (status & bit) != 0;
   }
 
@@ -321,10 +400,17 @@ class PosixSerial : public PosixSerialPorts {
   }
 
   std::map<SerHandle, int> fds_;
+  std::set<SerHandle> lost_;
+  // Device name as stored -> the /dev/serial/by-id link it was last opened through.
+  std::map<std::string, std::string> by_id_;
   SerHandle next_handle_ = 1;
   LineWatcher watcher_;
   SerHandle watched_ = 0;
 };
+
+void ReleaseLivePorts() {
+  if (g_live != nullptr) g_live->ReleaseAll();
+}
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // The console on a Linux terminal: raw-mode termios for key input, ANSI sequences
 // for colours, clearing and cursor placement, and escape sequences decoded back into
 // key codes.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -18,6 +19,7 @@
 #include "platform/backends.h"
 #include "platform/event_wait.h"
 #include "platform/key_decoder.h"
+#include "platform/posix/emergency_exit.h"
 #include "platform/posix/terminal_posix.h"
 
 namespace strikewell {
@@ -73,11 +75,31 @@ void OnFatalSignal(int sig) {
   errno = saved_errno;
 }
 
+// Written to by the SIGWINCH handler, so that a wait in poll() hears of a resize.
+int g_resize_pipe[2] = {-1, -1};
+
+void OnResize(int) {
+  const int saved_errno = errno;
+  const char byte = 1;
+  if (g_resize_pipe[1] >= 0) (void)!write(g_resize_pipe[1], &byte, 1);
+  errno = saved_errno;
+}
+
+void WatchResizes() {
+  if (g_resize_pipe[0] >= 0 || pipe2(g_resize_pipe, O_NONBLOCK | O_CLOEXEC) != 0) return;
+  struct sigaction action {};
+  action.sa_handler = OnResize;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGWINCH, &action, nullptr);
+}
+
 void InstallSignalHandlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
   std::atexit(RestoreTerminal);
+  AddEmergencyCleanup(RestoreTerminal);
   for (int sig : kFatalSignals) {
     struct sigaction previous {};
     sigaction(sig, nullptr, &previous);
@@ -121,6 +143,8 @@ class TerminalConsole : public PosixTerminal {
 
   int Width() override { return width_; }
   int Height() override { return height_; }
+  bool TakeResize() override;
+  int ResizeFd() const override { return g_resize_pipe[0]; }
   uint8_t InitialAttr() override { return 0x07; }
   void WriteCells(int x, int y, std::string_view text, uint8_t attr) override;
   void FillWindow(uint8_t attr) override;
@@ -135,6 +159,8 @@ class TerminalConsole : public PosixTerminal {
  private:
   void MoveTo(int x, int y);
   void UseAttr(uint8_t attr);
+  // The terminal's size now; false when it cannot be read.
+  bool ReadSize(int& width, int& height) const;
   void ReadInput();
 
   static constexpr int kIn = STDIN_FILENO;
@@ -161,14 +187,32 @@ class TerminalConsole : public PosixTerminal {
   bool input_ended_ = false;
 };
 
+bool TerminalConsole::ReadSize(int& width, int& height) const {
+  struct winsize size {};
+  if (ioctl(plain_ ? kIn : kOut, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+    return false;
+  }
+  width = size.ws_col;
+  height = size.ws_row;
+  return true;
+}
+
+bool TerminalConsole::TakeResize() {
+  int width = width_, height = height_;
+  if (!ReadSize(width, height) || (width == width_ && height == height_)) return false;
+  width_ = width;
+  height_ = height;
+  // What the terminal did with the cursor and the cells is its own affair: the
+  // caller redraws everything.
+  term_x_ = 0;
+  term_y_ = 0;
+  return true;
+}
+
 TerminalConsole::TerminalConsole() {
   plain_ = !isatty(kOut);
-  struct winsize size {};
-  const int size_fd = plain_ ? kIn : kOut;
-  if (ioctl(size_fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0) {
-    width_ = size.ws_col;
-    height_ = size.ws_row;
-  }
+  ReadSize(width_, height_);
+  if (!plain_) WatchResizes();
   // The modes are saved once: a second console would otherwise save the raw modes
   // of the first as the ones to restore.
   if (g_saved.active) return;

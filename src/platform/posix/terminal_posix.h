@@ -17,6 +17,8 @@ class PosixTerminal : public RawConsole {
   // the end of the quiet gap while an Escape waits to be told from the start of a
   // sequence; kNoDeadline when only new input can bring a key.
   virtual int64_t KeyDueMicros() = 0;
+  // Readable once the terminal has been resized (SIGWINCH); the wait empties it.
+  virtual int ResizeFd() const = 0;
 };
 
 }  // namespace strikewell

@@ -52,6 +52,7 @@ class Win32Desktop : public Desktop {
   void SetForegroundWindow(WindowHandle window) override { ::SetForegroundWindow(ToHwnd(window)); }
 
   WindowHandle GetForegroundWindow() override { return FromHwnd(::GetForegroundWindow()); }
+  bool IsWindow(WindowHandle window) override { return ::IsWindow(ToHwnd(window)) != 0; }
 
   void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags) override {
     ::keybd_event(virtual_key, scan_code, flags, 0);

@@ -25,6 +25,7 @@
 
 #include "platform/backends.h"
 #include "platform/desktop.h"
+#include "platform/posix/emergency_exit.h"
 
 namespace strikewell {
 namespace {
@@ -163,6 +164,12 @@ std::string CutTitle(std::string title) {
   return title;
 }
 
+int SilentIOError(Display*) { return 0; }
+
+[[noreturn]] void OnDisplayLost(Display*, void*) {
+  EmergencyExit("The X display was lost - stopping.", 1);
+}
+
 class X11Desktop : public Desktop {
  public:
   X11Desktop() {
@@ -175,6 +182,10 @@ class X11Desktop : public Desktop {
       return;
     }
     previous_handler_ = XSetErrorHandler(IgnoreXError);
+    // Xlib's own handling of a lost connection prints into the counter screen and
+    // ends the program with the terminal raw and the port held.
+    XSetIOErrorHandler(SilentIOError);
+    XSetIOErrorExitHandler(display_, OnDisplayLost, nullptr);
     int event_base = 0, error_base = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(display_, &event_base, &error_base, &major, &minor)) {
       unavailable_ = std::string("The X display \"") + DisplayString(display_) +
@@ -278,6 +289,14 @@ class X11Desktop : public Desktop {
       }
     }
     return -1;
+  }
+
+  // A window that has been destroyed answers BadWindow, which the error handler
+  // takes; the request then fails.
+  bool IsWindow(WindowHandle window) override {
+    if (display_ == nullptr || window == 0) return false;
+    XWindowAttributes attributes;
+    return XGetWindowAttributes(display_, static_cast<Window>(window), &attributes) != 0;
   }
 
   std::string Unavailable() override { return unavailable_; }
