@@ -64,6 +64,10 @@ class RawConsole {
   virtual std::optional<KeyEvent> PollKey() = 0;
   // True once input has ended or failed and no key is left to deliver.
   virtual bool InputEnded() = 0;
+  // True when the window closes as soon as the program ends (a Windows console that
+  // no other program shares, as when the program was started from Explorer):
+  // anything left to read must then wait for the ringer. A terminal stays.
+  virtual bool WindowClosesAtExit() { return false; }
 };
 
 class Console {
@@ -119,6 +123,7 @@ class Console {
   std::string ReadWordSkippingEmptyLines();
 
   Clock& clock() { return clock_; }
+  bool WindowClosesAtExit() { return raw_.WindowClosesAtExit(); }
 
  private:
   // Draws ch in the cell under the cursor, whatever its code, and moves on.

@@ -83,6 +83,7 @@ class Counter {
                     " belldelay=" + std::to_string(s_.BellDelay));
     WriteBig(state_.screen, 0, state_.MyCounter, console, io_.clock);
     state_.MyCounter = 0;
+    next_port_try_us_ = io_.clock.MonotonicMicros() + kRetryUs;
     // A window too small for the counter says so at once.
     if (TooSmall()) Redraw();
     TakeLineStates();
@@ -112,7 +113,9 @@ class Counter {
     what.lines = any_line_ && what.port != 0;
     what.data = s_.UseDat && what.port != 0;
     what.deadline_us = owed_.empty() ? kNoDeadline : owed_.front().due_us;
-    if (state_.SerialHandle == 0) what.deadline_us = std::min(what.deadline_us, next_port_try_us_);
+    // A driver may say nothing when its device goes (Wine's comm wait on a hung-up
+    // tty): the port is looked at about once a second whatever else happens.
+    what.deadline_us = std::min(what.deadline_us, next_port_try_us_);
     if (view_ == View::kWindowClosed) {
       what.deadline_us = std::min(what.deadline_us, next_window_search_us_);
     }
@@ -244,6 +247,7 @@ class Counter {
     const SerHandle h = state_.SerialHandle;
     const int64_t now = io_.clock.MonotonicMicros();
     if (h != 0) {
+      if (now >= next_port_try_us_) next_port_try_us_ = now + kRetryUs;
       if (!io_.serial.SerPortLost(h)) return;
       io_.serial.SerClose(h);
       state_.SerialHandle = 0;

@@ -38,7 +38,8 @@ void ShutDownPort(RunState& state, Serial& serial) {
 // After a practice ended with a quit key: what the ringing was like, left on the
 // screen once the program has ended.
 void PrintSummary(const Practice& practice, Console& console) {
-  if (EnoughForSummary(practice.record())) {
+  const bool summary = EnoughForSummary(practice.record());
+  if (summary) {
     console.ClrScr();
     for (const std::string& line : PracticeSummary(practice.record())) console.WriteLn(line);
   }
@@ -47,6 +48,10 @@ void PrintSummary(const Practice& practice, Console& console) {
     console.WriteLn(practice.file_path());
   }
   if (!practice.file_error().empty()) console.WriteLn(practice.file_error());
+  if (summary && console.WindowClosesAtExit()) {
+    console.WriteLn("Press [ENTER] to close this window");
+    console.ReadBareLine();
+  }
 }
 
 int RunPhases(RunState& state, Platform& p, Practice& practice) {

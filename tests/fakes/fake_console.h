@@ -39,6 +39,8 @@ class FakeRawConsole : public RawConsole {
   // Input has ended once every scripted key has been delivered, so a test whose
   // script runs out fails fast instead of hanging.
   bool InputEnded() override { return keys_.empty(); }
+  bool WindowClosesAtExit() override { return closes_at_exit; }
+  bool closes_at_exit = false;
 
   // Keys the ringer types. at_ms: fake time from which the key is waiting.
   void Type(std::string_view chars, int64_t at_ms = 0);

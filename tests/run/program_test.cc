@@ -193,7 +193,7 @@ TEST(ProgramTest, ARecordFolderGetsOneLinePerBlowAndTheSummaryFollowsTheShutdown
             "4,3000,3250,sent\n5,4000,4250,sent\n6,5000,5250,sent\n");
   // The summary replaces the counter once the port is closed, and stays.
   EXPECT_EQ(p.serial.calls.back(), "close 1");
-  EXPECT_EQ(p.raw.Screen(13),
+  EXPECT_EQ(p.raw.Screen(11),
             "Practice summary\n"
             "count =6 time from first blow=5 secs\n"
             " APPROX Ave interval=    1.00 secs peal speed=1 hrs:   24.00 mins\n"
@@ -204,8 +204,27 @@ TEST(ProgramTest, ARecordFolderGetsOneLinePerBlowAndTheSummaryFollowsTheShutdown
             "  blow 2, hand to back: 0 ms\n"
             "  blow 3, back to hand: 0 ms\n"
             "  blow 4, hand to back: 0 ms\n"
-            "The practice is recorded in\n" +
-                (p.dir / "a" / "b" / "strikewell-20261207-120000.csv").string() + "\n");
+            "The practice is recorded in");
+  // The path takes as many rows as it needs.
+  EXPECT_EQ(p.raw.Row(12) + p.raw.Row(13),
+            (p.dir / "a" / "b" / "strikewell-20261207-120000.csv").string());
+}
+
+// Started from Explorer, the console window closes with the program: the summary
+// waits for Enter.
+TEST(ProgramTest, AWindowThatClosesWithTheProgramKeepsTheSummaryUntilEnter) {
+  for (const bool closes : {true, false}) {
+    SCOPED_TRACE(closes);
+    Program p;
+    p.raw.closes_at_exit = closes;
+    RingSixBlows(p);
+    p.raw.TypeLine("", 13000);
+
+    EXPECT_EQ(p.Run(), 0);
+
+    EXPECT_EQ(p.Printed("Press [ENTER] to close this window"), closes);
+    EXPECT_EQ(p.clock.NowMillis() >= 13000, closes) << "waited for Enter";
+  }
 }
 
 TEST(ProgramTest, AFolderThatCannotHoldTheRecordStopsBeforeCalibration) {

@@ -260,21 +260,32 @@ class Sensor:
             os.makedirs(os.path.join(run.args.wine_dir, "ports"), exist_ok=True)
             fcntl.flock(run.stack.enter_context(open(os.path.join(
                 run.args.wine_dir, "ports", f"com{WINE_OTHER_PORT}.lock"), "w")), fcntl.LOCK_EX)
-            port = Port(run.args.wine_dir, WINE_PORT)
-            run.stack.callback(port.close)
-            self.master, self.slave, self.pty = port.master, port.slave, port.slave_name
+            self.port = Port(run.args.wine_dir, WINE_PORT)
+            run.stack.callback(lambda: self.port and self.port.close())
+            self.master, self.slave, self.pty = self.port.master, self.port.slave, self.port.slave_name
         self.control = run.path("modem_lines")
         self.set_lines()
 
     def unplug(self):
         """Pulls the adapter out: the pty's other side goes, and the port hangs up."""
-        os.close(self.master)
-        os.close(self.slave)
+        if getattr(self, "port", None):
+            self.port.close()  # under Wine the COM port's link goes too
+            self.port = None
+        else:
+            os.close(self.master)
+            os.close(self.slave)
         self.master = self.slave = None
 
     def plug_in(self, run, names):
         """Plugs an adapter in: a new pty, reached in the program's private /dev under
-        each of names (its ttyUSB name, a /dev/serial/by-id link)."""
+        each of names (its ttyUSB name, a /dev/serial/by-id link), or under Wine
+        mapped as the same COM port."""
+        if run.wine:
+            from com_port_harness import Port
+            self.port = Port(run.args.wine_dir, WINE_PORT)
+            self.master, self.slave, self.pty = (self.port.master, self.port.slave,
+                                                 self.port.slave_name)
+            return
         self.master, self.slave = run.pty()
         tty.setraw(self.slave)
         self.pty = os.ttyname(self.slave)
@@ -641,6 +652,15 @@ set +e
         if not self.wine:
             expect(not self.sensor.port_is_free(), "the sensor port is not held while counting")
         self.type(key)
+        if self.wine:
+            # Wine's console in a terminal belongs to the program alone, as one opened
+            # from Explorer does: a summary waits there for Enter.
+            closing = "Press [ENTER] to close this window"
+            wait_for(lambda: self.exit_status() is not None or
+                     any(closing in row for row in self.screen()), 10 * self.slow,
+                     "the end or the summary")
+            if self.exit_status() is None:
+                self.type("Enter")
         self.ended("after " + key)
 
     def calibrate(self, box, delay):
@@ -796,7 +816,8 @@ def scenario_unplug(run):
     lost = f"Sensor port {run.device} lost - plug it back in; counting goes on when it returns"
     back = f"Sensor port {run.device} is back"
     count = 2
-    for names in ([PORT], ["ttyUSB3", "serial/by-id/" + by_id]):
+    plugs = [[PORT]] if run.wine else [[PORT], ["ttyUSB3", "serial/by-id/" + by_id]]
+    for names in plugs:
         run.sensor.unplug()
         rows = run.wait_text(lost, 5)
         expect(count_line(rows)[0] == count, f"the count after the loss: {count_line(rows)}")
@@ -866,6 +887,46 @@ def scenario_resize(run):
     rows = run.wait_count(2)
     check_screen(rows[21:], [speed_line(*count_line(rows)), COUNTER_KEYS], "under the count")
     run.quit()
+
+
+def scenario_record_report(run):
+    """A practice kept with --record, its summary left on the screen at the end, then
+    --report on the record and its picture opened by a real browser."""
+    run.setup()
+    folder = run.path("practice", "december")
+    run.start(run.box_settings(delay=100), args=f"--record {folder}")
+    run.reuse_calibration()
+    run.ring(8, gap=0.5)
+    run.quit()
+    rows = run.screen()
+    expect(rows[0] == "Practice summary" and rows[1].startswith("count =8 time from first blow="),
+           f"no summary after the end: {rows[:3]!r}")
+    records = [name for name in os.listdir(folder) if re.fullmatch(
+        r"strikewell-\d{8}-\d{6}\.csv", name)]
+    expect(len(records) == 1, f"record files: {os.listdir(folder)}")
+    record = os.path.join(folder, records[0])
+    with open(record) as f:
+        lines = f.read().splitlines()
+    expect(lines[0] == "blow,sensor_ms,key_ms,key" and len(lines) == 9, f"record: {lines!r}")
+    for n, line in enumerate(lines[1:], 1):
+        blow, sensor_ms, key_ms, key = line.split(",")
+        expect(int(blow) == n and int(key_ms) - int(sensor_ms) == 100 and key == "sent",
+               f"record line {n}: {line!r}")
+    report = subprocess.run([run.args.strikewell, "--report", record], capture_output=True,
+                            text=True, timeout=30)
+    expect(report.returncode == 0 and "Practice summary" in report.stdout,
+           f"--report: status {report.returncode}, {report.stdout!r} {report.stderr!r}")
+    picture = record[:-4] + ".svg"
+    expect(os.path.exists(picture), "no picture beside the record")
+    exe = need(shutil.which("chromium"), "chromium is not installed (scripts/setup test)")
+    shot = os.environ.get("STRIKEWELL_REPORT_PNG") or run.path("report.png")
+    subprocess.run([exe, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update",
+                    "--disable-sync", "--user-data-dir=" + run.path("shot-profile"),
+                    "--window-size=820,420", "--screenshot=" + shot, "file://" + picture],
+                   capture_output=True, timeout=60)
+    expect(os.path.exists(shot) and os.path.getsize(shot) > 5000,
+           "the browser drew no picture of the record")
 
 
 def scenario_race(run, line):
@@ -985,12 +1046,13 @@ BENCH_SCENARIOS = ["bench_box", "bench_line", "bench_box_seen", "bench_line_seen
 LINUX_SCENARIOS = ["first_run_interface_box", "cts_two_pulses", "focus_lost",
                    "zero_quit_release", "absent_port", "no_target", "chromium_target",
                    "race_box", "race_line", "unplug", "window_closed", "x_lost",
-                   "resize"] + BENCH_SCENARIOS
+                   "resize", "record_report"] + BENCH_SCENARIOS
 WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_focus_lost": "focus_lost", "wine_cts_two_pulses": "cts_two_pulses",
                   "wine_calibrate_cts": "calibrate_cts", "wine_absent_port": "absent_port",
                   "wine_no_target": "no_target", "wine_race_box": "race_box",
-                  "wine_race_line": "race_line"}
+                  "wine_race_line": "race_line", "wine_unplug": "unplug",
+                  "wine_window_closed": "window_closed"}
 WINE_SCENARIOS.update({"wine_" + name: name for name in BENCH_SCENARIOS})
 
 

@@ -34,6 +34,7 @@ class Port:
     descriptor of its own keeps the pty up while the program reopens the port."""
 
     def __init__(self, wine_dir, number):
+        self.wine_dir, self.number = wine_dir, number
         ports = os.path.join(wine_dir, "ports")
         os.makedirs(ports, exist_ok=True)
         self.link = os.path.join(ports, "com%d" % number)
@@ -52,7 +53,8 @@ class Port:
     def close(self):
         if os.path.islink(self.link) and os.readlink(self.link) == self.slave_name:
             os.unlink(self.link)
-        os.close(self.master)
+        if self.master is not None:
+            os.close(self.master)
         os.close(self.slave)
         self.lock.close()
 
@@ -94,6 +96,14 @@ def answer(port, request, scratch, timers, done_at):
 
         timers.append(threading.Timer(int(delay_ms) / 1000, later))
         timers[-1].start()
+        return "ok"
+    if command == "hangup":  # the adapter pulled out: the pty's other side goes
+        os.close(port.master)
+        port.master = None
+        return "ok"
+    if command == "replug":  # a new pty behind the same COM port
+        port.close()
+        port.__init__(port.wine_dir, port.number)
         return "ok"
     if command == "when":
         return str(done_at[-1]) if done_at else "error: no later request done yet"

@@ -169,10 +169,20 @@ TEST_F(EventWaitConsoleTest, KeyWakesTheWaitAndItsReleaseDoesNotKeepItAwake) {
 }
 
 TEST_F(EventWaitConsoleTest, RecordsThatAreNoKeysDoNotEndTheWait) {
-  Write({Other(FOCUS_EVENT), Other(MOUSE_EVENT), Other(WINDOW_BUFFER_SIZE_EVENT), Other(MENU_EVENT),
-         Key(false, 'X', 45, 'x'), Key(true, VK_SHIFT, 42, 0, SHIFT_PRESSED)});
-  ExpectQuietUntilDeadline("focus, mouse, size, menu, a release, Shift alone");
+  Write({Other(FOCUS_EVENT), Other(MOUSE_EVENT), Other(MENU_EVENT), Key(false, 'X', 45, 'x'),
+         Key(true, VK_SHIFT, 42, 0, SHIFT_PRESSED)});
+  ExpectQuietUntilDeadline("focus, mouse, menu, a release, Shift alone");
   EXPECT_EQ(PolledKey(), "none");
+}
+
+// The ringer resized the console window: the counting loop redraws at once.
+TEST_F(EventWaitConsoleTest, AWindowSizeRecordEndsTheWaitAsAResizeOnly) {
+  Write({Other(FOCUS_EVENT), Other(WINDOW_BUFFER_SIZE_EVENT)});
+  const WaitResult r = WaitForConsole(clock_->MonotonicMicros() + kFarUs);
+  EXPECT_TRUE(r.resized);
+  EXPECT_FALSE(r.console);
+  EXPECT_EQ(PolledKey(), "none");
+  ExpectQuietUntilDeadline("after the size record was taken");
 }
 
 TEST_F(EventWaitConsoleTest, KeysAmongOtherRecordsKeepTheirOrder) {

@@ -289,5 +289,27 @@ TEST_F(FtdiLatencyTimerTest, LatencyTimerOfTheAdapterNamingThePort) {
   EXPECT_EQ(serial_->SerLatencyTimerMs(h_), 0) << "a closed handle";
 }
 
+// A USB adapter pulled out: the port is reported lost, as against a line that is
+// off, once a call finds the device gone.
+TEST_F(SerialWin32Test, AHungUpPortIsReportedLost) {
+  const SerHandle h = h_;
+  EXPECT_FALSE(serial_->SerPortLost(h));
+  ASSERT_EQ(AskHarness("hangup"), "ok");
+  bool lost = false;
+  for (int i = 0; i < 200 && !lost; ++i) {
+    uint8_t byte = 0;
+    serial_->SerReadTimeout(h, &byte, 10);
+    serial_->SerGetCTS(h);
+    lost = serial_->SerPortLost(h);
+  }
+  EXPECT_TRUE(lost);
+  serial_->SerClose(h);
+  // Plugged back in: the same name opens a port that is there.
+  ASSERT_EQ(AskHarness("replug"), "ok");
+  h_ = serial_->SerOpen(device_);
+  ASSERT_GT(h_, 0);
+  EXPECT_FALSE(serial_->SerPortLost(h_));
+}
+
 }  // namespace
 }  // namespace strikewell

@@ -20,6 +20,7 @@ class Win32Console : public Win32ConsoleInput {
 
   int Width() override { return width_; }
   int Height() override { return height_; }
+  bool TakeResize() override;
   uint8_t InitialAttr() override { return initial_attr_; }
   void WriteCells(int x, int y, std::string_view text, uint8_t attr) override;
   void FillWindow(uint8_t attr) override;
@@ -31,8 +32,16 @@ class Win32Console : public Win32ConsoleInput {
   bool InputEnded() override;
   HANDLE InputEvent() override;
   bool KeyReady() override;
+  bool TakeSizeEvent() override { return std::exchange(size_event_, false); }
+  // A console started for this program alone lists one process: this one.
+  bool WindowClosesAtExit() override {
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1;
+  }
 
  private:
+  // The visible window of the screen buffer; false when it cannot be read.
+  bool ReadWindow(int& left, int& top, int& width, int& height) const;
   COORD Cell(int x, int y) const {
     return COORD{static_cast<SHORT>(wind_min_x_ + x - 1), static_cast<SHORT>(wind_min_y_ + y - 1)};
   }
@@ -53,20 +62,44 @@ class Win32Console : public Win32ConsoleInput {
   bool input_ended_ = false;
   // A key that KeyReady read ahead of PollKey.
   std::optional<KeyEvent> held_;
+  // A window-size record has been used up since the last TakeSizeEvent.
+  bool size_event_ = false;
   WinKeyTranslator translator_;
   KeyDecoder decoder_;
 };
+
+bool Win32Console::ReadWindow(int& left, int& top, int& width, int& height) const {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(out_, &info)) return false;
+  left = info.srWindow.Left;
+  top = info.srWindow.Top;
+  width = info.srWindow.Right - info.srWindow.Left + 1;
+  height = info.srWindow.Bottom - info.srWindow.Top + 1;
+  return width > 0 && height > 0;
+}
+
+// The ringer may drag the window's edges (or scroll it) at any time: the cells the
+// program draws into follow the window that is visible now.
+bool Win32Console::TakeResize() {
+  int left = wind_min_x_, top = wind_min_y_, width = width_, height = height_;
+  if (!ReadWindow(left, top, width, height)) return false;
+  if (left == wind_min_x_ && top == wind_min_y_ && width == width_ && height == height_) {
+    return false;
+  }
+  wind_min_x_ = left;
+  wind_min_y_ = top;
+  width_ = width;
+  height_ = height;
+  return true;
+}
 
 Win32Console::Win32Console()
     : out_(GetStdHandle(STD_OUTPUT_HANDLE)), in_(GetStdHandle(STD_INPUT_HANDLE)) {
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (GetConsoleScreenBufferInfo(out_, &info)) {
-    wind_min_x_ = info.srWindow.Left;
-    wind_min_y_ = info.srWindow.Top;
-    width_ = info.srWindow.Right - info.srWindow.Left + 1;
-    height_ = info.srWindow.Bottom - info.srWindow.Top + 1;
     initial_attr_ = static_cast<uint8_t>(info.wAttributes & 0xFF);
   }
+  ReadWindow(wind_min_x_, wind_min_y_, width_, height_);
   DWORD mode = 0;
   byte_input_ = in_ != INVALID_HANDLE_VALUE && in_ != nullptr && !GetConsoleMode(in_, &mode);
   if (!byte_input_) {
@@ -128,6 +161,7 @@ std::optional<KeyEvent> Win32Console::PollConsoleInput() {
     INPUT_RECORD record;
     DWORD read = 0;
     if (!ReadConsoleInputA(in_, &record, 1, &read) || read == 0) break;
+    if (record.EventType == WINDOW_BUFFER_SIZE_EVENT) size_event_ = true;
     if (record.EventType != KEY_EVENT) continue;
     const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
     const WinKeyRecord plain{key.bKeyDown != FALSE, key.wVirtualKeyCode, key.wVirtualScanCode,

@@ -154,17 +154,22 @@ WaitResult Win32EventWait::Wait(const WaitFor& what) {
       if (what.data) see_data();
     }
     if (console_ != nullptr && what.console) {
-      if (console_->KeyReady()) {
-        result.console = true;
-      } else if (HANDLE input = console_->InputEvent()) {
-        handles[count++] = input;
-      } else {
-        poll = true;
+      if (console_->KeyReady()) result.console = true;
+      if (console_->TakeSizeEvent()) result.resized = true;
+      if (!result.console) {
+        if (HANDLE input = console_->InputEvent()) {
+          handles[count++] = input;
+        } else {
+          poll = true;
+        }
       }
     } else if (foreign_console && !first) {
       result.console = true;
     }
-    if (result.lines || result.data || result.console || now >= what.deadline_us) return result;
+    if (result.lines || result.data || result.console || result.resized ||
+        now >= what.deadline_us) {
+      return result;
+    }
 
     DWORD timeout_ms = poll ? kPollMs : INFINITE;
     if (what.deadline_us != kNoDeadline) {

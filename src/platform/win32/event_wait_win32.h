@@ -24,6 +24,9 @@ class Win32ConsoleInput : public RawConsole {
   // would use them, so that they do not keep the input handle signalled. True when
   // a key is ready or input has ended.
   virtual bool KeyReady() = 0;
+  // True once after KeyReady or PollKey used up a window-size record: the window
+  // may have a new size.
+  virtual bool TakeSizeEvent() = 0;
 };
 
 enum class WaitTimer {

@@ -90,6 +90,15 @@ DWORD FtdiLatencyTimer(const std::string& port_name) {
   return 0;
 }
 
+// What a port answers once its device has gone (a USB adapter pulled out), as
+// against a line that is off or no byte waiting. Wine answers a hung-up tty with
+// ERROR_NOT_READY (the tty's EIO) and a read with ERROR_BROKEN_PIPE.
+bool DeviceGone(DWORD error) {
+  return error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_OPERATION_ABORTED || error == ERROR_DEVICE_REMOVED ||
+         error == ERROR_GEN_FAILURE || error == ERROR_NOT_READY || error == ERROR_BROKEN_PIPE;
+}
+
 class Win32Serial : public Win32SerialPorts {
  public:
   ~Win32Serial() override {
@@ -159,7 +168,13 @@ class Win32Serial : public Win32SerialPorts {
     // until a byte comes: with nothing queued there is nothing to read.
     DWORD errors = 0;
     COMSTAT queue{};
-    if (timeout_ms <= 0 && ClearCommError(port, &errors, &queue) && queue.cbInQue == 0) return 0;
+    if (timeout_ms <= 0) {
+      if (!ClearCommError(port, &errors, &queue)) {
+        NoteFailure(it->second);
+        return 0;
+      }
+      if (queue.cbInQue == 0) return 0;
+    }
     COMMTIMEOUTS timeouts{};
     if (GetCommTimeouts(port, &timeouts)) {
       if (timeout_ms > 0) {
@@ -178,13 +193,24 @@ class Win32Serial : public Win32SerialPorts {
     uint8_t byte = 0;
     OVERLAPPED read{};
     read.hEvent = it->second.read_done;
+    bool cancelled = false;
     if (!ReadFile(port, &byte, 1, nullptr, &read)) {
-      if (GetLastError() != ERROR_IO_PENDING) return 0;
+      if (GetLastError() != ERROR_IO_PENDING) {
+        NoteFailure(it->second);
+        return 0;
+      }
       const DWORD limit = (timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 0) + kReadGraceMs;
-      if (WaitForSingleObject(read.hEvent, limit) != WAIT_OBJECT_0) CancelIoEx(port, &read);
+      if (WaitForSingleObject(read.hEvent, limit) != WAIT_OBJECT_0) {
+        cancelled = CancelIoEx(port, &read) != 0;
+      }
     }
     DWORD got = 0;
-    if (!GetOverlappedResult(port, &read, &got, TRUE) || got != 1) return 0;
+    if (!GetOverlappedResult(port, &read, &got, TRUE)) {
+      // Our own cancel ends the read as aborted too; only someone else's is news.
+      if (!cancelled) NoteFailure(it->second);
+      return 0;
+    }
+    if (got != 1) return 0;
     buffer[0] = byte;
     return 1;
   }
@@ -226,6 +252,17 @@ class Win32Serial : public Win32SerialPorts {
     if (HANDLE port = PortHandle(handle)) PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
   }
 
+  bool SerPortLost(SerHandle handle) override {
+    auto it = ports_.find(handle);
+    if (it == ports_.end()) return false;
+    if (!it->second.lost) {
+      DWORD errors = 0;
+      COMSTAT queue{};
+      if (!ClearCommError(it->second.handle, &errors, &queue)) NoteFailure(it->second);
+    }
+    return it->second.lost;
+  }
+
   void SerClose(SerHandle handle) override {
     auto it = ports_.find(handle);
     if (it == ports_.end()) return;
@@ -239,7 +276,13 @@ class Win32Serial : public Win32SerialPorts {
     HANDLE read_done;  // the event of overlapped reads
     std::string name;  // "COM5"
     std::unique_ptr<CommWatch> watch;
+    bool lost = false;  // a call found the device gone
   };
+
+  // After a failed call: the device has gone when the error says so.
+  static void NoteFailure(Port& port) {
+    if (DeviceGone(GetLastError())) port.lost = true;
+  }
 
   static void Close(Port& port) {
     // The watch's wait ends before the handle goes.
@@ -298,9 +341,13 @@ class Win32Serial : public Win32SerialPorts {
   }
 
   bool LineOn(SerHandle handle, DWORD bit) {
-    HANDLE port = PortHandle(handle);
+    auto it = ports_.find(handle);
     DWORD status = 0;
-    if (port == nullptr || !GetCommModemStatus(port, &status)) return false;
+    if (it == ports_.end()) return false;
+    if (!GetCommModemStatus(it->second.handle, &status)) {
+      NoteFailure(it->second);
+      return false;
+    }
     return (status & bit) != 0;
   }
 
