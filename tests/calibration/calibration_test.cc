@@ -198,6 +198,35 @@ TEST(CalibrationTest, DataPorts) {
   }
 }
 
+// A data flag read from the settings file at start-up stays set when the interface
+// box question is answered with anything but "y": the box's characters are still
+// read, and the new record keeps the flag with the character that arrived. An arrow's
+// second half must not reach the bell delay prompt either.
+TEST(CalibrationTest, StoredDataFlagIsKeptByAnyAnswerButYes) {
+  const KeyEvent answers[] = {{'n'}, {'N'}, {'x'}, {13}, {27}, {72, true}};
+  for (const KeyEvent& answer : answers) {
+    SCOPED_TRACE(::testing::Message() << int{answer.code} << (answer.extended ? " extended" : ""));
+    Rig rig;
+    rig.state.settings = Settings{"\\\\.\\COM2", false, false, false, false, true, '#', 3, 120};
+    rig.Ports({"COM1"});
+    rig.Send("COM1", {{2100, '1'}, {2600, '1'}});
+    // Long after sampling has ended, so that a run that no longer reads the box ends
+    // too, on these, instead of waiting for ever.
+    rig.SetLines("COM1", Toggled({20000, 20300}));
+    rig.raw.Key(answer.code, answer.extended);
+    rig.raw.TypeLine("300");
+    ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+    EXPECT_THAT(rig.Listing(), ElementsAre("1 Port:COM1 pulse:1 time:2 data=\"1\"",
+                                           "1 Port:COM1 pulse:2 time:2 data=\"1\""));
+    EXPECT_THAT(rig.From(kSummary), ElementsAre(kSummary, "1 Port COM1 pulses:2 duration:0",
+                                                "Total pulses 2 implies     1.00 sensors on bell",
+                                                kDelay1, kDelay2, "300"));
+    EXPECT_EQ(rig.state.settings,
+              (Settings{"\\\\.\\COM1", false, false, false, false, true, '1', 1, 300}));
+    EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n49\r\n1\r\n300\r\n");
+  }
+}
+
 // Two ports with input, so the ringer is asked; only a port listed with input is
 // taken. COM1's odd count (three characters) leaves the ending to COM2's DSR passage.
 TEST(CalibrationTest, PortQuestionTakesOnlyAListedPort) {
