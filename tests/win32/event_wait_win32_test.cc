@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "harness_client.h"
 #include "platform/backends.h"
 #include "platform/win32/comm_watch_win32.h"
 #include "platform/win32/event_wait_win32.h"
@@ -29,16 +30,8 @@ constexpr int64_t kFarUs = 10'000'000;
 // this test loads winmm before any case waits.
 [[maybe_unused]] const HMODULE kWinmmLoadedFirst = LoadLibraryW(L"winmm.dll");
 
-bool ShimLoaded() { return std::getenv("STRIKEWELL_TEST_SHIM") != nullptr; }
-
-std::string AskHarness(const std::string& request) {
-  std::printf("@harness %s\n", request.c_str());
-  std::fflush(stdout);
-  std::string answer;
-  if (!std::getline(std::cin, answer)) return "error: no harness on standard input";
-  if (!answer.empty() && answer.back() == '\r') answer.pop_back();
-  return answer;
-}
+using testing::AskHarness;
+using testing::ShimLoaded;
 
 std::string Describe(const WaitResult& r) {
   return std::string("lines=") + (r.lines ? "1" : "0") + " data=" + (r.data ? "1" : "0") +

@@ -14,29 +14,16 @@
 
 #include <gtest/gtest.h>
 
+#include "harness_client.h"
 #include "platform/backends.h"
 #include "platform/serial.h"
 
 namespace strikewell {
 namespace {
 
-// "\\.\COM5": the test port that the harness mapped.
-std::string TestPortDevice() {
-  const char* port = std::getenv("STRIKEWELL_TEST_PORT");
-  return port == nullptr ? std::string() : std::string("\\\\.\\") + port;
-}
-
-bool ShimLoaded() { return std::getenv("STRIKEWELL_TEST_SHIM") != nullptr; }
-
-// One request line out, one answer line back.
-std::string AskHarness(const std::string& request) {
-  std::printf("@harness %s\n", request.c_str());
-  std::fflush(stdout);
-  std::string answer;
-  if (!std::getline(std::cin, answer)) return "error: no harness on standard input";
-  if (!answer.empty() && answer.back() == '\r') answer.pop_back();
-  return answer;
-}
+using testing::AskHarness;
+using testing::ShimLoaded;
+using testing::TestPortDevice;
 
 double MsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
