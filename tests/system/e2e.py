@@ -953,17 +953,21 @@ def scenario_race_line(run):
     scenario_race(run, line=True)
 
 
-def scenario_bench(run, line, delay, blows):
+def scenario_bench(run, line, delay, blows, record=False):
     """Figures for scripts/bench: strike-time error and idle CPU over many blows."""
     run.setup()
     saved = (settings_bytes(run.device, cts=1, delay=delay)
              if line else run.box_settings(delay=delay))
-    run.start(saved, shim=line)
+    folder = run.path("practice")
+    if record and run.wine:
+        folder = "Z:" + folder.replace("/", "\\")
+    run.start(saved, shim=line, args=f"--record {folder}" if record else "")
     run.reuse_calibration()
     cpu = run.cpu_percent(3)
     run.ring_on_time(blows, gap=0.8, line=line)
     ms = sorted(s * 1000 - delay for s in run.strikes)
-    print(f"BENCH {'wine' if run.wine else 'linux'} {'line' if line else 'box'} delay={delay} "
+    print(f"BENCH {'wine' if run.wine else 'linux'} {'line' if line else 'box'}"
+          f"{'+record' if record else ''} delay={delay} "
           f"blows={len(ms)} p50={statistics.median(ms):.2f} p95={percentile(ms, 95):.2f} "
           f"max={ms[-1]:.2f} min={ms[0]:.2f} cpu_idle={cpu:.2f}")
     run.quit()
@@ -975,6 +979,10 @@ def scenario_bench_box(run):
 
 def scenario_bench_line(run):
     scenario_bench(run, True, 250, 30)
+
+
+def scenario_bench_box_record(run):
+    scenario_bench(run, False, 250, 30, record=True)
 
 
 def scenario_bench_box_seen(run):
@@ -1043,7 +1051,8 @@ def scenario_chromium_target(run):
     run.quit()
 
 
-BENCH_SCENARIOS = ["bench_box", "bench_line", "bench_box_seen", "bench_line_seen"]
+BENCH_SCENARIOS = ["bench_box", "bench_line", "bench_box_seen", "bench_line_seen",
+                   "bench_box_record"]
 LINUX_SCENARIOS = ["first_run_interface_box", "cts_two_pulses", "focus_lost",
                    "zero_quit_release", "absent_port", "no_target", "chromium_target",
                    "race_box", "race_line", "unplug", "window_closed", "x_lost",
