@@ -960,7 +960,7 @@ def scenario_bench(run, line, delay, blows, record=False):
              if line else run.box_settings(delay=delay))
     folder = run.path("practice")
     if record and run.wine:
-        folder = "Z:" + folder.replace("/", "\\")
+        folder = "Z:" + folder  # Windows takes forward slashes; a shell would eat back ones
     run.start(saved, shim=line, args=f"--record {folder}" if record else "")
     run.reuse_calibration()
     cpu = run.cpu_percent(3)
