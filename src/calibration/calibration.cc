@@ -22,8 +22,8 @@ class PortCloser {
 
 }  // namespace
 
-CalibrationOutcome Calibrate(RunState& state, Serial& serial, Console& console, Clock& clock,
-                             const std::string& settings_path) {
+CalibrationOutcome Calibrate(CalibrationState& state, Serial& serial, Console& console,
+                             Clock& clock, const std::string& settings_path) {
   PortTable table;
   PortCloser closer(table, serial);
   if (!OpenCalibrationPorts(state, table, serial, console)) {

@@ -6,19 +6,28 @@
 
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/registry.h"
 #include "platform/serial.h"
-#include "run/run_state.h"
+#include "settings/settings.h"
 
 namespace strikewell {
 
+// What calibration works on: the ports listed at start, and the settings it fills
+// in. The run keeps them from one phase to the next.
+struct CalibrationState {
+  Settings settings;
+  PortListType SSS;
+  int32_t SSSI = 0;
+};
+
 enum class CalibrationOutcome {
-  Calibrated,     // settings filled and written
-  NoPortOpened,   // the ringer has been told what to check; the run ends
+  Calibrated,    // settings filled and written
+  NoPortOpened,  // the ringer has been told what to check; the run ends
 };
 
 // Scans every port of state.SSS, records the ringing, chooses the port, asks for
 // the bell delay and writes the settings file. Every port it opened is closed.
-CalibrationOutcome Calibrate(RunState& state, Serial& serial, Console& console, Clock& clock,
-                             const std::string& settings_path);
+CalibrationOutcome Calibrate(CalibrationState& state, Serial& serial, Console& console,
+                             Clock& clock, const std::string& settings_path);
 
 }  // namespace strikewell

@@ -3,20 +3,22 @@
 #include <string>
 
 #include "calibration/port_table.h"
-#include "display/counter_screen.h"
+#include "platform/shared_text.h"
 
 namespace strikewell {
 namespace {
 
 const char* BoolText(bool value) { return value ? "TRUE" : "FALSE"; }
 
-std::string DevicePath(const std::string& port_name) { return "\\\\.\\" + port_name; }
+std::string DevicePath(const std::string& port_name) {
+  return std::string(kDevicePrefix) + port_name;
+}
 
 int32_t SecondsOfDay(Clock& clock) { return ConvTime(clock.ClockText()); }
 
 // Everything that one sampling run shares between its ports.
 struct Sampling {
-  RunState& state;
+  CalibrationState& state;
   PortTable& table;
   Serial& serial;
   Console& console;
@@ -154,11 +156,8 @@ void CheckEnd(Sampling& s) {
 
 }  // namespace
 
-int32_t SecondsBetween(int32_t earlier, int32_t later) {
-  return ((later - earlier) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
-}
-
-bool OpenCalibrationPorts(RunState& state, PortTable& table, Serial& serial, Console& console) {
+bool OpenCalibrationPorts(CalibrationState& state, PortTable& table, Serial& serial,
+                          Console& console) {
   console.WriteLn("Calibration...");
   console.WriteLn("Checking possible serial ports...");
   bool any_open = false;
@@ -194,7 +193,7 @@ bool OpenCalibrationPorts(RunState& state, PortTable& table, Serial& serial, Con
   return false;
 }
 
-void RecordPulses(RunState& state, PortTable& table, Serial& serial, Console& console,
+void RecordPulses(CalibrationState& state, PortTable& table, Serial& serial, Console& console,
                   Clock& clock) {
   console.WriteLn("Most simulator bells use the control signals as input");
   console.WriteLn(

@@ -6,17 +6,16 @@
 #include <cstdint>
 #include <string>
 
+#include "calibration/calibration.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
-#include "run/run_state.h"
 
 namespace strikewell {
 
 inline constexpr int kMaxPulses = 32;
 inline constexpr int kCharBuffSize = 255;
-inline constexpr int32_t kSecondsPerDay = 24 * 60 * 60;
 // Sampling ends once an even count's first pulse is more than this many seconds old.
 inline constexpr int32_t kQuietSeconds = 6;
 
@@ -39,21 +38,20 @@ struct PortTable {
   PerPort<uint8_t> UseDatNumArr{};
 };
 
-// Seconds from `earlier` to `later`, both seconds of the day, across midnight too.
-int32_t SecondsBetween(int32_t earlier, int32_t later);
-
 // Opens and sets up every listed port. False when none opened: the ringer has then
 // been told what to check and has pressed Enter.
-bool OpenCalibrationPorts(RunState& state, PortTable& table, Serial& serial, Console& console);
+bool OpenCalibrationPorts(CalibrationState& state, PortTable& table, Serial& serial,
+                          Console& console);
 
 // The interface-box question, the ringing prompt and the sampling passes, until a
 // port has seen a whole handstroke and backstroke.
-void RecordPulses(RunState& state, PortTable& table, Serial& serial, Console& console,
+void RecordPulses(CalibrationState& state, PortTable& table, Serial& serial, Console& console,
                   Clock& clock);
 
 // The summary, the choice of port, SensorNum, closing every port and taking over the
 // chosen port's lines; then the bell delay.
-void SummariseAndTakeOver(RunState& state, PortTable& table, Serial& serial, Console& console);
+void SummariseAndTakeOver(CalibrationState& state, PortTable& table, Serial& serial,
+                          Console& console);
 void AskBellDelay(Settings& settings, Console& console);
 
 // Closes every port that is still open in the table.

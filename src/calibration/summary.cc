@@ -5,6 +5,7 @@
 #include <string>
 
 #include "calibration/port_table.h"
+#include "platform/shared_text.h"
 #include "settings/number.h"
 
 namespace strikewell {
@@ -24,14 +25,6 @@ std::string PulsesAndDuration(const PortTable& t, int n) {
          " duration:" + std::to_string(Duration(t, n));
 }
 
-// Fixed point with two decimals, right-aligned in eight characters, of a value held
-// in single precision.
-std::string Fixed8(float value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%8.2f", static_cast<double>(value));
-  return text;
-}
-
 void PrintSensorError(Console& console) {
   console.WriteLn(
       "ERROR: The number of sensors on bell not an integer\n\r"
@@ -42,7 +35,7 @@ constexpr const char* kPortQuestion =
     "cannot safely decide port - input the line number of one used and press [ENTER]";
 
 // Asks until the reply is the number of a port listed in the summary.
-int32_t AskPortNumber(const RunState& state, const PortTable& t, Console& console) {
+int32_t AskPortNumber(const CalibrationState& state, const PortTable& t, Console& console) {
   console.WriteLn(kPortQuestion);
   for (;;) {
     const std::string reply = console.ReadWordSkippingEmptyLines();
@@ -65,7 +58,8 @@ void CloseCalibrationPorts(PortTable& table, Serial& serial) {
   }
 }
 
-void SummariseAndTakeOver(RunState& state, PortTable& table, Serial& serial, Console& console) {
+void SummariseAndTakeOver(CalibrationState& state, PortTable& table, Serial& serial,
+                          Console& console) {
   Settings& settings = state.settings;
   console.WriteLn();
   console.WriteLn("Summary: input detected on these ports:");
@@ -103,7 +97,7 @@ void SummariseAndTakeOver(RunState& state, PortTable& table, Serial& serial, Con
   }
 
   CloseCalibrationPorts(table, serial);
-  settings.ComPortName = "\\\\.\\" + state.SSS[IIPort];
+  settings.ComPortName = std::string(kDevicePrefix) + state.SSS[IIPort];
   settings.UseCts = table.UseCtsArr[IIPort];
   settings.UseDsr = table.UseDsrArr[IIPort];
   settings.UseCd = table.UseCdArr[IIPort];

@@ -7,7 +7,6 @@ namespace {
 
 constexpr int kGlyphRows = 18;
 constexpr int kGlyphWidth = 20;
-constexpr int32_t kSecondsPerDay = 86400;
 
 // Digits 0-9, rows 1-18 top to bottom; each row keeps its leading blanks and has no
 // trailing ones.
@@ -233,13 +232,6 @@ void WriteChar(Console& console, const GlyphTable& Line, int X, int Y, int N) {
   }
 }
 
-// Single precision, two decimals, right-aligned in eight characters.
-std::string Fixed8(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%8.2f", static_cast<double>(static_cast<float>(value)));
-  return text;
-}
-
 }  // namespace
 
 void SetupFont(GlyphTable& Line) {
@@ -249,11 +241,6 @@ void SetupFont(GlyphTable& Line) {
     Line[digit][19].clear();
     Line[digit][20].clear();
   }
-}
-
-int32_t ConvTime(const std::string& A) {
-  const auto c = [&A](size_t k) -> int32_t { return k <= A.size() ? A[k - 1] - '0' : 0; };
-  return ((c(1) * 10 + c(2)) * 60 + (c(4) * 10 + c(5))) * 60 + (c(7) * 10 + c(8));
 }
 
 void WriteBig(CounterScreen& screen, int32_t Num, int32_t MyCounter, Console& console,
@@ -282,10 +269,8 @@ void WriteBig(CounterScreen& screen, int32_t Num, int32_t MyCounter, Console& co
   }
   WriteChar(console, screen.Line, 1 + 3 * kGlyphWidth, 1, Num1);
 
-  // Seconds of day restart at midnight; taken modulo one day, a peal that runs
-  // through midnight keeps its elapsed time instead of going negative.
-  const int32_t E =
-      ((screen.SecsNow - screen.SecsFirst) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
+  // A peal that runs through midnight keeps its elapsed time.
+  const int32_t E = SecondsBetween(screen.SecsFirst, screen.SecsNow);
 
   console.GotoXY(1, 21);
   console.Write("count =" + std::to_string(MyCounter) +

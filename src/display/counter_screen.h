@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/shared_text.h"
 
 namespace strikewell {
 
@@ -14,9 +15,6 @@ namespace strikewell {
 using GlyphTable = std::array<std::array<std::string, 21>, 10>;
 
 void SetupFont(GlyphTable& Line);
-
-// Whole seconds since midnight of a clock text hh:mm:ss; any separators work.
-int32_t ConvTime(const std::string& A);
 
 struct CounterScreen {
   GlyphTable Line;

@@ -4,8 +4,13 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace strikewell {
+
+// Stored device names carry the Windows device prefix, "\\.\COM3", so that a
+// settings file moves between systems.
+inline constexpr std::string_view kDevicePrefix = "\\\\.\\";
 
 // Port handle: 0 means "no port"; every valid handle is greater than 0 as a signed
 // 32-bit value, which the calibration's closing pass relies on.

@@ -1,5 +1,7 @@
 #include "record/summary.h"
 
+#include "platform/shared_text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -26,14 +28,6 @@ GapFigures GapOf(const std::vector<Interval>& intervals, bool back_to_hand) {
   }
   gap.sd_ms = std::sqrt(squares / gap.count);
   return gap;
-}
-
-// Single precision, two decimals, right-aligned in eight characters, as the counter
-// screen shows its figures.
-std::string Fixed8(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%8.2f", static_cast<double>(static_cast<float>(value)));
-  return text;
 }
 
 std::string Ms(double ms) { return std::to_string(std::llround(ms)) + " ms"; }

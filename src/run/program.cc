@@ -97,6 +97,7 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
   }
 
   if (!FindTargetWindow(state, p.desktop, console)) {
+    state.TerminateProgram = true;
     // The process end would release the port anyway; close it so that a caller
     // that goes on (a test) finds it free.
     p.serial.SerClose(state.SerialHandle);

@@ -5,25 +5,20 @@
 #include <cstdint>
 #include <string>
 
+#include "calibration/calibration.h"
 #include "display/counter_screen.h"
 #include "platform/desktop.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "settings/settings.h"
+#include "target/target.h"
 
 namespace strikewell {
 
-struct RunState {
-  Settings settings;
-
-  PortListType SSS;
-  int32_t SSSI = 0;
-
+// settings, SSS and SSSI come from CalibrationState; WindowFound, WindowTitle and
+// SaveWnd from TargetWindow.
+struct RunState : CalibrationState, TargetWindow {
   SerHandle SerialHandle = 0;
-
-  bool WindowFound = false;
-  std::string WindowTitle;
-  WindowHandle SaveWnd = 0;
 
   bool TerminateProgram = false;
   int32_t MyCounter = 0;

@@ -68,7 +68,7 @@ void ShowFocusNotice(Console& console) {
   console.WriteLn("Keystrokes will be sent when focus is resumed ");
 }
 
-bool SendAKey(RunState& state, Desktop& desktop, Console& console) {
+bool SendAKey(TargetWindow& state, Desktop& desktop, Console& console) {
   if (desktop.GetForegroundWindow() != state.SaveWnd) {
     ShowFocusNotice(console);
     return false;

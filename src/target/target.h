@@ -2,27 +2,35 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/console.h"
 #include "platform/desktop.h"
-#include "run/run_state.h"
 
 namespace strikewell {
 
 inline constexpr std::string_view StringToGet = "Ringing Room";
 
+// The window the keys go to, as the search found it. The run keeps it from one
+// phase to the next.
+struct TargetWindow {
+  bool WindowFound = false;
+  std::string WindowTitle;
+  WindowHandle SaveWnd = 0;
+};
+
 // The enumeration callback: true goes on to the next window, false stops.
-bool NextWindow(RunState& state, Desktop& desktop, WindowHandle Wnd);
+bool NextWindow(TargetWindow& state, Desktop& desktop, WindowHandle Wnd);
 
 // Searches the top-level windows afresh: the first whose title holds StringToGet is
 // brought to the front and becomes the target. Returns WindowFound; prints nothing.
-bool SearchWindows(RunState& state, Desktop& desktop);
+bool SearchWindows(TargetWindow& state, Desktop& desktop);
 
 // Searches the top-level windows and reports the outcome to the ringer: on success
-// "Target window is " + title; otherwise the not-found message, one line of input,
-// and TerminateProgram set. Returns WindowFound.
-bool FindTargetWindow(RunState& state, Desktop& desktop, Console& console);
+// "Target window is " + title; otherwise the not-found message and one line of
+// input. Returns WindowFound.
+bool FindTargetWindow(TargetWindow& state, Desktop& desktop, Console& console);
 
 // Presses and releases a key for every character, by its 8-bit code: 250..255 press
 // and release Shift, Ctrl, Alt (held until released); 240..249 navigation keys;
@@ -35,7 +43,7 @@ void SendKeyString(Desktop& desktop, std::string_view Text);
 // The per-blow key, when it falls due: with the target window in front, "j" and
 // true; otherwise the suspension notice on a cleared screen and false (the key is
 // dropped: a stroke sent late is worse than none).
-bool SendAKey(RunState& state, Desktop& desktop, Console& console);
+bool SendAKey(TargetWindow& state, Desktop& desktop, Console& console);
 
 // The two lines that replace the counter while keys are being dropped.
 void ShowFocusNotice(Console& console);

@@ -28,7 +28,7 @@ bool HoldsStringToGet(const std::string& title) {
 
 }  // namespace
 
-bool NextWindow(RunState& state, Desktop& desktop, WindowHandle Wnd) {
+bool NextWindow(TargetWindow& state, Desktop& desktop, WindowHandle Wnd) {
   const std::string title = TitleOf(desktop, Wnd);
   if (!HoldsStringToGet(title)) return true;
   desktop.SetActiveWindow(Wnd);
@@ -39,13 +39,13 @@ bool NextWindow(RunState& state, Desktop& desktop, WindowHandle Wnd) {
   return false;
 }
 
-bool SearchWindows(RunState& state, Desktop& desktop) {
+bool SearchWindows(TargetWindow& state, Desktop& desktop) {
   state.WindowFound = false;
   desktop.EnumWindows([&](WindowHandle Wnd) { return NextWindow(state, desktop, Wnd); });
   return state.WindowFound;
 }
 
-bool FindTargetWindow(RunState& state, Desktop& desktop, Console& console) {
+bool FindTargetWindow(TargetWindow& state, Desktop& desktop, Console& console) {
   if (SearchWindows(state, desktop)) {
     console.WriteLn("Target window is " + state.WindowTitle);
     return true;
@@ -58,7 +58,6 @@ bool FindTargetWindow(RunState& state, Desktop& desktop, Console& console) {
   if (!why.empty()) console.WriteLn(why);
   console.WriteLn("Ending program press Q to exit");
   console.ReadBareLine();
-  state.TerminateProgram = true;
   return false;
 }
 

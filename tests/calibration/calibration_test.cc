@@ -108,7 +108,7 @@ struct Rig {
   FakeSerial serial{clock};
   FakeRawConsole raw{clock, 80, kRows};
   Console console{raw, clock};
-  RunState state;
+  CalibrationState state;
   std::filesystem::path dir = std::filesystem::temp_directory_path() /
                               ("strikewell_calib_" + std::to_string(std::random_device{}()));
   std::string settings_path = (dir / "serialport_strikewell.ini").string();

@@ -6,7 +6,6 @@
 #include "fake_clock.h"
 #include "fake_console.h"
 #include "fake_desktop.h"
-#include "run/run_state.h"
 #include "target/target.h"
 
 namespace strikewell {
@@ -22,7 +21,7 @@ struct Rig {
   testing::FakeRawConsole raw{clock};
   Console console{raw, clock};
   testing::FakeDesktop desktop{&clock};
-  RunState state;
+  TargetWindow state;
 };
 
 // Key taps in order, all at fake time at_ms: {virtual key, scan code} each.
@@ -84,7 +83,6 @@ TEST(SendKeyString, LeavesHeldKeysDownAndKeepsNoShiftStateBetweenCalls) {
 TEST(SendAKey, SendsJAtOnceWithTheTargetInFront) {
   Rig r;
   r.desktop.foreground = r.state.SaveWnd = r.desktop.AddWindow("Ringing Room");
-  r.state.settings.BellDelay = 250;
 
   EXPECT_TRUE(SendAKey(r.state, r.desktop, r.console));
 
@@ -166,7 +164,6 @@ TEST(FindTargetWindow, TakesTheFirstMatchingTitleAndLooksNoFurther) {
     EXPECT_TRUE(r.state.WindowFound);
     EXPECT_EQ(r.state.WindowTitle, first);
     EXPECT_EQ(r.state.SaveWnd, match);
-    EXPECT_FALSE(r.state.TerminateProgram);
     EXPECT_EQ(r.raw.Row(1), "Port opened");
     EXPECT_EQ(r.raw.Row(2), ("Target window is " + first).substr(0, 80));
   }
@@ -197,7 +194,6 @@ TEST(FindTargetWindow, NotFoundSaysWhyWhenItCanAndEndsAfterAnyOneLine) {
 
     EXPECT_EQ(r.raw.Screen(5), c.screen);
     EXPECT_TRUE(r.raw.InputEnded()) << "exactly one line is read";
-    EXPECT_TRUE(r.state.TerminateProgram);
     EXPECT_EQ(r.desktop.visited, (std::vector<WindowHandle>{0x100, 0x101}));
   }
 }

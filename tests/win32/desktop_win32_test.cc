@@ -16,7 +16,6 @@
 #include "fake_clock.h"
 #include "fake_console.h"
 #include "platform/backends.h"
-#include "run/run_state.h"
 #include "target/target.h"
 
 namespace strikewell {
@@ -84,7 +83,7 @@ TEST(Win32Desktop, FindsTheWindowTypesIntoItAndSuspendsBehindAnother) {
   testing::FakeClock clock;
   testing::FakeRawConsole raw{clock};
   Console console{raw, clock};
-  RunState state;
+  TargetWindow state;
   KeyWindow target("Ringing Room wine test");
   // Fails this way too when Wine's desktop process belongs to a program without an X
   // display (see the test locks in CMakeLists.txt).

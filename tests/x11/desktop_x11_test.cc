@@ -24,7 +24,6 @@
 #include "fake_clock.h"
 #include "fake_console.h"
 #include "platform/backends.h"
-#include "run/run_state.h"
 #include "target/target.h"
 
 // Last: Xlib's macros (None, Bool) would break GoogleTest's headers.
@@ -179,7 +178,7 @@ class X11DesktopTest : public ::testing::Test {
   testing::FakeClock clock;
   testing::FakeRawConsole raw{clock};
   Console console{raw, clock};
-  RunState state;
+  TargetWindow state;
 };
 
 TEST_F(X11DesktopTest, FindsTheTargetTypesIntoItAndSuspendsWhileAnotherWindowIsInFront) {

@@ -26,8 +26,6 @@
 namespace strikewell {
 namespace {
 
-constexpr std::string_view kDevicePrefix = "\\\\.\\";
-
 // "\\.\ttyUSB0" -> "/dev/ttyUSB0", "\\.\pts/3" -> "/dev/pts/3". The stored names
 // carry the Windows prefix so that a settings file moves between systems; a name
 // without it is taken as a name below /dev too, or as given when absolute. A name

@@ -59,7 +59,7 @@ class RegKey {
 
 // "COM5" of "\\.\COM5": the name the drivers and the registry use.
 std::string PortName(const std::string& device_name) {
-  const std::string prefix = "\\\\.\\";
+  const std::string prefix(kDevicePrefix);
   return device_name.starts_with(prefix) ? device_name.substr(prefix.size()) : device_name;
 }
 
