@@ -56,24 +56,24 @@ Options ParseOptions(int argc, const char* const* argv) {
     const std::string arg = argv[k];
     const size_t equals = arg.find('=');
     const std::string name = arg.starts_with("--") ? arg.substr(0, equals) : arg;
-    const auto spec = std::find_if(std::begin(kOptionTable), std::end(kOptionTable),
+    const auto entry = std::find_if(std::begin(kOptionTable), std::end(kOptionTable),
                                    [&name](const OptionSpec& s) { return name == s.name; });
-    if (spec == std::end(kOptionTable)) {
+    if (entry == std::end(kOptionTable)) {
       return Mistake(arg.starts_with("-") ? "Unknown option \"" + name + "\"."
                                           : "Unexpected argument \"" + arg + "\".");
     }
     std::string value;
-    if (spec->value_name == nullptr) {
+    if (entry->value_name == nullptr) {
       if (equals != std::string::npos) return Mistake(name + " takes no value.");
     } else if (equals != std::string::npos) {
       value = arg.substr(equals + 1);
     } else if (k + 1 < argc && !std::string(argv[k + 1]).starts_with("-")) {
       value = argv[++k];
     }
-    if (spec->value_name != nullptr && value.empty()) {
-      return Mistake(name + " needs " + spec->value_name + " after it.");
+    if (entry->value_name != nullptr && value.empty()) {
+      return Mistake(name + " needs " + entry->value_name + " after it.");
     }
-    spec->apply(options, value);
+    entry->apply(options, value);
   }
   return options;
 }
