@@ -57,7 +57,7 @@ Options ParseOptions(int argc, const char* const* argv) {
     const size_t equals = arg.find('=');
     const std::string name = arg.starts_with("--") ? arg.substr(0, equals) : arg;
     const auto entry = std::find_if(std::begin(kOptionTable), std::end(kOptionTable),
-                                   [&name](const OptionSpec& s) { return name == s.name; });
+                                    [&name](const OptionSpec& s) { return name == s.name; });
     if (entry == std::end(kOptionTable)) {
       return Mistake(arg.starts_with("-") ? "Unknown option \"" + name + "\"."
                                           : "Unexpected argument \"" + arg + "\".");
