@@ -62,7 +62,7 @@ class Counter {
       if (woke.lines) SampleLines(woke.lines_at_us);
       if (woke.data) ReadBytes(woke.data_at_us);
       SendDueKeys();
-      CheckPort();
+      CheckPort(woke.port_lost);
       LookForTheWindow();
       if (io_.console.TakeResize()) redraw_ = true;
       if (redraw_) Redraw();
@@ -236,18 +236,26 @@ class Counter {
         ++owed_.back().zeroings_after;
       }
     }
-    // KeyCheck has drawn the counter at 0; a notice up before is gone with it.
+    // KeyCheck has drawn the counter at 0; a notice up before is gone with it, and
+    // only what KeyCheck knows nothing of is drawn again.
     if (view_ == View::kFocusNotice || view_ == View::kWindowFound) view_ = View::kCounter;
-    redraw_ = view_ != View::kCounter || TooSmall() || !port_message_.empty();
+    if (view_ != View::kCounter || TooSmall()) {
+      redraw_ = true;
+    } else {
+      DrawPortMessage();
+    }
   }
 
   // The port has gone when the backend says so; it is closed at once, so that a
   // replugged adapter gets its name back, and opened again about once a second.
-  void CheckPort() {
+  // An open port is asked when the wait reported trouble or once a second, not on
+  // every pass.
+  void CheckPort(bool reported) {
     const SerHandle h = state_.SerialHandle;
     const int64_t now = io_.clock.MonotonicMicros();
     if (h != 0) {
-      if (now >= next_port_try_us_) next_port_try_us_ = now + kRetryUs;
+      if (!reported && now < next_port_try_us_) return;
+      next_port_try_us_ = now + kRetryUs;
       if (!io_.serial.SerPortLost(h)) return;
       io_.serial.SerClose(h);
       state_.SerialHandle = 0;

@@ -70,7 +70,7 @@ Lines FakeSerial::LinesNow(SerHandle handle) {
   ++status_queries;
   clock_.Advance(query_cost_us);
   Port* port = PortOf(handle);
-  if (port == nullptr || port->status_fails || SerPortLost(handle)) return Lines{};
+  if (port == nullptr || port->status_fails || Lost(handle)) return Lines{};
   Lines now;
   for (const auto& [at_us, lines] : port->line_changes) {
     if (at_us > clock_.NowMicros()) break;
@@ -88,7 +88,7 @@ int32_t FakeSerial::SerReadTimeout(SerHandle handle, uint8_t* buffer, int32_t ti
   ++reads;
   Port* port = PortOf(handle);
   const int64_t deadline = clock_.NowMicros() + int64_t{std::max(timeout_ms, 0)} * 1000;
-  if (port == nullptr || SerPortLost(handle)) {
+  if (port == nullptr || Lost(handle)) {
     clock_.Advance(deadline - clock_.NowMicros());
     return 0;
   }
@@ -106,7 +106,7 @@ int32_t FakeSerial::SerReadTimeout(SerHandle handle, uint8_t* buffer, int32_t ti
 bool FakeSerial::SerGetLineCounts(SerHandle handle, LineCounts& counts) {
   ++count_queries;
   Port* port = PortOf(handle);
-  if (port == nullptr || !port->counts_changes || SerPortLost(handle)) return false;
+  if (port == nullptr || !port->counts_changes || Lost(handle)) return false;
   counts = LineCounts{};
   Lines before;
   for (const auto& [at_us, lines] : port->line_changes) {
@@ -121,6 +121,11 @@ bool FakeSerial::SerGetLineCounts(SerHandle handle, LineCounts& counts) {
 }
 
 bool FakeSerial::SerPortLost(SerHandle handle) {
+  ++lost_queries;
+  return Lost(handle);
+}
+
+bool FakeSerial::Lost(SerHandle handle) {
   Port* port = PortOf(handle);
   return port != nullptr && port->unplugged_at_us <= clock_.NowMicros() &&
          opened_at_us.at(handle) < port->unplugged_at_us;

@@ -81,6 +81,7 @@ class FakeSerial : public Serial {
   int status_queries = 0;
   int reads = 0;
   int count_queries = 0;
+  int lost_queries = 0;  // SerPortLost calls
   // Handles that low-latency mode was asked for, in order.
   std::vector<SerHandle> low_latency;
   // Handles open now.
@@ -90,6 +91,8 @@ class FakeSerial : public Serial {
 
  private:
   Lines LinesNow(SerHandle handle);
+  // Whether the handle's device has gone, without counting a query.
+  bool Lost(SerHandle handle);
 
   FakeClock& clock_;
   std::map<std::string, Port> ports_;

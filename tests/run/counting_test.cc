@@ -476,6 +476,32 @@ TEST(CountingFaults, ALostPortIsToldReopenedOnceItReturnsAndCountingGoesOn) {
   EXPECT_EQ(loop.serial.low_latency, std::vector<SerHandle>{2});
 }
 
+// Asking the backend costs a system call; blows come many times a second.
+TEST(CountingFaults, AnOpenPortIsAskedIfLostOnlyOnTroubleOrOnceASecond) {
+  Loop loop(Settings{kPort, false, false, false, false, true, 'B', 1, 0});
+  for (int64_t t = 50; t < 2500; t += 50) loop.serial.SendByte(kPort, t, 'B');
+  loop.raw.Type("q", 2500);
+  loop.Run();
+
+  EXPECT_EQ(loop.state.MyCounter, 49);
+  EXPECT_EQ(loop.serial.lost_queries, 2) << "at 1 s and at 2 s";
+}
+
+TEST(CountingFaults, ZeroingWhileThePortIsAwayKeepsItsMessageAndDrawsTheCounterOnce) {
+  Loop loop(Use(kCts, 1, 0), CtsPulses({100}));
+  loop.serial.Unplug(kPort, 200);
+  loop.raw.Type("0", 300);
+  loop.raw.Type("q", 400);
+  loop.Run();
+
+  EXPECT_EQ(loop.raw.Screen(23), loop.CounterScreen(0));
+  EXPECT_EQ(loop.raw.Row(24),
+            "Sensor port \\\\.\\COM3 lost - plug it back in; counting goes on when it returns");
+  // The start's two, the blow's, and the zeroing's two (its own and the counter's):
+  // the port message is drawn on top, not with a third redraw.
+  EXPECT_EQ(loop.raw.clears, 5);
+}
+
 TEST(CountingFaults, TheLostMessageLeavesTheDigitsAndQuitWorksWhileThePortIsAway) {
   Loop loop(Settings{kPort, false, false, false, false, true, 'B', 1, 0});
   loop.serial.SendByte(kPort, 100, 'B');
