@@ -15,37 +15,30 @@
 #include "fake_event_wait.h"
 #include "fake_serial.h"
 #include "run/counting.h"
+#include "sensor_script.h"
+#include "settings_builders.h"
 
 namespace strikewell {
 namespace {
 
+using testing::BoxSensor;
+using testing::ByteScript;
 using testing::FakeDesktop;
+using testing::JKeys;
 using testing::Lines;
-using LineScript = std::vector<std::pair<int64_t, Lines>>;
-using ByteScript = std::vector<std::pair<int64_t, uint8_t>>;
+using testing::LineScript;
+using testing::LineSensor;
+using testing::Pulses;
+using testing::SettingsOf;
 
-constexpr const char* kPort = "\\\\.\\COM3";
-constexpr Lines kOff{}, kCts{true, false, false, false}, kDsr{false, true, false, false};
+constexpr const char* kPort = testing::kCom3;
+constexpr Lines kOff{}, kCts{.cts = true}, kDsr{.dsr = true}, kCd{.cd = true}, kRi{.ri = true};
+constexpr Lines kCtsDsr{.cts = true, .dsr = true};
+constexpr Lines kAllLines{.cts = true, .dsr = true, .cd = true, .ri = true};
 
-// The press and release of "j" at each of the given fake times.
-std::vector<FakeDesktop::KeyRecord> JKeys(const std::vector<int64_t>& at_ms) {
-  std::vector<FakeDesktop::KeyRecord> keys;
-  for (int64_t t : at_ms) {
-    keys.push_back(testing::Press(0x4A, 0x24, t));
-    keys.push_back(testing::Release(0x4A, 0x24, t));
-  }
-  return keys;
-}
-
-// CTS on at each given time and off again 10 ms later.
-LineScript CtsPulses(std::initializer_list<int64_t> on_ms) {
-  LineScript script;
-  for (int64_t t : on_ms) script.insert(script.end(), {{t, kCts}, {t + 10, kOff}});
-  return script;
-}
-
-Settings Use(Lines on, int32_t sensor_num, int32_t bell_delay) {
-  return Settings{kPort, on.cts, on.dsr, on.cd, on.ri, false, 0, sensor_num, bell_delay};
+// The CTS line sensor with one pulse a blow and the given bell delay.
+Settings CtsSensor(int32_t bell_delay_ms) {
+  return SettingsOf(LineSensor{.lines = kCts, .bell_delay_ms = bell_delay_ms});
 }
 
 // What counting tells the practice record, as text: "blow sensor_ms key_ms sent".
@@ -61,9 +54,10 @@ struct RecordingLog : PracticeLog {
 
 // One counting run: COM3 open, the target window in front.
 struct Loop {
-  explicit Loop(const Settings& settings, const LineScript& lines = {}) {
+  explicit Loop(const Settings& settings, const LineScript& lines = {},
+                const ByteScript& bytes = {}) {
     serial.AddPort(kPort);
-    for (const auto& [t, l] : lines) serial.SetLines(kPort, t, l);
+    Play(serial, kPort, lines, bytes);
     SetupFont(state.screen.Line);
     state.settings = settings;
     state.SerialHandle = serial.SerOpen(kPort);
@@ -101,79 +95,139 @@ struct Loop {
   RunState state;
 };
 
-TEST(CountingTest, PulsesMakeBlowsAndEachBlowPressesJAfterTheBellDelay) {
+// A sensor's pulses or bytes, and when the ringer presses "q".
+struct Scenario {
+  Settings settings{};
+  LineScript lines{};
+  ByteScript bytes{};
+  int64_t quit_ms = 1000;
+};
+
+// What a scenario comes to: the count, the pulses of a blow not yet complete, and
+// when each "j" was pressed.
+struct Counted {
+  int32_t blows = 0;
+  int32_t pulses_left = 0;
+  std::vector<int64_t> keys_ms{};
+};
+
+void ExpectCounted(const Scenario& scenario, const Counted& counted) {
+  Loop loop(scenario.settings, scenario.lines, scenario.bytes);
+  loop.raw.Type("q", scenario.quit_ms);
+  loop.Run();
+
+  EXPECT_EQ(loop.state.MyCounter, counted.blows);
+  EXPECT_EQ(loop.state.SNum, counted.pulses_left);
+  EXPECT_EQ(loop.desktop.keys, JKeys(counted.keys_ms));
+  EXPECT_EQ(loop.raw.Row(21),
+            "count =" + std::to_string(counted.blows) + " time from first blow=0 secs");
+  EXPECT_TRUE(loop.serial.port(kPort).bytes.empty()) << "every byte is consumed";
+}
+
+TEST(CountingBlows, WithOnePulseABlowEveryPulseIsABlowAndPressesJAtOnce) {
+  ExpectCounted({.settings = SettingsOf(LineSensor{.lines = kCts}),
+                 .lines = Pulses({10, 30, 50, 70}),
+                 .quit_ms = 100},
+                {.blows = 4, .keys_ms = {10, 30, 50, 70}});
+}
+
+TEST(CountingBlows, WithTwoPulsesABlowEverySecondPulseCompletesABlow) {
+  ExpectCounted({.settings = SettingsOf(LineSensor{.lines = kCts, .pulses_per_blow = 2}),
+                 .lines = Pulses({10, 30, 50, 70}),
+                 .quit_ms = 100},
+                {.blows = 2, .keys_ms = {30, 70}});
+}
+
+// The pulse count is compared for equality: 0 pulses a blow never completes one.
+TEST(CountingBlows, WithNoPulsesABlowNoBlowIsEverCounted) {
+  ExpectCounted({.settings = SettingsOf(LineSensor{.lines = kCts, .pulses_per_blow = 0}),
+                 .lines = Pulses({10, 30, 50, 70}),
+                 .quit_ms = 100},
+                {.blows = 0, .pulses_left = 4});
+}
+
+TEST(CountingBlows, LinesOnAtTheStartCountOnlyAfterGoingOffAndOnAgain) {
+  ExpectCounted({.settings = SettingsOf(LineSensor{.lines = kCtsDsr}),
+                 .lines = {{0, kCtsDsr}, {10, kDsr}, {20, kCtsDsr}},
+                 .quit_ms = 50},
+                {.blows = 1, .keys_ms = {20}});
+}
+
+TEST(CountingBlows, EveryEnabledLineAddsItsRisingChangesToTheBlow) {
+  const Lines cts_dsr_cd{.cts = true, .dsr = true, .cd = true};
+  ExpectCounted(
+      {.settings = SettingsOf(LineSensor{.lines = kAllLines, .pulses_per_blow = 2}),
+       .lines = {{10, kCts}, {20, kCtsDsr}, {30, cts_dsr_cd}, {40, kAllLines}, {50, kOff}},
+       .quit_ms = 60},
+      {.blows = 2, .keys_ms = {20, 40}});
+}
+
+TEST(CountingBlows, OnlyTheEnabledLineCounts) {
+  // Each line comes on in turn: CTS at 10 ms, DSR at 30, CD at 50, RI at 70.
+  const LineScript one_each = {{10, kCts}, {30, kDsr}, {50, kCd}, {70, kRi}};
   struct Case {
     const char* name;
-    Settings settings;
-    LineScript lines;
-    ByteScript bytes;
-    int64_t quit_ms;
-    int32_t blows;
-    int32_t pulses_left;
-    std::vector<int64_t> keys_ms;
+    Lines enabled;
+    int64_t key_ms;
   };
-  const Lines cts_dsr{true, true, false, false};
-  const Lines all{true, true, true, true};
-  const Lines ri{false, false, false, true};
-  const LineScript four = CtsPulses({10, 30, 50, 70});
-  const LineScript one_each = {{10, kCts}, {30, kDsr}, {50, {false, false, true, false}}, {70, ri}};
-  const LineScript on_at_start = {{0, cts_dsr}, {10, kDsr}, {20, cts_dsr}};
-  const LineScript rising = {
-      {10, kCts}, {20, cts_dsr}, {30, {true, true, true, false}}, {40, all}, {50, kOff}};
-  const LineScript two_in_a_pass = {{10, kCts}, {20, kOff}, {30, cts_dsr}};
-  // Every rising change is a blow, however soon after the last one: waiting out a
-  // bell delay holds nothing up.
-  const LineScript in_delay = {{10, kCts},  {30, kOff},  {50, kCts},  {70, kOff}, {90, kCts},
-                               {130, kOff}, {150, kCts}, {200, kOff}, {300, kCts}};
-  const ByteScript mixed = {{10, 'B'}, {20, 'x'}, {25, 'b'}, {27, 0}, {30, 'B'}};
-  const ByteScript queued = {{0, '1'}, {0, '2'}, {0, '1'}, {0, '1'}};
-  const Settings data_b{kPort, false, false, false, false, true, 'B', 1, 0};
-  const Settings data_1{kPort, false, false, false, false, true, '1', 1, 100};
   const Case cases[] = {
-      {"SensorNum 1", Use(kCts, 1, 0), four, {}, 100, 4, 0, {10, 30, 50, 70}},
-      {"SensorNum 2", Use(kCts, 2, 0), four, {}, 100, 2, 0, {30, 70}},
-      // An equality test: 0 never completes a blow.
-      {"SensorNum 0", Use(kCts, 0, 0), four, {}, 100, 0, 4, {}},
-      // Lines on at the start count only after going off and on.
-      {"on at the start", Use(cts_dsr, 1, 0), on_at_start, {}, 50, 1, 0, {20}},
-      {"all lines add up", Use(all, 2, 0), rising, {}, 60, 2, 0, {20, 40}},
-      {"only DSR enabled", Use(kDsr, 1, 0), one_each, {}, 100, 1, 0, {30}},
-      {"only RI enabled", Use(ri, 1, 0), one_each, {}, 100, 1, 0, {70}},
-      // Two lines coming on together are two pulses: here two blows of one due time.
-      {"two in a pass", Use(cts_dsr, 1, 5), two_in_a_pass, {}, 500, 3, 0, {15, 35, 35}},
-      {"only the data character counts", data_b, {}, mixed, 50, 2, 0, {10, 30}},
-      // Bytes that came during the key-send test wait in the queue and are all seen
-      // at the start of counting.
-      {"data queued", data_1, {}, queued, 500, 3, 0, {100, 100, 100}},
-      {"blows within the delay",
-       Use(kCts, 1, 100),
-       in_delay,
-       {},
-       600,
-       5,
-       0,
-       {110, 150, 190, 250, 400}},
+      {.name = "only DSR", .enabled = kDsr, .key_ms = 30},
+      {.name = "only RI", .enabled = kRi, .key_ms = 70},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Loop loop(c.settings, c.lines);
-    for (const auto& [t, b] : c.bytes) loop.serial.SendByte(kPort, t, b);
-    loop.raw.Type("q", c.quit_ms);
-    loop.Run();
-
-    EXPECT_EQ(loop.state.MyCounter, c.blows);
-    EXPECT_EQ(loop.state.SNum, c.pulses_left);
-    EXPECT_EQ(loop.desktop.keys, JKeys(c.keys_ms));
-    EXPECT_EQ(loop.raw.Row(21),
-              "count =" + std::to_string(c.blows) + " time from first blow=0 secs");
-    EXPECT_TRUE(loop.serial.port(kPort).bytes.empty()) << "every byte is consumed";
+    ExpectCounted(
+        {.settings = SettingsOf(LineSensor{.lines = c.enabled}), .lines = one_each, .quit_ms = 100},
+        {.blows = 1, .keys_ms = {c.key_ms}});
   }
+}
+
+// Here two blows fall due at one time, and each gets its own key.
+TEST(CountingBlows, TwoLinesComingOnTogetherAreTwoPulses) {
+  ExpectCounted({.settings = SettingsOf(LineSensor{.lines = kCtsDsr, .bell_delay_ms = 5}),
+                 .lines = {{10, kCts}, {20, kOff}, {30, kCtsDsr}},
+                 .quit_ms = 500},
+                {.blows = 3, .keys_ms = {15, 35, 35}});
+}
+
+TEST(CountingBlows, OnlyTheInterfaceBoxsCharacterCounts) {
+  ExpectCounted({.settings = SettingsOf(BoxSensor{.character = 'B'}),
+                 .bytes = {{10, 'B'}, {20, 'x'}, {25, 'b'}, {27, 0}, {30, 'B'}},
+                 .quit_ms = 50},
+                {.blows = 2, .keys_ms = {10, 30}});
+}
+
+// Bytes that came during the key-send test wait in the port's queue and are all
+// seen at the start of counting.
+TEST(CountingBlows, BytesQueuedBeforeCountingAreAllSeenAtTheStart) {
+  ExpectCounted({.settings = SettingsOf(BoxSensor{.character = '1', .bell_delay_ms = 100}),
+                 .bytes = {{0, '1'}, {0, '2'}, {0, '1'}, {0, '1'}},
+                 .quit_ms = 500},
+                {.blows = 3, .keys_ms = {100, 100, 100}});
+}
+
+// Waiting out a bell delay holds nothing up: every rising change is a blow, however
+// soon after the last one, and each key is due a bell delay after its own blow.
+TEST(CountingBlows, BlowsWithinTheBellDelayEachGetTheirOwnKey) {
+  ExpectCounted({.settings = CtsSensor(100),
+                 .lines = {{10, kCts},
+                           {30, kOff},
+                           {50, kCts},
+                           {70, kOff},
+                           {90, kCts},
+                           {130, kOff},
+                           {150, kCts},
+                           {200, kOff},
+                           {300, kCts}},
+                 .quit_ms = 600},
+                {.blows = 5, .keys_ms = {110, 150, 190, 250, 400}});
 }
 
 TEST(CountingTest, ZeroResetsTheCountButNotThePartialBlow) {
   // Blow 1 at 70 ms; the pulses at 90 and 110 ms are half of blow 2 when "0" is read,
   // so 150 and 170 ms complete blow 1 of the new count.
-  Loop loop(Use(kCts, 4, 0), CtsPulses({10, 30, 50, 70, 90, 110, 150, 170}));
+  Loop loop(SettingsOf(LineSensor{.lines = kCts, .pulses_per_blow = 4}),
+            Pulses({10, 30, 50, 70, 90, 110, 150, 170}));
   loop.raw.Type("0", 125);
   loop.raw.Type("q", 200);
   loop.Run();
@@ -189,7 +243,9 @@ TEST(CountingTest, QuitKeysTakeEffectAtTheEndOfTheirPass) {
   for (uint8_t key : {uint8_t{27}, uint8_t{'Q'}, uint8_t{'q'}}) {
     for (bool data : {false, true}) {
       SCOPED_TRACE(std::to_string(key) + (data ? " data" : " line"));
-      Loop loop(Settings{kPort, !data, false, false, false, data, 'B', 1, 100}, {{30, kCts}});
+      Loop loop(
+          data ? SettingsOf(BoxSensor{.character = 'B', .bell_delay_ms = 100}) : CtsSensor(100),
+          {{30, kCts}});
       loop.serial.SendByte(kPort, 30, 'B');
       loop.raw.Key(key, false, 30);
       loop.Run();
@@ -219,7 +275,11 @@ TEST(CountingTest, StartAndKeysThatNeitherZeroNorQuit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.printed);
-    Loop loop(Settings{kPort, true, false, false, true, true, 66, 2, 250});
+    // A hand-edited file: a box character and two lines at once.
+    Loop loop(SettingsOf(BoxSensor{.character = 'B',
+                                   .pulses_per_blow = 2,
+                                   .bell_delay_ms = 250,
+                                   .lines = {.cts = true, .ri = true}}));
     loop.state.SNum = 3;
     int64_t at_ms = 0;
     for (const auto& [code, extended] : c.keys) loop.raw.Key(code, extended, ++at_ms);
@@ -243,7 +303,7 @@ TEST(CountingTest, StartAndKeysThatNeitherZeroNorQuit) {
 }
 
 TEST(CountingTest, WithTheTargetNotInFrontTheBlowCountsButNoKeyIsSent) {
-  Loop loop(Use(kCts, 1, 0), CtsPulses({10}));
+  Loop loop(CtsSensor(0), Pulses({10}));
   loop.desktop.FocusAt(5, loop.desktop.AddWindow("Terminal"));
   loop.raw.Type("q", 20);
   loop.Run();
@@ -256,7 +316,7 @@ TEST(CountingTest, WithTheTargetNotInFrontTheBlowCountsButNoKeyIsSent) {
 
 // The events and due keys drive the timing; nothing a pass does moves a key.
 TEST(CountingLoopTiming, ASlowRedrawDoesNotMoveTheKey) {
-  Loop loop(Use(kCts, 1, 250), CtsPulses({100, 900}));
+  Loop loop(CtsSensor(250), Pulses({100, 900}));
   // Every cell run drawn costs 2 ms: a counter screen takes tens of milliseconds.
   loop.raw.write_cost_us = 2000;
   loop.raw.Type("q", 2000);
@@ -275,8 +335,8 @@ TEST(CountingLoopTiming, BlowsCloserThanTheBellDelayEachGetTheirOwnKeyInOrder) {
   }
   for (const bool data : {false, true}) {
     SCOPED_TRACE(data ? "interface box" : "line sensor");
-    Loop loop(data ? Settings{kPort, false, false, false, false, true, 'B', 1, 600}
-                   : Use(kCts, 1, 600));
+    Loop loop(data ? SettingsOf(BoxSensor{.character = 'B', .bell_delay_ms = 600})
+                   : CtsSensor(600));
     for (int64_t t : blows) {
       loop.serial.SetLines(kPort, t, kCts);
       loop.serial.SetLines(kPort, t + 10, kOff);
@@ -291,7 +351,7 @@ TEST(CountingLoopTiming, BlowsCloserThanTheBellDelayEachGetTheirOwnKeyInOrder) {
 }
 
 TEST(CountingLoopTiming, QuitWithKeysOwedSendsThemAtTheirDueTimesThenReturns) {
-  Loop loop(Use(kCts, 1, 500), CtsPulses({100, 200, 400}));
+  Loop loop(CtsSensor(500), Pulses({100, 200, 400}));
   loop.raw.Type("q", 300);
   loop.Run();
 
@@ -304,7 +364,7 @@ TEST(CountingLoopTiming, QuitWithKeysOwedSendsThemAtTheirDueTimesThenReturns) {
 }
 
 TEST(CountingLoopTiming, TheWaitWatchesTheEnabledSourcesUntilTheNextKeyFallsDue) {
-  Loop loop(Use(kCts, 1, 250), CtsPulses({100}));
+  Loop loop(CtsSensor(250), Pulses({100}));
   loop.raw.Type("q", 1000);
   loop.Run();
 
@@ -326,7 +386,7 @@ TEST(CountingLoopTiming, TheWaitWatchesTheEnabledSourcesUntilTheNextKeyFallsDue)
 // late; the blows go on counting, and the first key that finds the target in front
 // again is sent and brings the counter screen back.
 TEST(CountingFocus, AKeyDueWhileTheTargetIsNotInFrontIsDroppedAndCountingGoesOn) {
-  Loop loop(Use(kCts, 1, 250), CtsPulses({800, 1600, 2400, 3200}));
+  Loop loop(CtsSensor(250), Pulses({800, 1600, 2400, 3200}));
   const WindowHandle terminal = loop.desktop.AddWindow("Terminal");
   loop.desktop.FocusAt(1000, terminal);
   loop.desktop.FocusAt(1500, loop.state.SaveWnd);
@@ -358,7 +418,7 @@ TEST(CountingFocus, AKeyDueWhileTheTargetIsNotInFrontIsDroppedAndCountingGoesOn)
 }
 
 TEST(CountingFocus, TheNoticeStaysWhileBlowsAreCountedUntilAKeyIsSent) {
-  Loop loop(Use(kCts, 1, 250), CtsPulses({800, 1600}));
+  Loop loop(CtsSensor(250), Pulses({800, 1600}));
   loop.desktop.FocusAt(1000, loop.desktop.AddWindow("Terminal"));
   loop.raw.Type("q", 1700);
   loop.Run();
@@ -386,7 +446,7 @@ TEST(CountingLines, ChangesBetweenTwoLooksCountOncePerRisingChangeWhereTheDriver
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     // On at 11 and 13 ms, off at 12 and 14 ms: all between the looks at 10 and 15 ms.
-    Loop loop(Use(kCts, 1, 0), {{11, kCts}, {12, kOff}, {13, kCts}, {14, kOff}});
+    Loop loop(CtsSensor(0), {{11, kCts}, {12, kOff}, {13, kCts}, {14, kOff}});
     loop.serial.port(kPort).counts_changes = c.counts_changes;
     loop.wait.line_sample_period_us = 5000;
     loop.raw.Type("q", 100);
@@ -425,7 +485,8 @@ TEST(CountingLines, RisingChangesFromTheCountAndTheTwoStates) {
 }
 
 TEST(CountingLines, DisabledLinesAreNeverQueried) {
-  Loop loop(Use(kDsr, 1, 0), {{10, kCts}, {20, kOff}, {30, kDsr}, {40, kOff}});
+  Loop loop(SettingsOf(LineSensor{.lines = kDsr}),
+            {{10, kCts}, {20, kOff}, {30, kDsr}, {40, kOff}});
   loop.raw.Type("q", 100);
   loop.Run();
 
@@ -439,16 +500,16 @@ TEST(CountingFaults, ALostPortIsToldReopenedOnceItReturnsAndCountingGoesOn) {
   // Blows at 100 and 300 ms; the adapter is out from 400 to 2500 ms (a blow rung at
   // 1000 ms is not seen); CTS is on when the port opens again at 3400 ms, which is
   // no pulse; the blow at 3600 ms counts as the third.
-  Loop loop(Use(kCts, 1, 50), {{100, kCts},
-                               {150, kOff},
-                               {300, kCts},
-                               {350, kOff},
-                               {1000, kCts},
-                               {1050, kOff},
-                               {3300, kCts},
-                               {3500, kOff},
-                               {3600, kCts},
-                               {3650, kOff}});
+  Loop loop(CtsSensor(50), {{100, kCts},
+                            {150, kOff},
+                            {300, kCts},
+                            {350, kOff},
+                            {1000, kCts},
+                            {1050, kOff},
+                            {3300, kCts},
+                            {3500, kOff},
+                            {3600, kCts},
+                            {3650, kOff}});
   loop.serial.Unplug(kPort, 400, 2500);
   loop.raw.Type("q", 4000);
   loop.Run();
@@ -478,7 +539,7 @@ TEST(CountingFaults, ALostPortIsToldReopenedOnceItReturnsAndCountingGoesOn) {
 
 // Asking the backend costs a system call; blows come many times a second.
 TEST(CountingFaults, AnOpenPortIsAskedIfLostOnlyOnTroubleOrOnceASecond) {
-  Loop loop(Settings{kPort, false, false, false, false, true, 'B', 1, 0});
+  Loop loop(SettingsOf(BoxSensor{.character = 'B'}));
   for (int64_t t = 50; t < 2500; t += 50) loop.serial.SendByte(kPort, t, 'B');
   loop.raw.Type("q", 2500);
   loop.Run();
@@ -488,7 +549,7 @@ TEST(CountingFaults, AnOpenPortIsAskedIfLostOnlyOnTroubleOrOnceASecond) {
 }
 
 TEST(CountingFaults, ZeroingWhileThePortIsAwayKeepsItsMessageAndDrawsTheCounterOnce) {
-  Loop loop(Use(kCts, 1, 0), CtsPulses({100}));
+  Loop loop(CtsSensor(0), Pulses({100}));
   loop.serial.Unplug(kPort, 200);
   loop.raw.Type("0", 300);
   loop.raw.Type("q", 400);
@@ -503,7 +564,7 @@ TEST(CountingFaults, ZeroingWhileThePortIsAwayKeepsItsMessageAndDrawsTheCounterO
 }
 
 TEST(CountingFaults, TheLostMessageLeavesTheDigitsAndQuitWorksWhileThePortIsAway) {
-  Loop loop(Settings{kPort, false, false, false, false, true, 'B', 1, 0});
+  Loop loop(SettingsOf(BoxSensor{.character = 'B'}));
   loop.serial.SendByte(kPort, 100, 'B');
   loop.serial.Unplug(kPort, 200);
   loop.raw.Type("q", 1500);
@@ -520,7 +581,7 @@ TEST(CountingFaults, TheLostMessageLeavesTheDigitsAndQuitWorksWhileThePortIsAway
 }
 
 TEST(CountingFaults, AClosedTargetWindowIsLookedForAgainAndTheNewOneGetsTheKeys) {
-  Loop loop(Use(kCts, 1, 250), CtsPulses({800, 1600, 3200}));
+  Loop loop(CtsSensor(250), Pulses({800, 1600, 3200}));
   const WindowHandle old_target = loop.state.SaveWnd;
   loop.desktop.CloseWindowAt(1000, old_target);
   const WindowHandle new_target = loop.desktop.OpenWindowAt(2500, "Ringing Room - new tab");
@@ -557,7 +618,7 @@ TEST(CountingFaults, APortMessageLongerThanARowGoesOnInTheNextAndKeepsOffTheCoun
       {.name = "no row below: the empty rows above", .height = 23, .first_row = 19},
   };
   const std::string port = "\\\\.\\usb-serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI";
-  Settings settings = Use(kCts, 1, 0);
+  Settings settings = CtsSensor(0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     settings.ComPortName = port;
@@ -581,7 +642,7 @@ TEST(CountingFaults, APortMessageLongerThanARowGoesOnInTheNextAndKeepsOffTheCoun
 }
 
 TEST(CountingFaults, AWindowTooSmallForTheCounterSaysSoAndCountingGoesOn) {
-  Loop loop(Use(kCts, 1, 250), CtsPulses({500, 1500}));
+  Loop loop(CtsSensor(250), Pulses({500, 1500}));
   loop.raw.ResizeAt(1000, 60, 20);
   loop.raw.ResizeAt(2500, 80, 25);
   loop.raw.Type("q", 3000);
@@ -598,7 +659,7 @@ TEST(CountingFaults, AWindowTooSmallForTheCounterSaysSoAndCountingGoesOn) {
 }
 
 TEST(CountingFaults, AWindowTooSmallAtTheStartShowsOnlyTheSizeMessage) {
-  Loop loop(Use(kCts, 1, 0), CtsPulses({100}));
+  Loop loop(CtsSensor(0), Pulses({100}));
   loop.raw.ResizeAt(0, 79, 30);
   loop.raw.Type("q", 500);
   loop.Run();
@@ -612,7 +673,7 @@ TEST(CountingRecord, EachBlowIsReportedWhenItsKeyFallsDueWithZeroingsInRingingOr
   // Blows at 100, 300 and 500 ms with a 250 ms delay. "0" comes at 530 ms, while the
   // keys of the blows at 300 and 500 ms are still owed: the zeroing is recorded after
   // the last of them. The key due at 550 ms finds another window in front.
-  Loop loop(Use(kCts, 1, 250), CtsPulses({100, 300, 500, 900}));
+  Loop loop(CtsSensor(250), Pulses({100, 300, 500, 900}));
   loop.desktop.FocusAt(540, loop.desktop.AddWindow("Terminal"));
   loop.desktop.FocusAt(700, loop.state.SaveWnd);
   loop.raw.Type("0", 530);
@@ -625,7 +686,7 @@ TEST(CountingRecord, EachBlowIsReportedWhenItsKeyFallsDueWithZeroingsInRingingOr
 }
 
 TEST(CountingRecord, AZeroingWithNoKeyOwedIsReportedAtOnce) {
-  Loop loop(Use(kCts, 1, 0), CtsPulses({100, 300}));
+  Loop loop(CtsSensor(0), Pulses({100, 300}));
   loop.raw.Type("0", 200);
   loop.raw.Type("q", 500);
   loop.Run();
