@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +14,10 @@
 #include "fake_clock.h"
 #include "fake_console.h"
 #include "fake_serial.h"
+#include "file_text.h"
+#include "sensor_script.h"
+#include "settings_builders.h"
+#include "temp_dir.h"
 
 namespace strikewell::testing {
 namespace {
@@ -24,10 +26,9 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using Rows = std::vector<std::string>;
-using LineScript = std::vector<std::pair<int64_t, Lines>>;
 
 constexpr int32_t kNoon = 12 * 3600;
-constexpr Lines kCts{true, false, false, false};
+constexpr Lines kCts{.cts = true};
 constexpr const char* kSummary = "Summary: input detected on these ports:";
 constexpr const char* kError1 = "ERROR: The number of sensors on bell not an integer";
 constexpr const char* kError2 =
@@ -40,23 +41,10 @@ constexpr const char* kPortQuestion =
 
 std::string Dev(const std::string& name) { return "\\\\.\\" + name; }
 
-// CTS switched on and off by turns at the given fake milliseconds.
-LineScript Toggled(std::initializer_list<int64_t> at_ms, Lines on = kCts) {
-  LineScript script;
-  for (int64_t t : at_ms) script.push_back({t, script.size() % 2 == 0 ? on : Lines{}});
-  return script;
-}
-
 struct Rig {
   static constexpr int kRows = 200;
 
-  explicit Rig(int32_t start_seconds_of_day = kNoon) : clock(start_seconds_of_day) {
-    std::filesystem::create_directories(dir);
-  }
-  ~Rig() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
+  explicit Rig(int32_t start_seconds_of_day = kNoon) : clock(start_seconds_of_day) {}
 
   // The port list as discovery would have left it; all but `absent` open.
   void Ports(std::initializer_list<std::string> listed,
@@ -98,20 +86,15 @@ struct Rig {
     return Rows(rows.begin() + 1, std::find(rows.begin() + 1, rows.end(), ""));
   }
 
-  std::string FileText() const {
-    std::ostringstream text;
-    text << std::ifstream(settings_path, std::ios::binary).rdbuf();
-    return text.str();
-  }
+  std::string FileText() const { return ReadBytes(settings_path); }
 
   FakeClock clock;
   FakeSerial serial{clock};
   FakeRawConsole raw{clock, 80, kRows};
   Console console{raw, clock};
   CalibrationState state;
-  std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                              ("strikewell_calib_" + std::to_string(std::random_device{}()));
-  std::string settings_path = (dir / "serialport_strikewell.ini").string();
+  TempDir dir{"calibration"};
+  std::string settings_path = dir.File(kSettingsFileName);
 };
 
 // A single sensor on CTS of COM3, rung once at handstroke and once at backstroke two
@@ -154,7 +137,7 @@ TEST(CalibrationTest, WorkedExampleOfOneSensorOnCts) {
                           "rts 2 on", "dtr 2 on", "close 1", "close 2"));
   EXPECT_THAT(rig.serial.open_handles, IsEmpty());
   EXPECT_EQ(rig.state.settings,
-            (Settings{"\\\\.\\COM3", true, false, false, false, false, 0, 1, 250}));
+            (SettingsOf(LineSensor{.port = Dev("COM3"), .lines = kCts, .bell_delay_ms = 250})));
   EXPECT_EQ(rig.FileText(), "\\\\.\\COM3\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n1\r\n250\r\n");
 }
 
@@ -207,7 +190,8 @@ TEST(CalibrationTest, StoredDataFlagIsKeptByAnyAnswerButYes) {
   for (const KeyEvent& answer : answers) {
     SCOPED_TRACE(::testing::Message() << int{answer.code} << (answer.extended ? " extended" : ""));
     Rig rig;
-    rig.state.settings = Settings{"\\\\.\\COM2", false, false, false, false, true, '#', 3, 120};
+    rig.state.settings = SettingsOf(BoxSensor{
+        .port = Dev("COM2"), .character = '#', .pulses_per_blow = 3, .bell_delay_ms = 120});
     rig.Ports({"COM1"});
     rig.Send("COM1", {{2100, '1'}, {2600, '1'}});
     // Long after sampling has ended, so that a run that no longer reads the box ends
@@ -222,7 +206,7 @@ TEST(CalibrationTest, StoredDataFlagIsKeptByAnyAnswerButYes) {
                                                 "Total pulses 2 implies     1.00 sensors on bell",
                                                 kDelay1, kDelay2, "300"));
     EXPECT_EQ(rig.state.settings,
-              (Settings{"\\\\.\\COM1", false, false, false, false, true, '1', 1, 300}));
+              (SettingsOf(BoxSensor{.port = Dev("COM1"), .character = '1', .bell_delay_ms = 300})));
     EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n0\r\n0\r\n0\r\n0\r\n1\r\n49\r\n1\r\n300\r\n");
   }
 }
@@ -233,7 +217,7 @@ TEST(CalibrationTest, PortQuestionTakesOnlyAListedPort) {
   Rig rig;
   rig.Ports({"COM1", "COM2", "COM3", "COM4"}, {"COM4"});
   rig.Send("COM1", {{2000, '#'}, {2500, '#'}, {3000, '#'}});
-  rig.SetLines("COM2", Toggled({2200, 2400}, {false, true, false, false}));
+  rig.SetLines("COM2", Toggled({2200, 2400}, {.dsr = true}));
   rig.raw.Type("Y");
   const std::vector<std::string> refused = {"x", "3", "0", "26"};
   for (const std::string& reply : refused) rig.raw.TypeLine(reply);
@@ -265,7 +249,7 @@ TEST(CalibrationTest, DataAnsweredButALinePortChosen) {
   Rig rig;
   rig.Ports({"COM1", "COM2"});
   rig.state.settings.UseDatNum = 99;
-  rig.SetLines("COM1", Toggled({2000, 2300, 4000, 4300}, {false, false, true, false}));
+  rig.SetLines("COM1", Toggled({2000, 2300, 4000, 4300}, {.cd = true}));
   rig.Send("COM2", {{2100, 'z'}, {2600, 'z'}});
   rig.raw.Type("y");
   rig.raw.TypeLine("1");
@@ -284,7 +268,8 @@ TEST(CalibrationTest, SeveralLinesChangingTogetherAreAllUsed) {
   Rig rig;
   rig.Ports({"ttyUSB0"});
   // Just after a pass has begun, so that all its line queries see the change.
-  for (const auto& [t, lines] : Toggled({2000, 2300, 4000, 4300}, {true, true, false, true})) {
+  for (const auto& [t, lines] :
+       Toggled({2000, 2300, 4000, 4300}, {.cts = true, .dsr = true, .ri = true})) {
     rig.serial.port(Dev("ttyUSB0")).line_changes.emplace_back(t * 1000 + 10, lines);
   }
   rig.raw.Type("\r");
@@ -299,112 +284,127 @@ TEST(CalibrationTest, SeveralLinesChangingTogetherAreAllUsed) {
   EXPECT_EQ(rig.FileText(), "\\\\.\\ttyUSB0\r\n1\r\n1\r\n0\r\n1\r\n0\r\n0\r\n1\r\n100\r\n");
 }
 
-// One sensor port: sampling ends at the first pass seven clock seconds after the
-// first pulse once the count is even; `end_ms` is when, in fake time.
-TEST(CalibrationTest, LinePortSampling) {
-  struct Case {
-    const char* name;
-    int32_t start_seconds;
-    LineScript changes;
-    int64_t end_ms;
-    Rows listing;  // not compared when empty
-    Rows summary;
-    int32_t sensor_num;
-  };
-  const Lines cts_dsr{true, true, false, false};
-  const Rows one_sensor = {"1 Port COM1 pulses:4 duration:2",
-                           "Total ON pulses:2 implies     1.00 sensors on bell"};
-  const Rows hand_and_back = {
-      "1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
-      "1 Port:COM1 pulse:2 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
-      "1 Port:COM1 pulse:3 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
-      "1 Port:COM1 pulse:4 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"};
+// One sensor port, COM1, sampled from a time of day; the ringer answers the interface
+// box question with "n" and gives a bell delay of 5 ms.
+struct Sampling {
+  int32_t start_seconds = kNoon;
+  LineScript changes{};
+};
+
+// Sampling ends at the first pass seven clock seconds after the first pulse once the
+// count is even: end_ms is when, in fake time. Then the summary rows and the pulses a
+// blow that calibration stores.
+struct Sampled {
+  int64_t end_ms = 0;
+  Rows summary{};
+  int32_t sensor_num = 0;
+};
+
+// Runs the sampling and checks when it ended, the summary and the file; the rig is
+// returned for a look at its listing.
+std::unique_ptr<Rig> ExpectSampled(const Sampling& sampling, const Sampled& sampled) {
+  auto rig = std::make_unique<Rig>(sampling.start_seconds);
+  rig->Ports({"COM1"});
+  rig->SetLines("COM1", sampling.changes);
+  rig->raw.Type("n");
+  rig->raw.TypeLine("5");
+  EXPECT_EQ(rig->Run(), CalibrationOutcome::Calibrated);
+  EXPECT_GE(rig->clock.NowMicros(), sampled.end_ms * 1000);
+  EXPECT_LT(rig->clock.NowMicros(), sampled.end_ms * 1000 + 1000);
+  Rows rows = {kSummary};
+  rows.insert(rows.end(), sampled.summary.begin(), sampled.summary.end());
+  rows.insert(rows.end(), {kDelay1, kDelay2, "5"});
+  EXPECT_THAT(rig->From(kSummary), ElementsAreArray(rows));
+  EXPECT_EQ(rig->FileText(), "\\\\.\\COM1\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n" +
+                                 std::to_string(sampled.sensor_num) + "\r\n5\r\n");
+  return rig;
+}
+
+const Rows kOneSensor = {"1 Port COM1 pulses:4 duration:2",
+                         "Total ON pulses:2 implies     1.00 sensors on bell"};
+const Rows kHandAndBackListing = {
+    "1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+    "1 Port:COM1 pulse:2 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
+    "1 Port:COM1 pulse:3 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+    "1 Port:COM1 pulse:4 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"};
+
+TEST(CalibrationSampling, TwoPulsesAtEachStrokeAreTwoSensors) {
+  ExpectSampled({.changes = Toggled({2000, 2100, 2200, 2300, 4000, 4100, 4200, 4300})},
+                {.end_ms = 9000,
+                 .summary = {"1 Port COM1 pulses:8 duration:2",
+                             "Total ON pulses:4 implies     2.00 sensors on bell"},
+                 .sensor_num = 2});
+}
+
+// 40 changes 50 ms apart from 2 s: the 32nd, at 3.55 s, ends sampling at once.
+TEST(CalibrationSampling, ThirtyTwoChangesEndSamplingAtOnce) {
   LineScript forty_changes;
   for (int i = 0; i < 40; ++i) forty_changes.push_back({2000 + 50 * i, i % 2 ? Lines{} : kCts});
-  const Case cases[] = {
-      {"two sensors",
-       kNoon,
-       Toggled({2000, 2100, 2200, 2300, 4000, 4100, 4200, 4300}),
-       9000,
-       {},
-       {"1 Port COM1 pulses:8 duration:2", "Total ON pulses:4 implies     2.00 sensors on bell"},
-       2},
-      // A count of 32 ends sampling at once (at the 32nd change, 3.55 s).
-      {"32 changes",
-       kNoon,
-       forty_changes,
-       3550,
-       {},
-       {"1 Port COM1 pulses:32 duration:1", "Total ON pulses:16 implies     8.00 sensors on bell"},
-       8},
-      // Counts that are no whole number of sensors are reported twice and rounded down.
-      {"one and a half sensors",
-       kNoon,
-       Toggled({2000, 2100, 2200, 4000, 4100, 4200}),
-       9000,
-       {},
-       {"1 Port COM1 pulses:6 duration:2", kError1, kError2,
-        "Total ON pulses:3 implies     1.50 sensors on bell", kError1, kError2},
-       1},
-      // A port stopped at an odd count waits for its next change; its first pulse is
-      // then long past, so that change ends sampling at once.
-      {"odd count waits",
-       kNoon,
-       Toggled({2000, 12000}),
-       12000,
-       {"1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:2 time:12 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"},
-       {"1 Port COM1 pulses:2 duration:10", kError1, kError2,
-        "Total ON pulses:1 implies     0.50 sensors on bell", kError1, kError2},
-       0},
-      // A line not flagged at the first pulse counts its change once, without a time
-      // stamp or a listing line.
-      {"unflagged line",
-       kNoon,
-       {{2000, kCts}, {2100, cts_dsr}, {2300, {false, true, false, false}}, {4000, cts_dsr}},
-       9000,
-       {"1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:3 time:2 cts=FALSE, dsr=TRUE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:4 time:4 cts=TRUE, dsr=TRUE, cd=FALSE, ri=FALSE"},
-       one_sensor,
-       1},
-      // Changes in the clock second in which sampling began only set the resting state.
-      {"settling second",
-       kNoon,
-       Toggled({500, 2000, 2300, 4000, 4300}),
-       9000,
-       {"1 Port:COM1 pulse:1 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:2 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:3 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
-        "1 Port:COM1 pulse:4 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE"},
-       one_sensor,
-       1},
-      // The seven-second rule counts across midnight, and the listing from the start.
-      {"ends after midnight", 23 * 3600 + 59 * 60 + 55, Toggled({2000, 2300, 4000, 4300}), 9000,
-       hand_and_back, one_sensor, 1},
-      {"rung across midnight", 23 * 3600 + 59 * 60 + 58, Toggled({2000, 2300, 4000, 4300}), 9000,
-       hand_and_back, one_sensor, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Rig rig(c.start_seconds);
-    rig.Ports({"COM1"});
-    rig.SetLines("COM1", c.changes);
-    rig.raw.Type("n");
-    rig.raw.TypeLine("5");
-    ASSERT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
-    EXPECT_GE(rig.clock.NowMicros(), c.end_ms * 1000);
-    EXPECT_LT(rig.clock.NowMicros(), c.end_ms * 1000 + 1000);
-    if (!c.listing.empty()) {
-      EXPECT_THAT(rig.Listing(), ElementsAreArray(c.listing));
-    }
-    Rows rows = {kSummary};
-    rows.insert(rows.end(), c.summary.begin(), c.summary.end());
-    rows.insert(rows.end(), {kDelay1, kDelay2, "5"});
-    EXPECT_THAT(rig.From(kSummary), ElementsAreArray(rows));
-    EXPECT_EQ(rig.FileText(), "\\\\.\\COM1\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n" +
-                                  std::to_string(c.sensor_num) + "\r\n5\r\n");
-  }
+  ExpectSampled({.changes = forty_changes},
+                {.end_ms = 3550,
+                 .summary = {"1 Port COM1 pulses:32 duration:1",
+                             "Total ON pulses:16 implies     8.00 sensors on bell"},
+                 .sensor_num = 8});
+}
+
+TEST(CalibrationSampling, CountsThatAreNoWholeNumberOfSensorsAreReportedTwiceAndRoundedDown) {
+  ExpectSampled(
+      {.changes = Toggled({2000, 2100, 2200, 4000, 4100, 4200})},
+      {.end_ms = 9000,
+       .summary = {"1 Port COM1 pulses:6 duration:2", kError1, kError2,
+                   "Total ON pulses:3 implies     1.50 sensors on bell", kError1, kError2},
+       .sensor_num = 1});
+}
+
+// Its first pulse is then long past, so that change ends sampling at once.
+TEST(CalibrationSampling, APortStoppedAtAnOddCountWaitsForItsNextChange) {
+  auto rig = ExpectSampled(
+      {.changes = Toggled({2000, 12000})},
+      {.end_ms = 12000,
+       .summary = {"1 Port COM1 pulses:2 duration:10", kError1, kError2,
+                   "Total ON pulses:1 implies     0.50 sensors on bell", kError1, kError2},
+       .sensor_num = 0});
+  EXPECT_THAT(rig->Listing(),
+              ElementsAre("1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:2 time:12 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE"));
+}
+
+// DSR was off at the first pulse: its changes are counted, once each, but neither
+// time-stamped nor listed.
+TEST(CalibrationSampling, ALineNotFlaggedAtTheFirstPulseCountsWithoutAListingLine) {
+  const Lines cts_dsr{.cts = true, .dsr = true};
+  auto rig = ExpectSampled(
+      {.changes = {{2000, kCts}, {2100, cts_dsr}, {2300, {.dsr = true}}, {4000, cts_dsr}}},
+      {.end_ms = 9000, .summary = kOneSensor, .sensor_num = 1});
+  EXPECT_THAT(rig->Listing(),
+              ElementsAre("1 Port:COM1 pulse:1 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:3 time:2 cts=FALSE, dsr=TRUE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:4 time:4 cts=TRUE, dsr=TRUE, cd=FALSE, ri=FALSE"));
+}
+
+TEST(CalibrationSampling, ChangesInTheSecondSamplingBeganInOnlySetTheRestingState) {
+  auto rig = ExpectSampled({.changes = Toggled({500, 2000, 2300, 4000, 4300})},
+                           {.end_ms = 9000, .summary = kOneSensor, .sensor_num = 1});
+  EXPECT_THAT(rig->Listing(),
+              ElementsAre("1 Port:COM1 pulse:1 time:2 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:2 time:2 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:3 time:4 cts=FALSE, dsr=FALSE, cd=FALSE, ri=FALSE",
+                          "1 Port:COM1 pulse:4 time:4 cts=TRUE, dsr=FALSE, cd=FALSE, ri=FALSE"));
+}
+
+// The seven-second rule counts across midnight, and the listing times from the start.
+TEST(CalibrationSampling, SamplingThatEndsAfterMidnightEndsOnTime) {
+  auto rig = ExpectSampled(
+      {.start_seconds = 23 * 3600 + 59 * 60 + 55, .changes = Toggled({2000, 2300, 4000, 4300})},
+      {.end_ms = 9000, .summary = kOneSensor, .sensor_num = 1});
+  EXPECT_THAT(rig->Listing(), ElementsAreArray(kHandAndBackListing));
+}
+
+TEST(CalibrationSampling, AStrokeRungAcrossMidnightIsTimedFromTheStart) {
+  auto rig = ExpectSampled(
+      {.start_seconds = 23 * 3600 + 59 * 60 + 58, .changes = Toggled({2000, 2300, 4000, 4300})},
+      {.end_ms = 9000, .summary = kOneSensor, .sensor_num = 1});
+  EXPECT_THAT(rig->Listing(), ElementsAreArray(kHandAndBackListing));
 }
 
 // With nothing to poll, sampling could never end: the ringer is told what to check.
@@ -441,7 +441,7 @@ TEST(CalibrationTest, PortsAreClosedWhenConsoleInputEnds) {
     Rig rig;
     rig.Ports({"COM1", "COM2"});
     rig.SetLines("COM1", Toggled({2000, 2300}));
-    rig.SetLines("COM2", Toggled({2000, 2300}, {false, false, true, false}));
+    rig.SetLines("COM2", Toggled({2000, 2300}, {.cd = true}));
     rig.raw.Type(typed);
     EXPECT_THROW(rig.Run(), ConsoleInputEnded);
     EXPECT_THAT(rig.serial.open_handles, IsEmpty());

@@ -326,7 +326,13 @@ TEST_F(SerialShimTest, SensorSetUpAndCountingLoopOverTheRealBackend) {
   FakeDesktop desktop(&fake_clock);
   auto wait = MakeEventWait(*serial_, raw, *clock);
   SetupFont(state.screen.Line);
-  state.settings = Settings{pty_.DeviceName(), true, true, false, false, true, 'B', 2, 40};
+  state.settings = Settings{.ComPortName = pty_.DeviceName(),
+                            .UseCts = true,
+                            .UseDsr = true,
+                            .UseDat = true,
+                            .UseDatNum = 'B',
+                            .SensorNum = 2,
+                            .BellDelay = 40};
   state.SerialHandle = h;
   state.SaveWnd = desktop.AddWindow("Ringing Room - Chromium");
   desktop.foreground = state.SaveWnd;

@@ -30,7 +30,7 @@ constexpr int64_t kT = 5'000'000'000;  // a monotonic time well after the clock'
 std::string Reason(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 TEST(PracticeFileTest, EachEntryIsOnDiskAsSoonAsItIsReported) {
-  TempDir temp;
+  TempDir temp("record");
   const std::string dir = temp.File("practice/tower");  // made, parents too
   Practice practice;
   ASSERT_EQ(practice.OpenFile(dir, kStamp), "");
@@ -67,7 +67,7 @@ TEST(PracticeFileTest, EachEntryIsOnDiskAsSoonAsItIsReported) {
 }
 
 TEST(PracticeFileTest, AFolderThatCannotBeMadeIsOneSentenceAndThePracticeStillCounts) {
-  TempDir temp;
+  TempDir temp("record");
   WriteBytes(temp.File("notes"), "not a folder");
   const std::string dir = temp.File("notes/practice");
   Practice practice;
@@ -82,7 +82,7 @@ TEST(PracticeFileTest, AFolderThatCannotBeMadeIsOneSentenceAndThePracticeStillCo
 
 // A record as a crash may leave it: CR LF line ends from an editor, the last line cut short.
 TEST(ReportTest, ReadsARecordPrintsItsSummaryAndDrawsItBeside) {
-  TempDir temp;
+  TempDir temp("record");
   const std::string csv = temp.File("strikewell-20261207-120000.csv");
   WriteBytes(csv,
              "blow,sensor_ms,key_ms,key\r\n1,0,250,sent\r\n2,2200,2450,sent\n"
@@ -102,7 +102,7 @@ TEST(ReportTest, ReadsARecordPrintsItsSummaryAndDrawsItBeside) {
 }
 
 TEST(ReportTest, FewerThanFiveBlowsStillDrawsThePicture) {
-  TempDir temp;
+  TempDir temp("record");
   const std::string csv = temp.File("short.csv");
   WriteBytes(csv, "blow,sensor_ms,key_ms,key\n1,0,250,sent\n2,2200,2450,sent\n");
   std::string out, err;
@@ -134,7 +134,7 @@ TEST(ReportTest, AFileThatIsNoRecordIsOneSentenceNamingTheLine) {
   };
   for (const auto& file : files) {
     SCOPED_TRACE(file.sentence);
-    TempDir temp;
+    TempDir temp("record");
     const std::string csv = temp.File("r.csv");
     WriteBytes(csv, file.bytes);
     std::string out, err, sentence = "Line " + file.sentence;
@@ -147,7 +147,7 @@ TEST(ReportTest, AFileThatIsNoRecordIsOneSentenceNamingTheLine) {
 }
 
 TEST(ReportTest, UnreadableFileAndUnwritablePictureGiveTheSystemsReason) {
-  TempDir temp;
+  TempDir temp("record");
   std::string out, err;
   EXPECT_EQ(RunReport(temp.File("none.csv"), out, err), 1);
   EXPECT_EQ(err, "Cannot read the practice record " + temp.File("none.csv") + ": " +

@@ -1,16 +1,13 @@
-// Records written out by hand, and a real temporary folder, for the record tests.
+// Records written out by hand for the record tests; files and folders come from the
+// shared test support.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <random>
-#include <sstream>
-#include <string>
-#include <system_error>
 
+#include "file_text.h"
 #include "record/record.h"
+#include "temp_dir.h"
 
 namespace strikewell::testing {
 
@@ -31,30 +28,6 @@ inline PracticeRecord Zeroed(PracticeRecord first, const PracticeRecord& second)
   first.push_back(RecordLine{.zeroed = true});
   first.insert(first.end(), second.begin(), second.end());
   return first;
-}
-
-// A fresh folder on the real file system, removed with everything in it.
-struct TempDir {
-  TempDir() { std::filesystem::create_directories(path); }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::string File(const std::string& name) const { return (path / name).string(); }
-  const std::filesystem::path path =
-      std::filesystem::temp_directory_path() /
-      ("strikewell-record-" + std::to_string(std::random_device()()));
-};
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 }  // namespace strikewell::testing

@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,7 +14,9 @@
 #include "fake_desktop.h"
 #include "fake_event_wait.h"
 #include "fake_serial.h"
+#include "file_text.h"
 #include "run/program.h"
+#include "temp_dir.h"
 
 namespace strikewell {
 namespace {
@@ -49,13 +49,8 @@ struct FixedPortNames : PortNames {
 // One run of the program with a settings file in a temporary directory.
 struct Program {
   Program() {
-    std::filesystem::create_directories(dir);
     ports.text = "COM3";
     serial.AddPort(kCom3);
-  }
-  ~Program() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
   }
 
   int Run() {
@@ -64,14 +59,8 @@ struct Program {
     return RunProgram(platform);
   }
 
-  void WriteFile(const std::string& bytes) {
-    std::ofstream(settings_path, std::ios::binary) << bytes;
-  }
-  std::string ReadFile() const {
-    std::stringstream s;
-    s << std::ifstream(settings_path, std::ios::binary).rdbuf();
-    return s.str();
-  }
+  void WriteFile(const std::string& bytes) { testing::WriteBytes(settings_path, bytes); }
+  std::string ReadFile() const { return testing::ReadBytes(settings_path); }
 
   // A whole line of the transcript.
   bool Printed(const std::string& line) const {
@@ -98,16 +87,13 @@ struct Program {
   testing::FakeDesktop desktop{&clock};
   testing::FakeEventWait wait{clock, serial, raw};
   FixedPortNames ports;
-  std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                              ("strikewell_program_" + std::to_string(std::random_device{}()));
-  std::string settings_path = (dir / "serialport_strikewell.ini").string();
+  testing::TempDir dir{"program"};
+  std::string settings_path = dir.File(kSettingsFileName);
   std::string record_dir;
 };
 
 std::string FileText(const std::filesystem::path& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
+  return testing::ReadBytes(path.string());
 }
 
 // The question is answered with PgDn, which reads as 0 then 81, the code of "Q": any
@@ -182,12 +168,12 @@ void RingSixBlows(Program& p) {
 
 TEST(ProgramTest, ARecordFolderGetsOneLinePerBlowAndTheSummaryFollowsTheShutdown) {
   Program p;
-  p.record_dir = (p.dir / "a" / "b").string();
+  p.record_dir = (p.dir.path() / "a" / "b").string();
   RingSixBlows(p);
 
   EXPECT_EQ(p.Run(), 0);
 
-  EXPECT_EQ(FileText(p.dir / "a" / "b" / "strikewell-20261207-120000.csv"),
+  EXPECT_EQ(FileText(p.dir.path() / "a" / "b" / "strikewell-20261207-120000.csv"),
             "blow,sensor_ms,key_ms,key\n"
             "1,0,250,sent\n2,1000,1250,sent\n3,2000,2250,sent\n"
             "4,3000,3250,sent\n5,4000,4250,sent\n6,5000,5250,sent\n");
@@ -207,7 +193,7 @@ TEST(ProgramTest, ARecordFolderGetsOneLinePerBlowAndTheSummaryFollowsTheShutdown
             "The practice is recorded in");
   // The path takes as many rows as it needs.
   EXPECT_EQ(p.raw.Row(12) + p.raw.Row(13),
-            (p.dir / "a" / "b" / "strikewell-20261207-120000.csv").string());
+            (p.dir.path() / "a" / "b" / "strikewell-20261207-120000.csv").string());
 }
 
 // Started from Explorer, the console window closes with the program: the summary
@@ -229,8 +215,8 @@ TEST(ProgramTest, AWindowThatClosesWithTheProgramKeepsTheSummaryUntilEnter) {
 
 TEST(ProgramTest, AFolderThatCannotHoldTheRecordStopsBeforeCalibration) {
   Program p;
-  std::ofstream(p.dir / "not_a_folder") << "x";
-  p.record_dir = (p.dir / "not_a_folder" / "practice").string();
+  std::ofstream(p.dir.path() / "not_a_folder") << "x";
+  p.record_dir = (p.dir.path() / "not_a_folder" / "practice").string();
   p.raw.Type("y");
 
   EXPECT_EQ(p.Run(), 1);

@@ -3,17 +3,17 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <numeric>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <system_error>
 
 #include "fake_clock.h"
 #include "fake_console.h"
+#include "file_text.h"
 #include "settings/settings.h"
+#include "temp_dir.h"
 
 namespace strikewell {
 namespace {
@@ -21,34 +21,19 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::FakeRawConsole;
+using testing::ReadBytes;
 using ::testing::StartsWith;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
+using testing::WriteBytes;
 
-// A fresh directory on the real file system, removed with everything in it.
-struct TempDir {
-  TempDir() { fs::create_directories(path); }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
+// A fresh folder for each test; the settings file is made in it.
+struct TempDir : testing::TempDir {
+  TempDir() : testing::TempDir("settings") {}
   std::string File(const std::string& name = kSettingsFileName) const {
-    return (path / name).string();
+    return testing::TempDir::File(name);
   }
-  const fs::path path =
-      fs::temp_directory_path() / ("strikewell-settings-" + std::to_string(std::random_device()()));
 };
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 // The console of one start-up, with the keys the ringer presses.
 struct Ringer {
@@ -68,9 +53,13 @@ struct Ringer {
 const std::string kQuestion = std::string(80, ' ') + "Use existing calibration? (Y/n)";
 const std::string kTempName = std::string(kSettingsFileName) + ".tmp";
 
-// Settings{port, CTS, DSR, CD, RI, data flag, data character, sensor number, bell delay}.
-const Settings kCtsOnCom3{"\\\\.\\COM3", 1, 0, 0, 0, 0, 0, 2, 250};
-const Settings kBoxOnCom4{"\\\\.\\COM4", 0, 0, 0, 0, 1, 49, 1, 300};
+const Settings kCtsOnCom3{
+    .ComPortName = "\\\\.\\COM3", .UseCts = true, .SensorNum = 2, .BellDelay = 250};
+const Settings kBoxOnCom4{.ComPortName = "\\\\.\\COM4",
+                          .UseDat = true,
+                          .UseDatNum = '1',
+                          .SensorNum = 1,
+                          .BellDelay = 300};
 const char kCtsOnCom3File[] = "\\\\.\\COM3\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n2\r\n250\r\n";
 const char kBoxOnCom4File[] = "\\\\.\\COM4\r\n0\r\n0\r\n0\r\n0\r\n1\r\n49\r\n1\r\n300\r\n";
 
@@ -86,10 +75,22 @@ TEST(SettingsFileTest, WrittenRecordReplacesTheFileAndReadsBack) {
   } cases[] = {
       {kCtsOnCom3, kCtsOnCom3File},
       {kBoxOnCom4, kBoxOnCom4File},
-      {Settings{"\\\\.\\ttyUSB0", 1, 1, 1, 1, 1, 255, INT32_MAX, INT32_MIN},
+      {Settings{.ComPortName = "\\\\.\\ttyUSB0",
+                .UseCts = true,
+                .UseDsr = true,
+                .UseCd = true,
+                .UseRi = true,
+                .UseDat = true,
+                .UseDatNum = 255,
+                .SensorNum = INT32_MAX,
+                .BellDelay = INT32_MIN},
        "\\\\.\\ttyUSB0\r\n1\r\n1\r\n1\r\n1\r\n1\r\n255\r\n2147483647\r\n-2147483648\r\n"},
       // The data character is written as 0 while its flag is clear.
-      {Settings{"\\\\.\\pts/3", 0, 0, 0, 1, 0, 77, -4, -20},
+      {Settings{.ComPortName = "\\\\.\\pts/3",
+                .UseRi = true,
+                .UseDatNum = 77,
+                .SensorNum = -4,
+                .BellDelay = -20},
        "\\\\.\\pts/3\r\n0\r\n0\r\n0\r\n1\r\n0\r\n0\r\n-4\r\n-20\r\n"},
   };
   TempDir dir;
@@ -151,7 +152,7 @@ TEST(SettingsFileTest, FailedWriteLeavesTheOldFile) {
 
 TEST(SettingsFileTest, UnusableFileIsAnError) {
   TempDir dir;
-  const std::string in_missing_dir = (dir.path / "no such dir" / kSettingsFileName).string();
+  const std::string in_missing_dir = (dir.path() / "no such dir" / kSettingsFileName).string();
   Ringer ringer;
   Settings read;
   EXPECT_THAT([&] { ReadSettings(read, ringer.console, in_missing_dir); },
@@ -204,19 +205,37 @@ TEST(SettingsFileTest, TrickyFiles) {
   } files[] = {
       {"no file", std::nullopt, kBoxOnCom4, ""},
       {"empty file", "", kBoxOnCom4, ""},
-      {"only a port name, no line end", P, Settings{P, 0, 0, 0, 0, 1, 49, 1, 300}, kQuestion},
+      {"only a port name, no line end", P,
+       Settings{
+           .ComPortName = P, .UseDat = true, .UseDatNum = '1', .SensorNum = 1, .BellDelay = 300},
+       kQuestion},
       {"LF, lone CR and CR LF line ends", P + "\n0\r1\r\n0\n0\r0\r\n0\n4\r100\n",
-       Settings{P, 0, 1, 0, 0, 0, 0, 4, 100}, kQuestion},
+       Settings{.ComPortName = P, .UseDsr = true, .SensorNum = 4, .BellDelay = 100}, kQuestion},
       {"no final line end", p + "1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n2\r\n250", kCtsOnCom3, kQuestion},
       {"empty lines between all numbers",
        p + "\r\n1\r\n\r\n\r\n0\r\n \t\r\n0\r\n0\r\n0\r\n0\r\n2\r\n\r\n250\r\n", kCtsOnCom3,
        kQuestion},
       {"flags 2, -1, 0 clear; ' 1' and '1 words' set",
        p + "2\r\n-1\r\n0\r\n 1\r\n1 words\r\n65\r\n2\r\n250\r\n",
-       Settings{P, 0, 0, 0, 1, 1, 65, 2, 250}, kQuestion},
+       Settings{.ComPortName = P,
+                .UseRi = true,
+                .UseDat = true,
+                .UseDatNum = 'A',
+                .SensorNum = 2,
+                .BellDelay = 250},
+       kQuestion},
       {"hexadecimal, binary and octal forms",
        p + "$1\r\n%1\r\n&1\r\n0x1\r\n x1\r\nx31\r\n%10\r\n$FA\r\n",
-       Settings{P, 1, 1, 1, 1, 1, 49, 2, 250}, kQuestion},
+       Settings{.ComPortName = P,
+                .UseCts = true,
+                .UseDsr = true,
+                .UseCd = true,
+                .UseRi = true,
+                .UseDat = true,
+                .UseDatNum = '1',
+                .SensorNum = 2,
+                .BellDelay = 250},
+       kQuestion},
       {"data character 256", p + "0\r\n0\r\n0\r\n0\r\n1\r\n256\r\n1\r\n300\r\n", kBoxOnCom4,
        "Line 7 of {file} holds \"256\", which is not a whole number from 0 to 255, so the stored "
        "calibration cannot be used."},
