@@ -49,7 +49,9 @@ TEST(ConsoleGotoXY, OutsideTheWindowIsIgnored) {
     int y;
     bool moves;
   } cases[] = {
-      {1, 21, false}, {0, 5, false}, {81, 5, false}, {5, 0, false}, {1, 1, true}, {80, 20, true},
+      {.x = 1, .y = 21, .moves = false}, {.x = 0, .y = 5, .moves = false},
+      {.x = 81, .y = 5, .moves = false}, {.x = 5, .y = 0, .moves = false},
+      {.x = 1, .y = 1, .moves = true},   {.x = 80, .y = 20, .moves = true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "GotoXY(" << c.x << ", " << c.y << ")");
@@ -69,28 +71,59 @@ TEST(ConsoleWrite, ControlCodesWrapAndScroll) {
     const char* name;
     std::string text;
     std::string screen;  // the 10x4 window's rows
-    int x;
-    int y;
+    int cursor_x;
+    int cursor_y;
   } cases[] = {
-      {"backspace moves left", "ab\bc", "ac\n\n\n", 3, 1},
-      {"backspace stops at the left edge", "\b\bx", "x\n\n\n", 2, 1},
-      {"line feed keeps the column", "ab\ncd", "ab\n  cd\n\n", 5, 2},
-      {"bell does nothing", "a\ab", "ab\n\n\n", 3, 1},
-      {"other control codes are drawn", "\t\x01\x1b[2J", "\t\x01\x1b[2J\n\n\n", 7, 1},
-      {"a full row wraps at once, carriage return", "0123456789\rX", "0123456789\nX\n\n", 2, 2},
-      {"line feed below the bottom scrolls", "a\n\n\n\nb", "\n\n\n b", 3, 4},
-      {"bottom-right cell scrolls", std::string(40, '#'), "##########\n##########\n##########\n", 1,
-       4},
+      {.name = "backspace moves left",
+       .text = "ab\bc",
+       .screen = "ac\n\n\n",
+       .cursor_x = 3,
+       .cursor_y = 1},
+      {.name = "backspace stops at the left edge",
+       .text = "\b\bx",
+       .screen = "x\n\n\n",
+       .cursor_x = 2,
+       .cursor_y = 1},
+      {.name = "line feed keeps the column",
+       .text = "ab\ncd",
+       .screen = "ab\n  cd\n\n",
+       .cursor_x = 5,
+       .cursor_y = 2},
+      {.name = "bell does nothing",
+       .text = "a\ab",
+       .screen = "ab\n\n\n",
+       .cursor_x = 3,
+       .cursor_y = 1},
+      {.name = "other control codes are drawn",
+       .text = "\t\x01\x1b[2J",
+       .screen = "\t\x01\x1b[2J\n\n\n",
+       .cursor_x = 7,
+       .cursor_y = 1},
+      {.name = "a full row wraps at once, carriage return",
+       .text = "0123456789\rX",
+       .screen = "0123456789\nX\n\n",
+       .cursor_x = 2,
+       .cursor_y = 2},
+      {.name = "line feed below the bottom scrolls",
+       .text = "a\n\n\n\nb",
+       .screen = "\n\n\n b",
+       .cursor_x = 3,
+       .cursor_y = 4},
+      {.name = "bottom-right cell scrolls",
+       .text = std::string(40, '#'),
+       .screen = "##########\n##########\n##########\n",
+       .cursor_x = 1,
+       .cursor_y = 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Rig rig(10, 4);
     rig.console.Write(c.text);
     EXPECT_EQ(rig.raw.Screen(4), c.screen);
-    EXPECT_EQ(rig.console.WhereX(), c.x);
-    EXPECT_EQ(rig.console.WhereY(), c.y);
-    EXPECT_EQ(rig.raw.cursor_x, c.x);
-    EXPECT_EQ(rig.raw.cursor_y, c.y);
+    EXPECT_EQ(rig.console.WhereX(), c.cursor_x);
+    EXPECT_EQ(rig.console.WhereY(), c.cursor_y);
+    EXPECT_EQ(rig.raw.cursor_x, c.cursor_x);
+    EXPECT_EQ(rig.raw.cursor_y, c.cursor_y);
   }
 }
 
