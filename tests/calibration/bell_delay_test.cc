@@ -24,19 +24,19 @@ TEST(BellDelayTest, RepliesAreAskedForAgainUntilOneIsAWholeNumber) {
     std::vector<std::string> rows;
   };
   const Case cases[] = {
-      {{"250"}, 250, {kPrompt1, kPrompt2, "250"}},
-      {{"  250"}, 250, {kPrompt1, kPrompt2, "  250"}},
-      {{"-20"}, -20, {kPrompt1, kPrompt2, "-20"}},
-      {{"$FA"}, 250, {kPrompt1, kPrompt2, "$FA"}},
-      {{"250 ", "250ms", "", "300"},
-       300,
-       {kPrompt1, kPrompt2, "250", "Input 250  not an integer, try again", kPrompt1, kPrompt2,
-        "250ms", "Input 250ms not an integer, try again", kPrompt1, kPrompt2, "",
-        "Input  not an integer, try again", kPrompt1, kPrompt2, "300"}},
-      {{"2147483648", "-2147483648"},
-       INT32_MIN,
-       {kPrompt1, kPrompt2, "2147483648", "Input 2147483648 not an integer, try again", kPrompt1,
-        kPrompt2, "-2147483648"}},
+      {.replies = {"250"}, .delay = 250, .rows = {kPrompt1, kPrompt2, "250"}},
+      {.replies = {"  250"}, .delay = 250, .rows = {kPrompt1, kPrompt2, "  250"}},
+      {.replies = {"-20"}, .delay = -20, .rows = {kPrompt1, kPrompt2, "-20"}},
+      {.replies = {"$FA"}, .delay = 250, .rows = {kPrompt1, kPrompt2, "$FA"}},
+      {.replies = {"250 ", "250ms", "", "300"},
+       .delay = 300,
+       .rows = {kPrompt1, kPrompt2, "250", "Input 250  not an integer, try again", kPrompt1,
+                kPrompt2, "250ms", "Input 250ms not an integer, try again", kPrompt1, kPrompt2, "",
+                "Input  not an integer, try again", kPrompt1, kPrompt2, "300"}},
+      {.replies = {"2147483648", "-2147483648"},
+       .delay = INT32_MIN,
+       .rows = {kPrompt1, kPrompt2, "2147483648", "Input 2147483648 not an integer, try again",
+                kPrompt1, kPrompt2, "-2147483648"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.replies.front());

@@ -200,12 +200,20 @@ TEST(CounterScreenTest, TimingLines) {
     int32_t start = kNoon;
   } cases[] = {
       // 1200 intervals in an hour: 3.00 s, a peal of 252 minutes.
-      {1201, 3600, " APPROX Ave interval=    3.00 secs peal speed=4 hrs:   12.00 mins"},
-      {2, 10, " APPROX Ave interval=   10.00 secs peal speed=14 hrs:    0.00 mins"},
-      {10000, 30000, " APPROX Ave interval=    3.00 secs peal speed=4 hrs:   12.03 mins"},
+      {.count = 1201,
+       .seconds = 3600,
+       .speed_line = " APPROX Ave interval=    3.00 secs peal speed=4 hrs:   12.00 mins"},
+      {.count = 2,
+       .seconds = 10,
+       .speed_line = " APPROX Ave interval=   10.00 secs peal speed=14 hrs:    0.00 mins"},
+      {.count = 10000,
+       .seconds = 30000,
+       .speed_line = " APPROX Ave interval=    3.00 secs peal speed=4 hrs:   12.03 mins"},
       // Through midnight the elapsed time is kept.
-      {5, 120, " APPROX Ave interval=   30.00 secs peal speed=42 hrs:    0.00 mins",
-       23 * 3600 + 59 * 60 + 30},
+      {.count = 5,
+       .seconds = 120,
+       .speed_line = " APPROX Ave interval=   30.00 secs peal speed=42 hrs:    0.00 mins",
+       .start = 23 * 3600 + 59 * 60 + 30},
   };
   for (const auto& c : cases) {
     CounterConsole counter(c.start);
