@@ -285,11 +285,16 @@ TEST(ProgramTest, RunsThatEndBeforeTheWindowSearch) {
     std::string printed;
   };
   const Case cases[] = {
-      {"", false, "\r", "No serial port could be opened, so the bell sensor cannot be found."},
-      {"\\\\.\\COM9\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n2\r\n250\r\n", true, "Ywhatever\r",
-       "Open of serial failed - aborting - recalibrate!"},
+      {.file = "",
+       .com3_listed = false,
+       .typed = "\r",
+       .printed = "No serial port could be opened, so the bell sensor cannot be found."},
+      {.file = "\\\\.\\COM9\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n2\r\n250\r\n",
+       .com3_listed = true,
+       .typed = "Ywhatever\r",
+       .printed = "Open of serial failed - aborting - recalibrate!"},
       // "n" recalibrates; a calibration that found no port writes nothing.
-      {kCtsFile, false, "n\r", "Calibration..."},
+      {.file = kCtsFile, .com3_listed = false, .typed = "n\r", .printed = "Calibration..."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.printed);
