@@ -23,12 +23,15 @@ WaitResult FakeEventWait::Wait(const WaitFor& what) {
   int64_t lines_at = kNoDeadline;
   int64_t data_at = kNoDeadline;
   int64_t console_at = kNoDeadline;
-  if (port != nullptr && what.lines) lines_at = std::max(now, NextLineChange(*port));
+  if (port != nullptr && what.lines) {
+    lines_at = std::max(now, port->status_fails ? next_line_sample_us_ : NextLineChange(*port));
+  }
   if (port != nullptr && what.data && !port->bytes.empty()) {
     data_at = std::max(now, port->bytes.front().first);
   }
   int64_t lost_at = kNoDeadline;
-  if (port != nullptr && serial_.opened_at_us.at(what.port) < port->unplugged_at_us) {
+  if (port != nullptr && serial_.opened_at_us.at(what.port) < port->unplugged_at_us &&
+      !loss_reported_.contains(what.port)) {
     lost_at = std::max(now, port->unplugged_at_us);
   }
   int64_t resize_at = kNoDeadline;
@@ -48,6 +51,7 @@ WaitResult FakeEventWait::Wait(const WaitFor& what) {
     result.lines = true;
     result.lines_at_us = wake;
     lines_seen_until_us_ = wake;
+    next_line_sample_us_ = wake + kUnreadableLinesSampleUs;
   }
   if (data_at == wake) {
     result.data = true;
@@ -55,6 +59,7 @@ WaitResult FakeEventWait::Wait(const WaitFor& what) {
   }
   result.console = console_at == wake;
   result.port_lost = lost_at == wake;
+  if (result.port_lost) loss_reported_.insert(what.port);
   result.resized = resize_at == wake;
   return result;
 }

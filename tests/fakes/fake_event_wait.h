@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <vector>
 
 #include "fake_clock.h"
@@ -25,6 +26,11 @@ class FakeEventWait : public EventWait {
   // as by a loop that samples the lines: several changes can fall between looks.
   int64_t line_sample_period_us = 0;
 
+  // A port whose lines cannot be read (status_fails) cannot have their changes
+  // waited for: as the real waits do, a wait on its lines says a sample is due at
+  // once and then once every this often.
+  static constexpr int64_t kUnreadableLinesSampleUs = 1000;
+
   // Every wait asked for, in order.
   std::vector<WaitFor> waits;
 
@@ -36,6 +42,10 @@ class FakeEventWait : public EventWait {
   FakeSerial& serial_;
   FakeRawConsole& console_;
   int64_t lines_seen_until_us_ = -1;
+  int64_t next_line_sample_us_ = 0;
+  // Handles whose loss a wait has reported: a hung-up port reports it once, so
+  // that a caller that waits on it again is not woken at once for ever.
+  std::set<SerHandle> loss_reported_;
 };
 
 }  // namespace strikewell::testing

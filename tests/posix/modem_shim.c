@@ -38,6 +38,10 @@
  *                             fail                     (every served call fails with
  *                                                       EIO, as for a device pulled
  *                                                       out)
+ *                             notty                    (the line calls fail with
+ *                                                       ENOTTY, as from a driver
+ *                                                       without modem lines that is
+ *                                                       still there)
  *                           A missing or unreadable file: every input line off.
  *                           Change counts, kept per process and device (as a
  *                           driver keeps them per port):
@@ -182,8 +186,14 @@ static int ReadSmallFile(const char* path, char* text, size_t size) {
   return 1;
 }
 
+/* What a control file can make the line calls fail with. */
+enum { kFailGone = -1, kFailNoLines = -2 };
+
+static int FailureErrno(int failure) { return failure == kFailNoLines ? ENOTTY : EIO; }
+
 /* Parses the control file of device index: the input bits, and in given[i] the
- * count written for line i or -1. Returns -1 for "fail". */
+ * count written for line i or -1. Returns kFailGone for "fail", kFailNoLines for
+ * "notty". */
 static int ParseControl(int index, long given[kLines]) {
   for (int i = 0; i < kLines; ++i) given[i] = -1;
   char path[PATH_MAX];
@@ -196,7 +206,8 @@ static int ParseControl(int index, long given[kLines]) {
        token += strspn(token, kSeparators)) {
     const size_t len = strcspn(token, kSeparators);
     const char* equals = memchr(token, '=', len);
-    if (len == 4 && strncmp(token, "fail", 4) == 0) return -1;
+    if (len == 4 && strncmp(token, "fail", 4) == 0) return kFailGone;
+    if (len == 5 && strncmp(token, "notty", 5) == 0) return kFailNoLines;
     if (token[0] >= '0' && token[0] <= '9') {
       bits |= (int)strtoul(token, NULL, 0);
     } else if (equals != NULL) {
@@ -211,7 +222,7 @@ static int ParseControl(int index, long given[kLines]) {
 }
 
 /* One look at the input lines of device index, counting the changes found since
- * the look before; -1 for "fail". A test that names another device in the same
+ * the look before; kFailGone or kFailNoLines when the calls are to fail. A test that names another device in the same
  * place starts its counts afresh. */
 static int LookAtLines(int index, const char* device, struct Lines* lines) {
   long given[kLines];
@@ -221,7 +232,7 @@ static int LookAtLines(int index, const char* device, struct Lines* lines) {
   const int bits = ParseControl(index, given);
   if (bits < 0) {
     pthread_mutex_unlock(&track_lock);
-    return -1;
+    return bits;
   }
   struct LineTrack* track = &tracks[index];
   if (strcmp(track->device, device) != 0) {
@@ -255,8 +266,9 @@ static int LinesDiffer(const struct Lines* a, const struct Lines* b, int mask) {
 static int WaitForChange(int index, const char* device, int mask) {
   struct Lines before;
   struct Lines now;
-  if (LookAtLines(index, device, &before) < 0) {
-    errno = EIO;
+  const int failure = LookAtLines(index, device, &before);
+  if (failure < 0) {
+    errno = FailureErrno(failure);
     return -1;
   }
   /* The file is replaced by rename(), so its directory is watched, not its inode. */
@@ -278,8 +290,9 @@ static int WaitForChange(int index, const char* device, int mask) {
    * control file nothing can change: only a signal ends the wait. */
   int result = 0;
   for (;;) {
-    if (LookAtLines(index, device, &now) < 0) {
-      errno = EIO;
+    const int looked = LookAtLines(index, device, &now);
+    if (looked < 0) {
+      errno = FailureErrno(looked);
       result = -1;
       break;
     }
@@ -344,6 +357,7 @@ static int Fail(int error) {
 
 static int ModemIoctl(int index, const char* device, unsigned long request, void* arg) {
   struct Lines lines;
+  int looked = 0;
   if (request == TIOCMIWAIT) return WaitForChange(index, device, (int)(intptr_t)arg & kInputs);
   if (arg == NULL) return Fail(EFAULT);
   int* bits = arg;
@@ -352,11 +366,11 @@ static int ModemIoctl(int index, const char* device, unsigned long request, void
   const char* op = NULL;
   switch (request) {
     case TIOCMGET:
-      if (LookAtLines(index, device, &lines) < 0) return Fail(EIO);
+      if ((looked = LookAtLines(index, device, &lines)) < 0) return Fail(FailureErrno(looked));
       *bits = lines.bits | __atomic_load_n(out, __ATOMIC_SEQ_CST);
       return 0;
     case TIOCGICOUNT: {
-      if (LookAtLines(index, device, &lines) < 0) return Fail(EIO);
+      if ((looked = LookAtLines(index, device, &lines)) < 0) return Fail(FailureErrno(looked));
       struct serial_icounter_struct* counts = arg;
       memset(counts, 0, sizeof *counts);
       counts->cts = (int)lines.counts[0];
@@ -366,7 +380,7 @@ static int ModemIoctl(int index, const char* device, unsigned long request, void
       return 0;
     }
     case TIOCGSERIAL: {
-      if (LookAtLines(index, device, &lines) < 0) return Fail(EIO);
+      if ((looked = LookAtLines(index, device, &lines)) < 0) return Fail(FailureErrno(looked));
       struct serial_struct* serial = arg;
       memset(serial, 0, sizeof *serial);
       serial->type = PORT_16550A;
@@ -379,7 +393,7 @@ static int ModemIoctl(int index, const char* device, unsigned long request, void
       return 0;
     }
     case TIOCSSERIAL:
-      if (LookAtLines(index, device, &lines) < 0) return Fail(EIO);
+      if ((looked = LookAtLines(index, device, &lines)) < 0) return Fail(FailureErrno(looked));
       SetSerialFlags(index, ((const struct serial_struct*)arg)->flags);
       return 0;
     case TIOCMBIS:

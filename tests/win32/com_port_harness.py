@@ -7,6 +7,7 @@ other lines are passed through, and the harness exits with the program's status.
   send 41 0d         write the bytes on the pty; "ok" once they wait in the input queue
   send-after 200 41  "ok" at once; the bytes follow 200 ms later
   later 20 REQUEST   "ok" at once; REQUEST (send, lines) is done 20 ms later
+  flush-input        discard the bytes that wait for the program; "ok"
   when               the time at which the last "later" request was done (see clock)
   clock              now, in microseconds of CLOCK_MONOTONIC_RAW, Wine's performance
                      counter and so the program's monotonic clock under Wine
@@ -104,6 +105,9 @@ def answer(port, request, scratch, timers, done_at):
     if command == "replug":  # a new pty behind the same COM port
         port.close()
         port.__init__(port.wine_dir, port.number)
+        return "ok"
+    if command == "flush-input":
+        termios.tcflush(port.slave, termios.TCIFLUSH)
         return "ok"
     if command == "when":
         return str(done_at[-1]) if done_at else "error: no later request done yet"

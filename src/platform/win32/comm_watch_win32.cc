@@ -10,6 +10,12 @@ constexpr int kMaxRounds = 8;
 
 }  // namespace
 
+bool DeviceGoneError(DWORD error) {
+  return error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_OPERATION_ABORTED || error == ERROR_DEVICE_REMOVED ||
+         error == ERROR_GEN_FAILURE || error == ERROR_NOT_READY || error == ERROR_BROKEN_PIPE;
+}
+
 bool AddLineTransitions(DWORD before, DWORD after, DWORD events, LineCounts& counts) {
   struct Line {
     DWORD status_bit;
@@ -63,7 +69,9 @@ CommWatch::Seen CommWatch::Update(DWORD wanted) {
       reported_ |= events_;
     } else {
       // Wine ends the wait with an error on a port whose lines it cannot read (a pty
-      // without modem lines), even when only bytes were asked for.
+      // without modem lines), even when only bytes were asked for. Its error
+      // (ERROR_OPERATION_ABORTED) says nothing of the device: the calls that look at
+      // the port from now on find out whether it has gone.
       refused_ = true;
       counting_ = false;
     }
@@ -94,6 +102,7 @@ void CommWatch::Rearm(Seen& seen) {
       if (!GetCommModemStatus(port_, &status)) {
         // The device has gone or stopped answering: its lines read off from now on
         // and are looked at, not waited for.
+        NoteFailure();
         counting_ = false;
         mask_ &= ~kLineEvents;
         seen.lines = true;
@@ -112,6 +121,7 @@ void CommWatch::Rearm(Seen& seen) {
     // Windows forgets here what it collected before: all of that happened before
     // the status read just made, and is counted from it.
     if (!SetCommMask(port_, mask_)) {
+      NoteFailure();
       refused_ = true;
       counting_ = false;
       return;
@@ -129,6 +139,7 @@ void CommWatch::Rearm(Seen& seen) {
       continue;
     }
     if (GetLastError() != ERROR_IO_PENDING) {
+      NoteFailure();
       refused_ = true;
       counting_ = false;
       return;
@@ -171,10 +182,18 @@ bool CommWatch::LinesPolled() const { return (wanted_ & kLineEvents) != 0 && !co
 
 bool CommWatch::DataPolled() const { return (wanted_ & EV_RXCHAR) != 0 && refused_; }
 
-bool CommWatch::DataWaiting() const {
+bool CommWatch::DataWaiting() {
   DWORD errors = 0;
   COMSTAT status{};
-  return ClearCommError(port_, &errors, &status) && status.cbInQue > 0;
+  if (!ClearCommError(port_, &errors, &status)) {
+    NoteFailure();
+    return false;
+  }
+  return status.cbInQue > 0;
+}
+
+void CommWatch::NoteFailure() {
+  if (DeviceGoneError(GetLastError())) gone_ = true;
 }
 
 bool CommWatch::Counts(LineCounts& counts) const {

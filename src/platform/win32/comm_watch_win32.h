@@ -10,6 +10,11 @@ namespace strikewell {
 
 inline constexpr DWORD kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 
+// Errors with which a port answers once its device has gone (a USB adapter pulled
+// out), as against a line that is off or no byte waiting. Wine answers a hung-up tty
+// with ERROR_NOT_READY (the tty's EIO) and a read with ERROR_BROKEN_PIPE.
+bool DeviceGoneError(DWORD error);
+
 // Adds the transitions of the four input lines between two status reads (modem
 // status bits, MS_*_ON) to counts, given the line events (EV_*) reported for the
 // time between them. A line that reads differently changed (an odd number of
@@ -58,7 +63,9 @@ class CommWatch {
   bool LinesPolled() const;
   bool DataPolled() const;
   // Bytes wait in the port's input queue.
-  bool DataWaiting() const;
+  bool DataWaiting();
+  // A call of the watch found the port's device gone: it stays gone.
+  bool DeviceGone() const { return gone_; }
   // The running counts, while the lines are watched through events.
   bool Counts(LineCounts& counts) const;
 
@@ -67,6 +74,8 @@ class CommWatch {
   void Rearm(Seen& seen);
   // Cancels the wait in flight and keeps what it had reported.
   void Cancel();
+  // After a failed call: the device has gone when the error says so.
+  void NoteFailure();
 
   HANDLE port_;
   OVERLAPPED overlapped_{};
@@ -79,6 +88,7 @@ class CommWatch {
   DWORD known_ = 0;        // the line states at the last read
   DWORD reported_ = 0;     // events reported since that read
   LineCounts counts_;
+  bool gone_ = false;
 };
 
 // The serial backend as the counting wait sees it (MakeSerial() gives one).

@@ -116,6 +116,7 @@ class Win32EventWait final : public EventWait {
   WaitTimer used_ = WaitTimer::kPlain;
   std::unique_ptr<TimerPeriod> period_;  // with the plain timer only
   SerHandle watched_ = 0;
+  SerHandle loss_reported_ = 0;  // the port whose device-gone the wait has reported
 };
 
 WaitResult Win32EventWait::Wait(const WaitFor& what) {
@@ -147,6 +148,11 @@ WaitResult Win32EventWait::Wait(const WaitFor& what) {
       // Lines that cannot be waited for are due for a sample at every poll.
       if (seen.lines || (watch->LinesPolled() && !first)) see_lines();
       if (seen.data) see_data();
+      // Once per port: a device that has gone fails every call from now on.
+      if (watch->DeviceGone() && what.port != loss_reported_) {
+        result.port_lost = true;
+        loss_reported_ = what.port;
+      }
       if (watch->InFlight()) handles[count++] = watch->Event();
       poll = poll || watch->LinesPolled() || watch->DataPolled() || !watch->InFlight();
     } else if (foreign_port && !first) {
@@ -166,7 +172,7 @@ WaitResult Win32EventWait::Wait(const WaitFor& what) {
     } else if (foreign_console && !first) {
       result.console = true;
     }
-    if (result.lines || result.data || result.console || result.resized ||
+    if (result.lines || result.data || result.console || result.resized || result.port_lost ||
         now >= what.deadline_us) {
       return result;
     }

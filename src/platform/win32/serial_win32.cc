@@ -90,15 +90,6 @@ DWORD FtdiLatencyTimer(const std::string& port_name) {
   return 0;
 }
 
-// What a port answers once its device has gone (a USB adapter pulled out), as
-// against a line that is off or no byte waiting. Wine answers a hung-up tty with
-// ERROR_NOT_READY (the tty's EIO) and a read with ERROR_BROKEN_PIPE.
-bool DeviceGone(DWORD error) {
-  return error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED ||
-         error == ERROR_OPERATION_ABORTED || error == ERROR_DEVICE_REMOVED ||
-         error == ERROR_GEN_FAILURE || error == ERROR_NOT_READY || error == ERROR_BROKEN_PIPE;
-}
-
 class Win32Serial : public Win32SerialPorts {
  public:
   ~Win32Serial() override {
@@ -106,6 +97,10 @@ class Win32Serial : public Win32SerialPorts {
   }
 
   SerHandle SerOpen(const std::string& device_name) override {
+    // Windows' own serial drivers refuse a second opener; a tty that Wine maps as a
+    // COM port does not, nor need every virtual port's driver. The table refuses a
+    // port this program has open, so that no port is ever read through two handles.
+    if (Opened(PortName(device_name))) return 0;
     // nLength is the structure's size: 12 bytes on 32-bit Windows, 24 on 64-bit.
     SECURITY_ATTRIBUTES inheritable{};
     inheritable.nLength = sizeof inheritable;
@@ -281,7 +276,7 @@ class Win32Serial : public Win32SerialPorts {
 
   // After a failed call: the device has gone when the error says so.
   static void NoteFailure(Port& port) {
-    if (DeviceGone(GetLastError())) port.lost = true;
+    if (DeviceGoneError(GetLastError())) port.lost = true;
   }
 
   static void Close(Port& port) {
@@ -349,6 +344,13 @@ class Win32Serial : public Win32SerialPorts {
       return false;
     }
     return (status & bit) != 0;
+  }
+
+  bool Opened(const std::string& port_name) const {
+    for (const auto& [handle, port] : ports_) {
+      if (lstrcmpiA(port.name.c_str(), port_name.c_str()) == 0) return true;
+    }
+    return false;
   }
 
   HANDLE PortHandle(SerHandle handle) const {
