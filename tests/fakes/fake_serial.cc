@@ -85,7 +85,6 @@ bool FakeSerial::SerGetCD(SerHandle handle) { return LinesNow(handle).cd; }
 bool FakeSerial::SerGetRI(SerHandle handle) { return LinesNow(handle).ri; }
 
 int32_t FakeSerial::SerReadTimeout(SerHandle handle, uint8_t* buffer, int32_t timeout_ms) {
-  ++reads;
   Port* port = PortOf(handle);
   const int64_t deadline = clock_.NowMicros() + int64_t{std::max(timeout_ms, 0)} * 1000;
   if (port == nullptr || Lost(handle)) {
@@ -104,7 +103,6 @@ int32_t FakeSerial::SerReadTimeout(SerHandle handle, uint8_t* buffer, int32_t ti
 }
 
 bool FakeSerial::SerGetLineCounts(SerHandle handle, LineCounts& counts) {
-  ++count_queries;
   Port* port = PortOf(handle);
   if (port == nullptr || !port->counts_changes || Lost(handle)) return false;
   counts = LineCounts{};

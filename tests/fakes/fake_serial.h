@@ -79,8 +79,6 @@ class FakeSerial : public Serial {
   // "rts 1 on", "dtr 1 on", "sync 1", "flush 1", "close 1".
   std::vector<std::string> calls;
   int status_queries = 0;
-  int reads = 0;
-  int count_queries = 0;
   int lost_queries = 0;  // SerPortLost calls
   // Handles that low-latency mode was asked for, in order.
   std::vector<SerHandle> low_latency;
