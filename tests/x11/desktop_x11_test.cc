@@ -29,6 +29,7 @@
 #include "target/target.h"
 
 // Last: Xlib's macros (None, Bool) would break GoogleTest's headers.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 namespace strikewell {
@@ -268,6 +269,28 @@ TEST_F(X11DesktopTest, HiddenTargetCountsAndIsBroughtToTheFront) {
   EXPECT_TRUE(WaitUntil([&] { return desktop->GetForegroundWindow() == hidden; }));
 }
 
+// A window manager updates its active-window hint a moment after the fact: asked to
+// activate a window whose client has just ended, openbox names it active before it
+// has noticed the end. A window that no longer exists is in front of nobody; the
+// keyboard focus, which stayed where it was, tells which window is.
+TEST_F(X11DesktopTest, ActiveWindowHintNamingAClosedWindowGivesWayToTheKeyboardFocus) {
+  KeyLogger target("Ringing Room stale hint");
+  Open(target);
+  Front(target);
+  const WindowHandle gone = Create("Gone", std::nullopt);
+  XDestroyWindow(own, gone);
+  XSync(own, False);
+
+  const Atom active = XInternAtom(own, "_NET_ACTIVE_WINDOW", False);
+  const long hint[] = {static_cast<long>(gone)};
+  XChangeProperty(own, DefaultRootWindow(own), active, XA_WINDOW, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(hint), 1);
+  XSync(own, False);
+
+  EXPECT_FALSE(desktop->IsWindow(gone));
+  EXPECT_EQ(desktop->GetForegroundWindow(), target.window);
+}
+
 TEST_F(X11DesktopTest, KeyboardLayoutAnswersLikeWindowsOnAUsKeyboard) {
   const std::pair<char, int16_t> vk_and_shift[] = {{'j', 0x4A}, {'J', 0x14A}, {'!', 0x131},
                                                    {'[', 0xDB}, {'{', 0x1DB}, {' ', 0x20},
@@ -336,6 +359,14 @@ class X11DesktopRig : public contract::DesktopRig {
     auto& logger = loggers_.emplace_back(std::make_unique<KeyLogger>(title));
     if (!WaitUntil([&] { return (logger->window = logger->Read().window) != 0; }, 10s) ||
         !WaitUntil([&] { return Lists(*desktop_, logger->window); })) {
+      return 0;
+    }
+    // openbox gives a new window the focus, and names it active, a moment after
+    // listing it: until both have happened the newcomer can take the focus back
+    // from a window that a case has just brought forward.
+    if (g_with_window_manager && !WaitUntil([&] {
+          return logger->Read().focused && desktop_->GetForegroundWindow() == logger->window;
+        })) {
       return 0;
     }
     return logger->window;
