@@ -110,10 +110,12 @@ class DesktopContract : public ::testing::TestWithParam<DesktopBackend> {
 
   bool Lists(WindowHandle window) { return std::ranges::count(Listed(), window) == 1; }
 
-  // Titles carry the test's name: a window of an earlier test may still be listed
-  // for a moment after its program has gone.
+  // Titles carry the case's name: a window of an earlier case may still be listed
+  // for a moment after its program has gone. The backend's name after the '/' is
+  // left out, so that a title can name a file too.
   static std::string Title(const std::string& prefix) {
-    return prefix + " - " + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return prefix + " - " + name.substr(0, name.find('/'));
   }
 
   std::unique_ptr<DesktopRig> rig;
