@@ -83,22 +83,34 @@ void FakeDesktop::SetActiveWindow(WindowHandle window) {
   activations.push_back("SetActiveWindow(" + Hex(window) + ")");
 }
 
+// Both windowing systems refuse to bring forward a window that has gone, and what
+// was in front stays there.
 void FakeDesktop::SetForegroundWindow(WindowHandle window) {
   activations.push_back("SetForegroundWindow(" + Hex(window) + ")");
-  if (!refuse_foreground) foreground = window;
+  ApplyDueFocusChanges();
+  if (!refuse_foreground && IsWindow(window)) foreground = window;
 }
 
-WindowHandle FakeDesktop::GetForegroundWindow() {
+void FakeDesktop::ApplyDueFocusChanges() {
   while (!focus_changes_.empty() && focus_changes_.front().first <= NowMs()) {
     foreground = focus_changes_.front().second;
     focus_changes_.pop_front();
   }
+}
+
+WindowHandle FakeDesktop::GetForegroundWindow() {
+  ApplyDueFocusChanges();
   // A closed window is in front of nobody.
   return IsWindow(foreground) ? foreground : 0;
 }
 
+// The key reaches whichever window is in front when it is sent.
 void FakeDesktop::KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags) {
-  keys.push_back(KeyRecord{virtual_key, scan_code, flags, NowMs()});
+  const KeyRecord key{virtual_key, scan_code, flags, NowMs()};
+  keys.push_back(key);
+  if (const WindowHandle in_front = GetForegroundWindow(); in_front != 0) {
+    received[in_front].push_back(key);
+  }
 }
 
 uint32_t FakeDesktop::MapVirtualKey(uint32_t virtual_key) {

@@ -1,10 +1,12 @@
 // An in-memory desktop: top-level windows in enumeration order, a foreground window
 // that a test can move at a given fake time, a US keyboard layout, and a record of
-// every activation and key event.
+// every activation and key event and of the window each key reached. The desktop
+// contract (tests/contract) holds it to what X11 and Win32 do.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -44,7 +46,8 @@ class FakeDesktop : public Desktop {
   // From fake time at_ms on the window no longer exists.
   void CloseWindowAt(int64_t at_ms, WindowHandle window);
 
-  // From fake time at_ms on, GetForegroundWindow answers window (0: nobody).
+  // From fake time at_ms on, window is in front (0: nobody), as if the ringer had
+  // clicked it; a later SetForegroundWindow moves it again.
   void FocusAt(int64_t at_ms, WindowHandle window);
 
   void EnumWindows(const std::function<bool(WindowHandle)>& visit) override;
@@ -66,13 +69,19 @@ class FakeDesktop : public Desktop {
   // "SetActiveWindow(0x100)", "SetForegroundWindow(0x100)", in call order.
   std::vector<std::string> activations;
   std::vector<KeyRecord> keys;
+  // The keys each window received: those sent while it was in front. A key sent
+  // with no window in front is in keys only.
+  std::map<WindowHandle, std::vector<KeyRecord>> received;
   WindowHandle foreground = 0;
   // When true, SetForegroundWindow is ignored, like a windowing system that refuses.
+  // It always refuses a window that does not exist (closed, or never opened).
   bool refuse_foreground = false;
   std::string unavailable;
 
  private:
   int64_t NowMs() const { return clock_ ? clock_->NowMillis() : 0; }
+  // Focus changes that are due take effect before anything reads or moves the focus.
+  void ApplyDueFocusChanges();
   bool Exists(const Window& w) const {
     return w.open_from_ms <= NowMs() && NowMs() < w.closed_from_ms;
   }

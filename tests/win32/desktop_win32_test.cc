@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "desktop_contract.h"
 #include "fake_clock.h"
 #include "fake_console.h"
 #include "platform/backends.h"
@@ -121,6 +123,72 @@ TEST(Win32Desktop, LayoutAnswersForAUsKeyboard) {
   EXPECT_EQ(desktop->MapVirtualKey(0x4A), 0x24u);
   EXPECT_EQ(desktop->MapVirtualKey(0x10), 0x2Au);
 }
+
+// The desktop contract over Win32: other programs' windows are key_window.exe
+// processes, and another program bringing a window forward is a second desktop
+// asking for it.
+class Win32DesktopRig : public contract::DesktopRig {
+ public:
+  Desktop& desktop() override { return *desktop_; }
+
+  WindowHandle OpenWindow(const std::string& title) override {
+    const auto& window = windows_.emplace_back(std::make_unique<KeyWindow>(title));
+    const auto listed = [&] {
+      bool found = false;
+      desktop_->EnumWindows([&](WindowHandle w) {
+        found = w == window->Handle();
+        return !found;
+      });
+      return found;
+    };
+    if (!window->Created() || !WaitUntil(listed)) return 0;
+    return window->Handle();
+  }
+
+  // The process ends, and its window with it.
+  void CloseWindow(WindowHandle window) override {
+    std::erase_if(windows_, [&](const auto& w) { return w->Handle() == window; });
+  }
+
+  void BringToFront(WindowHandle window) override { other_program_->SetForegroundWindow(window); }
+
+  // Keyboard input goes to the foreground window's thread.
+  bool TakesKeys(WindowHandle window) override { return desktop_->GetForegroundWindow() == window; }
+
+  std::vector<uint8_t> KeysReceived(WindowHandle window) override {
+    std::vector<uint8_t> keys;
+    for (const auto& w : windows_) {
+      if (w->Handle() != window) continue;
+      for (const std::string& vk : w->Logged("keydown")) {
+        keys.push_back(static_cast<uint8_t>(std::stoul(vk, nullptr, 16)));
+      }
+    }
+    return keys;
+  }
+
+  bool Eventually(const std::function<bool()>& condition) override { return WaitUntil(condition); }
+
+  bool Consistently(const std::function<bool()>& condition) override {
+    for (int waited = 0; waited < 300; waited += 10) {
+      if (!condition()) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+  }
+
+ private:
+  std::unique_ptr<Desktop> desktop_ = MakeDesktop();
+  std::unique_ptr<Desktop> other_program_ = MakeDesktop();
+  std::vector<std::unique_ptr<KeyWindow>> windows_;
+};
+
+std::unique_ptr<contract::DesktopRig> MakeWin32Rig() { return std::make_unique<Win32DesktopRig>(); }
+
+using contract::DesktopContract;
+
+INSTANTIATE_TEST_SUITE_P(Win32, DesktopContract,
+                         ::testing::Values(contract::DesktopBackend{"Win32", MakeWin32Rig}),
+                         contract::DesktopBackendName);
 
 }  // namespace
 }  // namespace strikewell

@@ -238,15 +238,25 @@ class X11Desktop : public Desktop {
 
   WindowHandle GetForegroundWindow() override {
     if (display_ == nullptr) return 0;
-    if (WindowManager() != None) {
+    const bool managed = WindowManager() != None;
+    if (managed) {
       std::vector<unsigned long> active;
-      if (ReadWindows(root_, net_active_window_, active)) return active.empty() ? 0 : active[0];
+      if (ReadWindows(root_, net_active_window_, active)) {
+        if (active.empty() || active[0] == None) return 0;
+        // The manager updates its hint a moment after the fact: asked to activate
+        // a window whose client has just ended, it names that window before it has
+        // seen it go. The keyboard focus has not moved, and tells the truth.
+        if (IsWindow(active[0])) return active[0];
+      }
     }
     Window focus = None;
     int revert = 0;
     XGetInputFocus(display_, &focus, &revert);
     if (focus == None || focus == PointerRoot || focus == root_) return 0;
-    return ClientAbove(focus);
+    const Window client = ClientAbove(focus);
+    // A manager parks the focus on a window of its own when no client has it.
+    if (managed && (client == 0 || !HasWmState(client))) return 0;
+    return client;
   }
 
   void KeybdEvent(uint8_t virtual_key, uint8_t, uint32_t flags) override {
