@@ -118,15 +118,23 @@ class DesktopContract : public ::testing::TestWithParam<DesktopBackend> {
     return prefix + " - " + name.substr(0, name.find('/'));
   }
 
+  // The program's target and another program's window, both open, into target and
+  // other.
+  void OpenTargetAndEditor() {
+    target = rig->OpenWindow(Title("Ringing Room"));
+    ASSERT_NE(target, 0u);
+    other = rig->OpenWindow(Title("Editor"));
+    ASSERT_NE(other, 0u);
+  }
+
   std::unique_ptr<DesktopRig> rig;
+  WindowHandle target = 0;
+  WindowHandle other = 0;
 };
 
 TEST_P(DesktopContract, FindsAWindowByATitleHoldingRingingRoom) {
   const std::string title = Title("Ringing Room");
-  const WindowHandle target = rig->OpenWindow(title);
-  ASSERT_NE(target, 0u);
-  const WindowHandle other = rig->OpenWindow(Title("Editor"));
-  ASSERT_NE(other, 0u);
+  ASSERT_NO_FATAL_FAILURE(OpenTargetAndEditor());
 
   std::vector<WindowHandle> holding;
   std::vector<WindowHandle> titled_exactly;
@@ -143,10 +151,7 @@ TEST_P(DesktopContract, FindsAWindowByATitleHoldingRingingRoom) {
 }
 
 TEST_P(DesktopContract, ActivatingAWindowMakesItTheForegroundWindow) {
-  const WindowHandle target = rig->OpenWindow(Title("Ringing Room"));
-  ASSERT_NE(target, 0u);
-  const WindowHandle other = rig->OpenWindow(Title("Editor"));
-  ASSERT_NE(other, 0u);
+  ASSERT_NO_FATAL_FAILURE(OpenTargetAndEditor());
   rig->BringToFront(other);
   ASSERT_TRUE(InFront(other));
 
@@ -158,10 +163,7 @@ TEST_P(DesktopContract, ActivatingAWindowMakesItTheForegroundWindow) {
 // The ringer clicks another window and the program then brings its target forward:
 // the later request is the one that holds.
 TEST_P(DesktopContract, ActivationAfterAnotherWindowCameInFrontHolds) {
-  const WindowHandle target = rig->OpenWindow(Title("Ringing Room"));
-  ASSERT_NE(target, 0u);
-  const WindowHandle other = rig->OpenWindow(Title("Editor"));
-  ASSERT_NE(other, 0u);
+  ASSERT_NO_FATAL_FAILURE(OpenTargetAndEditor());
 
   rig->BringToFront(other);
   Activate(target);
@@ -171,10 +173,7 @@ TEST_P(DesktopContract, ActivationAfterAnotherWindowCameInFrontHolds) {
 }
 
 TEST_P(DesktopContract, ForegroundWindowFollowsAWindowBroughtInFrontByOthers) {
-  const WindowHandle target = rig->OpenWindow(Title("Ringing Room"));
-  ASSERT_NE(target, 0u);
-  const WindowHandle other = rig->OpenWindow(Title("Editor"));
-  ASSERT_NE(other, 0u);
+  ASSERT_NO_FATAL_FAILURE(OpenTargetAndEditor());
   Activate(target);
   ASSERT_TRUE(InFront(target));
 
@@ -202,7 +201,7 @@ TEST_P(DesktopContract, ClosedWindowIsNoWindowAndHasNoTitle) {
 // A search that found a window which then closed before it was brought forward:
 // the windowing system refuses, and what was in front stays there.
 TEST_P(DesktopContract, ActivatingAClosedWindowLeavesTheForegroundAsItWas) {
-  const WindowHandle target = rig->OpenWindow(Title("Ringing Room"));
+  target = rig->OpenWindow(Title("Ringing Room"));
   ASSERT_NE(target, 0u);
   const WindowHandle gone = rig->OpenWindow(Title("Ringing Room closing"));
   ASSERT_NE(gone, 0u);
@@ -217,10 +216,7 @@ TEST_P(DesktopContract, ActivatingAClosedWindowLeavesTheForegroundAsItWas) {
 }
 
 TEST_P(DesktopContract, KeyGoesToTheForegroundWindowAsThatKey) {
-  const WindowHandle target = rig->OpenWindow(Title("Ringing Room"));
-  ASSERT_NE(target, 0u);
-  const WindowHandle other = rig->OpenWindow(Title("Editor"));
-  ASSERT_NE(other, 0u);
+  ASSERT_NO_FATAL_FAILURE(OpenTargetAndEditor());
   Activate(target);
   ASSERT_TRUE(InFront(target));
   ASSERT_TRUE(rig->Eventually([&] { return rig->TakesKeys(target); }));
@@ -236,10 +232,7 @@ TEST_P(DesktopContract, KeyGoesToTheForegroundWindowAsThatKey) {
 // A key goes where the focus is when it is sent, not to the window that was
 // activated last: this is why SendAKey asks for the foreground window first.
 TEST_P(DesktopContract, KeyFollowsTheFocusToAnotherWindow) {
-  const WindowHandle target = rig->OpenWindow(Title("Ringing Room"));
-  ASSERT_NE(target, 0u);
-  const WindowHandle other = rig->OpenWindow(Title("Editor"));
-  ASSERT_NE(other, 0u);
+  ASSERT_NO_FATAL_FAILURE(OpenTargetAndEditor());
   Activate(target);
   ASSERT_TRUE(InFront(target));
   rig->BringToFront(other);

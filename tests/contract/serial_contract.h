@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "no_console.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/event_wait.h"
@@ -62,22 +63,6 @@ class SerialRig {
   virtual void MakeLinesUnreadable() = 0;
   // The far end hangs up: the device is pulled out.
   virtual void HangUp() = 0;
-};
-
-// The console of the contract's waits, which never watch the console.
-class NoConsole : public RawConsole {
- public:
-  int Width() override { return 80; }
-  int Height() override { return 25; }
-  bool TakeResize() override { return false; }
-  uint8_t InitialAttr() override { return 0x07; }
-  void WriteCells(int, int, std::string_view, uint8_t) override {}
-  void FillWindow(uint8_t) override {}
-  void ScrollUp(uint8_t) override {}
-  void SetCursor(int, int) override {}
-  void Flush() override {}
-  std::optional<KeyEvent> PollKey() override { return std::nullopt; }
-  bool InputEnded() override { return false; }
 };
 
 // A named way to make a rig: the test's parameter.

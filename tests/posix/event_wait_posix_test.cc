@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "no_console.h"
 #include "platform/backends.h"
 #include "platform/event_wait.h"
 #include "platform/posix/line_watch_posix.h"
@@ -58,22 +59,6 @@ void Write(int fd, const std::string& bytes) {
   ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-// A console that is not the terminal: the wait cannot wait for it.
-class StandInConsole : public RawConsole {
- public:
-  int Width() override { return 80; }
-  int Height() override { return 25; }
-  bool TakeResize() override { return false; }
-  uint8_t InitialAttr() override { return 0x07; }
-  void WriteCells(int, int, std::string_view, uint8_t) override {}
-  void FillWindow(uint8_t) override {}
-  void ScrollUp(uint8_t) override {}
-  void SetCursor(int, int) override {}
-  void Flush() override {}
-  std::optional<KeyEvent> PollKey() override { return std::nullopt; }
-  bool InputEnded() override { return false; }
-};
-
 int ThreadCount() {
   int count = 0;
   DIR* dir = opendir("/proc/self/task");
@@ -107,7 +92,7 @@ class EventWaitTest : public ::testing::Test {
   PtyPair pty_;
   std::unique_ptr<Serial> serial_ = MakeSerial();
   std::unique_ptr<Clock> clock_ = MakeClock();
-  StandInConsole console_;
+  testing::NoConsole console_;
   std::unique_ptr<EventWait> wait_ = MakeEventWait(*serial_, console_, *clock_);
 };
 
