@@ -185,20 +185,17 @@ class Counter {
   bool SendOrDrop() {
     // While the window is being looked for again there is nobody to send to.
     if (view_ == View::kWindowClosed) return false;
-    if (io_.desktop.GetForegroundWindow() != state_.SaveWnd &&
-        !io_.desktop.IsWindow(state_.SaveWnd)) {
+    // One look at the foreground per key, taken as late as can be before the key.
+    // The desktops never name a closed window as the foreground, so a target not
+    // in front may have closed.
+    const WindowHandle foreground = io_.desktop.GetForegroundWindow();
+    if (foreground != state_.SaveWnd && !io_.desktop.IsWindow(state_.SaveWnd)) {
       WindowClosed();
       return false;
     }
     // SendAKey draws the notice on the screen it finds; in a window too small for
     // it, the size message stays and the notice is drawn once the window grows.
-    if (SendAKey(state_, io_.desktop, io_.console)) {
-      // A window manager may name a window that has just closed as the active one
-      // for a moment: the key then went nowhere.
-      if (!io_.desktop.IsWindow(state_.SaveWnd)) {
-        WindowClosed();
-        return false;
-      }
+    if (SendAKeyWithForeground(state_, foreground, io_.desktop, io_.console)) {
       // The first key sent after a notice brings the counter back.
       if (view_ != View::kCounter) redraw_ = true;
       view_ = View::kCounter;

@@ -69,7 +69,12 @@ void ShowFocusNotice(Console& console) {
 }
 
 bool SendAKey(TargetWindow& state, Desktop& desktop, Console& console) {
-  if (desktop.GetForegroundWindow() != state.SaveWnd) {
+  return SendAKeyWithForeground(state, desktop.GetForegroundWindow(), desktop, console);
+}
+
+bool SendAKeyWithForeground(const TargetWindow& state, WindowHandle foreground, Desktop& desktop,
+                            Console& console) {
+  if (foreground != state.SaveWnd) {
     ShowFocusNotice(console);
     return false;
   }

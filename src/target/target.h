@@ -44,6 +44,11 @@ void SendKeyString(Desktop& desktop, std::string_view Text);
 // true; otherwise the suspension notice on a cleared screen and false (the key is
 // dropped: a stroke sent late is worse than none).
 bool SendAKey(TargetWindow& state, Desktop& desktop, Console& console);
+// SendAKey with the foreground window that the caller has just read: the counting
+// loop reads it once per key, for this and to tell a closed target from one behind
+// another window, since each read is a round trip to the windowing system.
+bool SendAKeyWithForeground(const TargetWindow& state, WindowHandle foreground, Desktop& desktop,
+                            Console& console);
 
 // The two lines that replace the counter while keys are being dropped.
 void ShowFocusNotice(Console& console);

@@ -99,6 +99,11 @@ void FakeDesktop::ApplyDueFocusChanges() {
 }
 
 WindowHandle FakeDesktop::GetForegroundWindow() {
+  ++foreground_queries;
+  return InFront();
+}
+
+WindowHandle FakeDesktop::InFront() {
   ApplyDueFocusChanges();
   // A closed window is in front of nobody.
   return IsWindow(foreground) ? foreground : 0;
@@ -108,7 +113,7 @@ WindowHandle FakeDesktop::GetForegroundWindow() {
 void FakeDesktop::KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags) {
   const KeyRecord key{virtual_key, scan_code, flags, NowMs()};
   keys.push_back(key);
-  if (const WindowHandle in_front = GetForegroundWindow(); in_front != 0) {
+  if (const WindowHandle in_front = InFront(); in_front != 0) {
     received[in_front].push_back(key);
   }
 }

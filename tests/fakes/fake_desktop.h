@@ -73,12 +73,16 @@ class FakeDesktop : public Desktop {
   // with no window in front is in keys only.
   std::map<WindowHandle, std::vector<KeyRecord>> received;
   WindowHandle foreground = 0;
+  // GetForegroundWindow calls: each is a round trip to a real windowing system.
+  int foreground_queries = 0;
   // When true, SetForegroundWindow is ignored, like a windowing system that refuses.
   // It always refuses a window that does not exist (closed, or never opened).
   bool refuse_foreground = false;
   std::string unavailable;
 
  private:
+  // The window in front now, without counting a query.
+  WindowHandle InFront();
   int64_t NowMs() const { return clock_ ? clock_->NowMillis() : 0; }
   // Focus changes that are due take effect before anything reads or moves the focus.
   void ApplyDueFocusChanges();

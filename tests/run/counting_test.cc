@@ -363,6 +363,17 @@ TEST(CountingLoopTiming, QuitWithKeysOwedSendsThemAtTheirDueTimesThenReturns) {
   EXPECT_FALSE(last.console);
 }
 
+// Each look at the foreground window is a round trip to the windowing system made
+// just before the key: one per key, and none while no key falls due.
+TEST(CountingLoopTiming, EachKeyLooksAtTheForegroundWindowOnce) {
+  Loop loop(CtsSensor(250), Pulses({100, 900, 1700}));
+  loop.raw.Type("q", 3000);
+  loop.Run();
+
+  EXPECT_EQ(loop.desktop.keys, JKeys({350, 1150, 1950}));
+  EXPECT_EQ(loop.desktop.foreground_queries, 3);
+}
+
 TEST(CountingLoopTiming, TheWaitWatchesTheEnabledSourcesUntilTheNextKeyFallsDue) {
   Loop loop(CtsSensor(250), Pulses({100}));
   loop.raw.Type("q", 1000);
