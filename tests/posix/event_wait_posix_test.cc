@@ -11,8 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -21,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "modem_shim_control.h"
 #include "no_console.h"
 #include "platform/backends.h"
 #include "platform/event_wait.h"
@@ -31,7 +30,6 @@
 namespace strikewell {
 namespace {
 
-namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using testing::PtyPair;
 
@@ -334,40 +332,23 @@ TEST_F(EventWaitTest, KeysOnTheTerminalWakeTheWaitAsPollKeyWillGiveThem) {
 class WaitShimTest : public EventWaitTest {
  protected:
   void SetUp() override {
-    const char* preload = std::getenv("LD_PRELOAD");
-    ASSERT_TRUE(preload != nullptr && std::string(preload).find("modem_shim") != std::string::npos)
+    ASSERT_TRUE(testing::ModemShimControl::Preloaded())
         << "run with LD_PRELOAD naming the modem shim, as CTest does";
-    char dir[] = "/tmp/strikewell-wait-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    setenv("STRIKEWELL_SHIM_DEVICE", pty_.path().c_str(), 1);
-    setenv("STRIKEWELL_SHIM_LINES", (dir_ / "lines").c_str(), 1);
-    setenv("STRIKEWELL_SHIM_SERIAL", (dir_ / "serial").c_str(), 1);
+    shim_ = std::make_unique<testing::ModemShimControl>(pty_.path(),
+                                                        testing::ModemShimFiles{.serial = true});
     SetLines("cts=0/0 dsr=0/0 cd=0/0 ri=0/0");
   }
   void TearDown() override {
     // The port goes first: its watcher may be reading the control file.
     wait_.reset();
     serial_.reset();
-    unsetenv("STRIKEWELL_SHIM_DEVICE");
-    unsetenv("STRIKEWELL_SHIM_SERIAL");
-    if (!dir_.empty()) fs::remove_all(dir_);
+    shim_.reset();
   }
 
-  // Replaces the control file in one step, as a test that races a reader must.
-  void SetLines(const std::string& text) const {
-    std::ofstream(dir_ / "lines.tmp") << text;
-    fs::rename(dir_ / "lines.tmp", dir_ / "lines");
-  }
+  void SetLines(const std::string& text) const { shim_->SetLines(text); }
+  std::string SerialFile() const { return testing::ReadBytes(shim_->Path("serial")); }
 
-  std::string SerialFile() const {
-    std::ifstream in(dir_ / "serial");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  fs::path dir_;
+  std::unique_ptr<testing::ModemShimControl> shim_;
 };
 
 TEST_F(WaitShimTest, LineChangeWakesTheWaitWithTheTimeItWasSeen) {
@@ -425,8 +406,8 @@ TEST_F(WaitShimTest, LineCountsFollowTheDriversTransitions) {
 }
 
 TEST_F(WaitShimTest, LowLatencyIsAskedOfTheDriverKeepingItsOtherFlags) {
-  std::ofstream(dir_ / "serial") << "flags=0x40\n";  // ASYNC_SKIP_TEST
-  const SerHandle h = Open(pty_);                    // ConfigureSensorPort asks for it
+  testing::WriteBytes(shim_->Path("serial"), "flags=0x40\n");  // ASYNC_SKIP_TEST
+  const SerHandle h = Open(pty_);                     // ConfigureSensorPort asks for it
   EXPECT_EQ(SerialFile(), "low_latency=1 flags=0x2040\n");
   EXPECT_EQ(serial_->SerLatencyTimerMs(h), 0) << "Linux has no timer to ask the ringer about";
   PtyPair plain;

@@ -5,13 +5,12 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "modem_shim_control.h"
 #include "platform/backends.h"
 #include "pty_pair.h"
 #include "serial_contract.h"
@@ -19,7 +18,6 @@
 namespace strikewell::testing {
 namespace {
 
-namespace fs = std::filesystem;
 
 class PosixRig : public SerialRig {
  public:
@@ -28,11 +26,7 @@ class PosixRig : public SerialRig {
       unsetenv("STRIKEWELL_SHIM_DEVICE");
       return;
     }
-    char dir[] = "/tmp/strikewell-contract-XXXXXX";
-    if (mkdtemp(dir) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = dir;
-    setenv("STRIKEWELL_SHIM_DEVICE", pty_.path().c_str(), 1);
-    setenv("STRIKEWELL_SHIM_LINES", (dir_ / "lines").c_str(), 1);
+    shim_ = std::make_unique<ModemShimControl>(pty_.path());
     WriteLines("cts=0 dsr=0 cd=0 ri=0");
   }
   ~PosixRig() override {
@@ -40,8 +34,7 @@ class PosixRig : public SerialRig {
     // The port goes first: its line watcher may be reading the control file.
     wait_.reset();
     serial_.reset();
-    unsetenv("STRIKEWELL_SHIM_DEVICE");
-    if (!dir_.empty()) fs::remove_all(dir_);
+    shim_.reset();
   }
 
   Serial& serial() override { return *serial_; }
@@ -72,10 +65,9 @@ class PosixRig : public SerialRig {
            " cd=" + (lines.cd ? "1" : "0") + " ri=" + (lines.ri ? "1" : "0");
   }
 
-  // Replaces the control file in one step: the shim reads it at every call.
+  // A bare pty has no lines to set.
   void WriteLines(const std::string& text) const {
-    std::ofstream(dir_ / "lines.tmp") << text;
-    fs::rename(dir_ / "lines.tmp", dir_ / "lines");
+    if (shim_ != nullptr) shim_->SetLines(text);
   }
 
   template <typename Action>
@@ -87,7 +79,7 @@ class PosixRig : public SerialRig {
   }
 
   bool modem_lines_;
-  fs::path dir_;
+  std::unique_ptr<ModemShimControl> shim_;  // with modem lines only
   PtyPair pty_;
   std::unique_ptr<Serial> serial_ = MakeSerial();
   std::unique_ptr<Clock> clock_ = MakeClock();
@@ -97,8 +89,7 @@ class PosixRig : public SerialRig {
 };
 
 std::unique_ptr<SerialRig> MakeShimRig() {
-  const char* preload = std::getenv("LD_PRELOAD");
-  if (preload == nullptr || std::string(preload).find("modem_shim") == std::string::npos) {
+  if (!ModemShimControl::Preloaded()) {
     ADD_FAILURE() << "run with LD_PRELOAD naming the modem shim, as CTest does";
     return nullptr;
   }

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -18,6 +17,7 @@
 #include "fake_clock.h"
 #include "fake_console.h"
 #include "fake_desktop.h"
+#include "modem_shim_control.h"
 #include "platform/backends.h"
 #include "platform/posix/serial_posix.h"
 #include "pty_pair.h"
@@ -27,7 +27,6 @@
 namespace strikewell {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::FakeDesktop;
 using testing::FakeRawConsole;
@@ -213,28 +212,16 @@ TEST_F(SerialPosixTest, OpenAppliesDefaultsAndParamsReachThePort) {
 class SerialShimTest : public SerialPosixTest {
  protected:
   void SetUp() override {
-    const char* preload = std::getenv("LD_PRELOAD");
-    ASSERT_TRUE(preload != nullptr && std::string(preload).find("modem_shim") != std::string::npos)
+    ASSERT_TRUE(testing::ModemShimControl::Preloaded())
         << "run with LD_PRELOAD naming the modem shim, as CTest does";
-    char dir[] = "/tmp/strikewell-shim-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    setenv("STRIKEWELL_SHIM_DEVICE", pty_.path().c_str(), 1);
-    setenv("STRIKEWELL_SHIM_LINES", (dir_ / "lines").c_str(), 1);
-    setenv("STRIKEWELL_SHIM_LOG", (dir_ / "log").c_str(), 1);
+    shim_ = std::make_unique<testing::ModemShimControl>(pty_.path(),
+                                                        testing::ModemShimFiles{.log = true});
   }
-  void TearDown() override {
-    unsetenv("STRIKEWELL_SHIM_DEVICE");
-    if (!dir_.empty()) fs::remove_all(dir_);
-  }
+  void TearDown() override { shim_.reset(); }
 
-  // Replaces the control file in one step, as a test that races a reader must.
-  void SetLines(const std::string& text) const {
-    std::ofstream(dir_ / "lines.tmp") << text;
-    fs::rename(dir_ / "lines.tmp", dir_ / "lines");
-  }
+  void SetLines(const std::string& text) const { shim_->SetLines(text); }
 
-  fs::path dir_;
+  std::unique_ptr<testing::ModemShimControl> shim_;
 };
 
 TEST_F(SerialShimTest, LineReadsFollowTheControlFile) {
@@ -292,7 +279,7 @@ TEST_F(SerialShimTest, SensorSetUpAndCountingLoopOverTheRealBackend) {
   ConfigureSensorPort(*serial_, h);
   // Open applies the defaults (RTS and DTR off), the parameter call again turns both
   // off, then RTS on, then DTR on.
-  std::ifstream in(dir_ / "log");
+  std::ifstream in(shim_->Path("log"));
   std::vector<std::string> log;
   for (std::string line; std::getline(in, line);) log.push_back(line.substr(pty_.path().size()));
   EXPECT_EQ(log, (std::vector<std::string>{" bic rts=0 dtr=0", " bic rts=0 dtr=0",
