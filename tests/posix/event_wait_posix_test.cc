@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 
