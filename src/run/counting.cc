@@ -6,6 +6,7 @@
 #include <deque>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "display/counter_screen.h"
 #include "target/target.h"
@@ -62,6 +63,7 @@ class Counter {
       if (woke.lines) SampleLines(woke.lines_at_us);
       if (woke.data) ReadBytes(woke.data_at_us);
       SendDueKeys();
+      RecordOutcomes();
       CheckPort(woke.port_lost);
       LookForTheWindow();
       if (io_.console.TakeResize()) redraw_ = true;
@@ -170,15 +172,23 @@ class Counter {
     if (view_ == View::kCounter) redraw_ = true;
   }
 
+  // Every key that is due goes before any of them is written to the record: a
+  // write to a slow disk must not hold up the next key.
   void SendDueKeys() {
     while (!owed_.empty() && owed_.front().due_us <= io_.clock.MonotonicMicros()) {
       const DueKey key = owed_.front();
       owed_.pop_front();
       const bool sent = SendOrDrop();
-      if (io_.log == nullptr) continue;
+      if (io_.log != nullptr) unrecorded_.push_back({key, sent});
+    }
+  }
+
+  void RecordOutcomes() {
+    for (const auto& [key, sent] : unrecorded_) {
       io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, sent});
       for (int32_t i = 0; i < key.zeroings_after; ++i) io_.log->Zeroed();
     }
+    unrecorded_.clear();
   }
 
   // True when the key was sent.
@@ -226,11 +236,15 @@ class Counter {
   }
 
   void ZeroedByTheRinger() {
+    // The zeroing follows the last blow rung before it, whether its key is still
+    // owed, sent but not yet recorded, or recorded.
     if (io_.log != nullptr) {
-      if (owed_.empty()) {
-        io_.log->Zeroed();
-      } else {
+      if (!owed_.empty()) {
         ++owed_.back().zeroings_after;
+      } else if (!unrecorded_.empty()) {
+        ++unrecorded_.back().key.zeroings_after;
+      } else {
+        io_.log->Zeroed();
       }
     }
     // KeyCheck has drawn the counter at 0; a notice up before is gone with it, and
@@ -339,6 +353,7 @@ class Counter {
       io_.console.Flush();
       io_.wait.Wait(what);
       SendDueKeys();
+      RecordOutcomes();
     }
     if (redraw_) Redraw();
     io_.console.Flush();
@@ -357,6 +372,12 @@ class Counter {
   bool any_line_ = false;
   bool counted_ = false;
   std::deque<DueKey> owed_;
+  // Keys sent or dropped this pass, written to the record at its end.
+  struct Outcome {
+    DueKey key;
+    bool sent;
+  };
+  std::vector<Outcome> unrecorded_;
   bool redraw_ = false;
   View view_ = View::kCounter;
   std::string port_message_;

@@ -44,12 +44,16 @@ Settings CtsSensor(int32_t bell_delay_ms) {
 // What counting tells the practice record, as text: "blow sensor_ms key_ms sent".
 struct RecordingLog : PracticeLog {
   void Blow(const BlowLine& line) override {
+    if (desktop != nullptr) key_events_when_written.push_back(desktop->keys.size());
     entries.push_back(std::to_string(line.blow) + " " + std::to_string(line.sensor_us / 1000) +
                       " " + std::to_string(line.key_us / 1000) +
                       (line.sent ? " sent" : " dropped"));
   }
   void Zeroed() override { entries.push_back("zeroed"); }
   std::vector<std::string> entries;
+  // With a desktop: how many key events it had when each blow was written.
+  const FakeDesktop* desktop = nullptr;
+  std::vector<size_t> key_events_when_written;
 };
 
 // One counting run: COM3 open, the target window in front.
@@ -704,6 +708,35 @@ TEST(CountingRecord, AZeroingWithNoKeyOwedIsReportedAtOnce) {
 
   EXPECT_EQ(loop.log.entries,
             (std::vector<std::string>{"1 100 100 sent", "zeroed", "1 300 300 sent"}));
+}
+
+// A write to the record can stall on a slow disk: it waits until every key due in the
+// pass has gone.
+TEST(CountingRecord, KeysDueTogetherAreAllSentBeforeAnyIsWritten) {
+  // CTS at 10 ms, then CTS and DSR together at 30 ms: two keys due at 35 ms.
+  Loop loop(SettingsOf(LineSensor{.lines = kCtsDsr, .bell_delay_ms = 5}),
+            {{10, kCts}, {20, kOff}, {30, kCtsDsr}});
+  loop.log.desktop = &loop.desktop;
+  loop.raw.Type("q", 500);
+  loop.Run();
+
+  EXPECT_EQ(loop.desktop.keys, JKeys({15, 35, 35}));
+  // A press and a release per key.
+  EXPECT_EQ(loop.log.key_events_when_written, (std::vector<size_t>{2, 6, 6}));
+  EXPECT_EQ(loop.log.entries,
+            (std::vector<std::string>{"1 10 15 sent", "2 30 35 sent", "3 30 35 sent"}));
+}
+
+// "0" read in the pass that sent a key, before that key was written, still comes
+// after its blow.
+TEST(CountingRecord, AZeroingInThePassThatSentAKeyIsWrittenAfterItsBlow) {
+  Loop loop(CtsSensor(50), Pulses({50}));
+  loop.raw.Type("0", 100);
+  loop.raw.Type("q", 500);
+  loop.Run();
+
+  EXPECT_EQ(loop.desktop.keys, JKeys({100}));
+  EXPECT_EQ(loop.log.entries, (std::vector<std::string>{"1 50 100 sent", "zeroed"}));
 }
 
 }  // namespace
