@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/desktop.h"
 #include "platform/event_wait.h"
+#include "platform/network.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 
@@ -17,8 +18,12 @@ std::unique_ptr<Serial> MakeSerial();
 std::unique_ptr<PortNames> MakePortNames();
 std::unique_ptr<RawConsole> MakeRawConsole();
 std::unique_ptr<Desktop> MakeDesktop();
-// The counting loop's wait over the serial backend's ports and the console that
-// MakeSerial() and MakeRawConsole() gave; both must outlive it.
-std::unique_ptr<EventWait> MakeEventWait(Serial& serial, RawConsole& console, Clock& clock);
+std::unique_ptr<Network> MakeNetwork(Clock& clock);
+std::unique_ptr<LoginStore> MakeLoginStore();
+// The counting loop's wait over the serial backend's ports, the console and the
+// WebSockets of the network that MakeSerial(), MakeRawConsole() and MakeNetwork()
+// gave (network may be null: then WaitFor::network is never set); all must outlive it.
+std::unique_ptr<EventWait> MakeEventWait(Serial& serial, RawConsole& console, Clock& clock,
+                                         Network* network = nullptr);
 
 }  // namespace strikewell

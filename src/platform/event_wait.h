@@ -20,6 +20,9 @@ struct WaitFor {
   bool lines = false;   // the port's modem-status input lines
   bool data = false;    // bytes received on the port
   bool console = true;  // the ringer's keys
+  // News on a WebSocket of the Network that the wait was made with (a message, the
+  // connection opened or closed).
+  bool network = false;
   // Monotonic time (Clock::MonotonicMicros) at which the wait ends if nothing else
   // happened first; a time already past returns at once.
   int64_t deadline_us = kNoDeadline;
@@ -38,6 +41,7 @@ struct WaitResult {
   bool data = false;
   int64_t data_at_us = 0;
   bool console = false;  // console input is waiting (or input has ended)
+  bool network = false;  // a WebSocket may have news: take it with WebSocket::Next
   bool resized = false;  // the console window's size may have changed
   // The port reported a hang-up or an error: SerPortLost says whether it is gone.
   bool port_lost = false;

@@ -174,7 +174,8 @@ bool PosixEventWait::ArmTimer(int64_t wake_us) {
 
 // The wait keeps its own time on CLOCK_MONOTONIC, the clock that MakeClock()'s
 // MonotonicMicros reads (std::chrono::steady_clock).
-std::unique_ptr<EventWait> MakeEventWait(Serial& serial, RawConsole& console, Clock&) {
+std::unique_ptr<EventWait> MakeEventWait(Serial& serial, RawConsole& console, Clock&,
+                                         Network*) {
   return std::make_unique<PosixEventWait>(serial, console);
 }
 

@@ -206,7 +206,8 @@ std::unique_ptr<EventWait> MakeWin32EventWait(Serial& serial, RawConsole& consol
   return wait;
 }
 
-std::unique_ptr<EventWait> MakeEventWait(Serial& serial, RawConsole& console, Clock& clock) {
+std::unique_ptr<EventWait> MakeEventWait(Serial& serial, RawConsole& console, Clock& clock,
+                                         Network*) {
   return MakeWin32EventWait(serial, console, clock, WaitTimer::kHighResolution);
 }
 
