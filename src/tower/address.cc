@@ -153,9 +153,11 @@ std::string SocketUrl(const std::string& server_address, std::string& error) {
 }
 
 std::string HostOf(const std::string& url) {
-  SplitUrl split;
-  if (!Split(url, split).empty()) return url;
-  return split.host;
+  const size_t colon = url.find("://");
+  const size_t start = colon == std::string::npos ? 0 : colon + 3;
+  std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
+  if (authority.starts_with("[")) return authority.substr(0, authority.find(']') + 1);
+  return authority.substr(0, authority.find(':'));
 }
 
 }  // namespace strikewell
