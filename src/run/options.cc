@@ -10,20 +10,30 @@
 #include "sensor/line_debounce.h"
 #include "settings/number.h"
 #include "strikewell_version.h"
+#include "tower/address.h"
+#include "tower/protocol.h"
+#include "tower/tower_start.h"
 
 namespace strikewell {
 namespace {
 
 constexpr const char* kUsage =
     "Usage: strikewell [--record DIR] [--debounce MS]\n"
+    "       strikewell [--record DIR] [--debounce MS] --tower TOWER [--bell N] [--server URL]\n"
     "       strikewell --report FILE.csv\n"
-    "       strikewell --help | --version\n"
-    "Counts the blows of a simulator bell and presses j in the Ringing Room window.\n"
+    "       strikewell --forget-login | --help | --version\n"
+    "Counts the blows of a simulator bell and presses j in the Ringing Room window,\n"
+    "or rings a bell in a Ringing Room tower through its own connection.\n"
     "  --record DIR   keep a record of every blow in a new file in the folder DIR,\n"
     "                 and show a summary of the practice after Q\n"
     "  --debounce MS  take changes of a sensor line closer together than MS\n"
     "                 milliseconds as one (0..1000, 0 takes every change;\n"
     "                 20 unless given)\n"
+    "  --tower TOWER  ring in this Ringing Room tower: its number, or its whole\n"
+    "                 address (https://ringingroom.com/123456789/name)\n"
+    "  --server URL   the Ringing Room site (https://ringingroom.com unless given)\n"
+    "  --bell N       ring bell N, not the bell assigned to you in the tower\n"
+    "  --forget-login remove the kept Ringing Room login and end\n"
     "  --report FILE  show the summary of a record kept earlier and draw its\n"
     "                 intervals in a picture beside it (the .csv replaced by .svg)\n"
     "  --help         show this and end\n"
@@ -47,6 +57,16 @@ std::string TakeDebounce(Options& o, const std::string& value) {
   return {};
 }
 
+std::string TakeBell(Options& o, const std::string& value) {
+  const std::optional<int64_t> bell = ParseNumber(value, NumberEnd::WholeText, kInt32Range);
+  if (!bell || *bell < 1 || *bell > kMaxBells) {
+    return "--bell needs a bell's number from 1 to " + std::to_string(kMaxBells) + ", not \"" +
+           value + "\".";
+  }
+  o.bell = static_cast<int32_t>(*bell);
+  return {};
+}
+
 constexpr OptionSpec kOptionTable[] = {
     {"--record", "a folder",
      [](Options& o, const std::string& value) {
@@ -60,6 +80,22 @@ constexpr OptionSpec kOptionTable[] = {
        return std::string();
      }},
     {"--debounce", "a number of milliseconds", TakeDebounce},
+    {"--tower", "a tower's number or address",
+     [](Options& o, const std::string& value) {
+       o.tower = value;
+       return std::string();
+     }},
+    {"--server", "a web address",
+     [](Options& o, const std::string& value) {
+       o.server = value;
+       return std::string();
+     }},
+    {"--bell", "a bell's number", TakeBell},
+    {"--forget-login", nullptr,
+     [](Options& o, const std::string&) {
+       o.command = std::max(o.command, Command::ForgetLogin);
+       return std::string();
+     }},
     {"--version", nullptr,
      [](Options& o, const std::string&) {
        o.command = std::max(o.command, Command::Version);
@@ -108,13 +144,21 @@ Options ParseOptions(int argc, const char* const* argv) {
       return Mistake(wrong);
     }
   }
+  // A site that would take the password in the clear is refused before anything
+  // is asked.
+  if (const std::string wrong = ChooseTower(options.tower, options.server).error; !wrong.empty()) {
+    return Mistake(wrong);
+  }
   return options;
 }
 
-int RunCommand(const Options& options, std::string& out, std::string& err) {
+int RunCommand(const Options& options, std::string& out, std::string& err, LoginStore* logins) {
   switch (options.command) {
     case Command::Count:
       return 0;
+    case Command::ForgetLogin:
+      if (logins == nullptr) return 0;
+      return ForgetLogin(*logins, out, err);
     case Command::Report:
       return RunReport(options.report_file, out, err);
     case Command::Version:

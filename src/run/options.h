@@ -4,18 +4,24 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/network.h"
 #include "sensor/line_debounce.h"
 
 namespace strikewell {
 
 // In rising precedence: with --help anywhere, help is all that happens.
-enum class Command { Count, Report, Version, Help, Mistake };
+enum class Command { Count, ForgetLogin, Report, Version, Help, Mistake };
 
 struct Options {
   Command command = Command::Count;
   std::string record_dir;                    // --record DIR; "" keeps no record
   std::string report_file;                   // --report FILE
   int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
+  // Ringing Room's own connection: --tower (a number or a whole address), --server
+  // and --bell (0: the bell assigned to the ringer).
+  std::string tower;
+  std::string server;
+  int32_t bell = 0;
   std::string mistake;  // what is wrong with the command line, for Command::Mistake
 };
 
@@ -24,7 +30,8 @@ Options ParseOptions(int argc, const char* const* argv);
 
 // Carries out the commands that need neither console nor bell (all but Count, which does
 // nothing here): puts what belongs on standard output in out and on standard error in err,
-// and returns the exit status.
-int RunCommand(const Options& options, std::string& out, std::string& err);
+// and returns the exit status. logins: where --forget-login removes the kept login.
+int RunCommand(const Options& options, std::string& out, std::string& err,
+               LoginStore* logins = nullptr);
 
 }  // namespace strikewell
