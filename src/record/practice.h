@@ -23,7 +23,8 @@ class Practice : public PracticeLog {
   // strikewell-STAMP.csv in dir, making dir and its parents if missing. stamp is the local
   // start time, YYYYMMDD-HHMMSS (Clock::LocalStamp). Returns "" or, when dir cannot be made
   // or written, the sentence to show the ringer.
-  std::string OpenFile(const std::string& dir, const std::string& stamp);
+  // with_strokes: the blows will name their strokes (the tower's connection).
+  std::string OpenFile(const std::string& dir, const std::string& stamp, bool with_strokes = false);
 
   void Blow(const BlowLine& line) override;
   void Zeroed() override;

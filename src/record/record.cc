@@ -21,8 +21,11 @@ bool WholeNumber(const std::string& text, T& value) {
 
 std::string RecordLineText(const RecordLine& line) {
   if (line.zeroed) return kZeroedLine;
+  const char* stroke = line.stroke == Stroke::kHand   ? ",hand"
+                       : line.stroke == Stroke::kBack ? ",back"
+                                                      : "";
   return std::to_string(line.blow) + "," + std::to_string(line.sensor_ms) + "," +
-         std::to_string(line.key_ms) + "," + (line.sent ? "sent" : "dropped");
+         std::to_string(line.key_ms) + "," + (line.sent ? "sent" : "dropped") + stroke;
 }
 
 std::string ParseRecordLine(const std::string& text, RecordLine& line) {
@@ -39,7 +42,7 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line) {
       fields.back() += c;
     }
   }
-  if (fields.size() != 4) {
+  if (fields.size() != 4 && fields.size() != 5) {
     return "holds " + Quoted(text) + ", not a blow line (blow,sensor_ms,key_ms,key) nor " +
            kZeroedLine;
   }
@@ -54,6 +57,12 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line) {
     return "has " + Quoted(fields[3]) + " for key, neither sent nor dropped";
   }
   read.sent = fields[3] == "sent";
+  if (fields.size() == 5) {
+    if (fields[4] != "hand" && fields[4] != "back") {
+      return "has " + Quoted(fields[4]) + " for stroke, neither hand nor back";
+    }
+    read.stroke = fields[4] == "hand" ? Stroke::kHand : Stroke::kBack;
+  }
   line = read;
   return "";
 }

@@ -6,10 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "record/practice_log.h"
+
 namespace strikewell {
 
 // The record file's first line.
 inline constexpr const char* kRecordHeading = "blow,sensor_ms,key_ms,key";
+// The first line of a record of ringing through the tower's connection, whose sent
+// blows also name the stroke they rang as.
+inline constexpr const char* kRecordHeadingWithStrokes = "blow,sensor_ms,key_ms,key,stroke";
 
 // One line of a record. Times are whole milliseconds since the sensor time of the record's
 // first blow.
@@ -19,13 +24,15 @@ struct RecordLine {
   int64_t sensor_ms = 0;
   int64_t key_ms = 0;
   bool sent = false;
+  Stroke stroke = Stroke::kUnknown;
 
   bool operator==(const RecordLine&) const = default;
 };
 
 using PracticeRecord = std::vector<RecordLine>;
 
-// The line as the file holds it, without its line end: "12,9600,9850,sent" or "# zeroed".
+// The line as the file holds it, without its line end: "12,9600,9850,sent",
+// "12,9600,9850,sent,hand" (a known stroke) or "# zeroed".
 std::string RecordLineText(const RecordLine& line);
 
 // Reads one line (without its line end) into `line`. Returns "" when it is a record line,

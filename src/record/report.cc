@@ -64,7 +64,7 @@ RecordFileRead ReadRecordFile(const std::string& path) {
     }
     if (text.ends_with('\r')) text.pop_back();
     if (number == 1) {
-      if (text != kRecordHeading) {
+      if (text != kRecordHeading && text != kRecordHeadingWithStrokes) {
         read.error = where + (text.empty() ? "is empty" : "is " + Quoted(text)) +
                      ", not the heading " + kRecordHeading + ".";
       }

@@ -43,7 +43,7 @@ PracticeFigures Figures(const PracticeRecord& record) {
   PracticeFigures f;
   const RecordLine* previous = nullptr;
   int64_t piece_first_ms = 0;
-  int32_t place_in_piece = 0;
+  bool previous_hand = false;
   for (const RecordLine& line : record) {
     if (line.zeroed) continue;
     ++f.blows;
@@ -51,22 +51,27 @@ PracticeFigures Figures(const PracticeRecord& record) {
     // After "0" the count starts again at 1. A key that falls due just after the zeroing
     // can still carry the count from before it, so the restart of the count, not the place
     // of the zeroing line, marks where the ringer started again.
-    if (previous == nullptr || line.blow != previous->blow + 1) {
+    const bool restart = previous == nullptr || line.blow != previous->blow + 1;
+    // A stroke the server named stands; a blow without one (the window way, or a ring
+    // not sent) follows the alternation, from handstroke at the start of a piece.
+    const bool hand = line.stroke != Stroke::kUnknown ? line.stroke == Stroke::kHand
+                      : restart                       ? true
+                                                      : !previous_hand;
+    if (restart) {
       if (previous != nullptr) {
         f.ringing_ms += previous->sensor_ms - piece_first_ms;
         f.piece_starts.push_back(f.blows);
       }
       ++f.pieces;
       piece_first_ms = line.sensor_ms;
-      place_in_piece = 0;
     } else {
       f.intervals.push_back(Interval{.index = f.blows,
                                      .blow = line.blow,
                                      .piece = f.pieces,
-                                     .back_to_hand = place_in_piece % 2 == 0,
+                                     .back_to_hand = hand,
                                      .ms = line.sensor_ms - previous->sensor_ms});
     }
-    ++place_in_piece;
+    previous_hand = hand;
     previous = &line;
   }
   if (previous != nullptr) f.ringing_ms += previous->sensor_ms - piece_first_ms;

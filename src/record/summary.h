@@ -37,8 +37,9 @@ struct PracticeFigures {
   GapFigures backstroke_gap;  // hand to back
 };
 
-// Counted blows alternate handstroke and backstroke, the first being a handstroke (ringing
-// starts at handstroke); each piece starts again at handstroke, and no interval spans two.
+// A blow's stroke is the one the tower's server gave it where the record names it; other
+// blows alternate handstroke and backstroke, the first being a handstroke (ringing starts
+// at handstroke), and each piece starts again at handstroke. No interval spans two pieces.
 PracticeFigures Figures(const PracticeRecord& record);
 
 // Whether the record holds enough blows (more than 4) to be worth a summary.
