@@ -11,6 +11,7 @@
 #include "record/practice_log.h"
 #include "run/run_state.h"
 #include "sensor/line_debounce.h"
+#include "tower/tower_link.h"
 
 namespace strikewell {
 
@@ -22,6 +23,9 @@ struct CountingIo {
   EventWait& wait;
   // Told of every blow as its key falls due, and of every zeroing; may be null.
   PracticeLog* log = nullptr;
+  // Set: each blow rings the ringer's bell through the tower's connection instead
+  // of a key in the window.
+  TowerLink* tower = nullptr;
 };
 
 // Runs until a quit key has been read and every key owed by then has been sent or
