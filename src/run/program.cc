@@ -9,6 +9,8 @@
 #include "run/counting.h"
 #include "run/run_state.h"
 #include "target/target.h"
+#include "tower/address.h"
+#include "tower/tower_start.h"
 
 namespace strikewell {
 namespace {
@@ -54,6 +56,45 @@ void PrintSummary(const Practice& practice, Console& console) {
   }
 }
 
+// Which tower to ring directly: the one given, else the one kept if the ringer wants
+// it, else, when no Ringing Room window is open, one the ringer types (so that a
+// ringer who starts strikewell without a command line can ring directly too). The
+// tower is 0 for the window way (then state holds the window found), and the error
+// is set once the program is to end.
+TowerChoice DirectTower(RunState& state, Platform& p) {
+  Console& console = p.console;
+  TowerChoice choice = ChooseTower(p.tower, p.server);
+  if (choice.tower != 0 || !choice.error.empty()) return choice;
+  const KeptLogin kept = ReadKeptLogin(*p.logins);
+  if (kept.tower != 0 && (p.server.empty() || kept.server == choice.server)) {
+    console.WriteLn("Ring tower " + Shown(kept.tower_name) + " (" + std::to_string(kept.tower) +
+                    ") directly? (Y/n)");
+    if (console.ReadAnswerKey() != 'N') {
+      choice.tower = kept.tower;
+      choice.server = kept.server;
+      return choice;
+    }
+  }
+  if (SearchWindows(state, p.desktop)) {
+    console.WriteLn("Target window is " + state.WindowTitle);
+    return choice;
+  }
+  console.WriteLn("The required target window (" + std::string(StringToGet) + ") NOT FOUND");
+  if (const std::string why = p.desktop.Unavailable(); !why.empty()) console.WriteLn(why);
+  for (;;) {
+    console.WriteLn("Type a Ringing Room tower's number or address to ring it directly,");
+    console.Write("or press Enter to end: ");
+    const std::string typed = console.ReadLine();
+    if (typed.empty()) {
+      choice.error = "Ending program";
+      return choice;
+    }
+    const TowerChoice typed_choice = ChooseTower(typed, p.server);
+    if (typed_choice.error.empty()) return typed_choice;
+    console.WriteLn(typed_choice.error);
+  }
+}
+
 int RunPhases(RunState& state, Platform& p, Practice& practice) {
   Console& console = p.console;
 
@@ -67,7 +108,10 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
 
   // A record that cannot be kept is found out before the ringer calibrates and rings.
   if (!p.record_dir.empty()) {
-    if (const std::string error = practice.OpenFile(p.record_dir, p.clock.LocalStamp());
+    // A practice that may ring in a tower names each blow's stroke.
+    const bool direct = p.network != nullptr && p.logins != nullptr &&
+                        (!p.tower.empty() || ReadKeptLogin(*p.logins).tower != 0);
+    if (const std::string error = practice.OpenFile(p.record_dir, p.clock.LocalStamp(), direct);
         !error.empty()) {
       console.WriteLn(error);
       return 1;
@@ -96,18 +140,35 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
                     "Settings, Advanced) for the most accurate striking");
   }
 
-  if (!FindTargetWindow(state, p.desktop, console)) {
+  // The process end would release the port anyway; it is closed on every early end
+  // so that a caller that goes on (a test) finds it free.
+  const auto end_early = [&] {
     state.TerminateProgram = true;
-    // The process end would release the port anyway; close it so that a caller
-    // that goes on (a test) finds it free.
     p.serial.SerClose(state.SerialHandle);
     state.SerialHandle = 0;
     return 0;
+  };
+  std::unique_ptr<TowerLink> tower;
+  if (p.network != nullptr && p.logins != nullptr) {
+    const TowerChoice choice = DirectTower(state, p);
+    if (!choice.error.empty()) {
+      console.WriteLn(choice.error);
+      return end_early();
+    }
+    if (choice.tower != 0) {
+      TowerIo tower_io{console, *p.network, *p.logins, p.clock, p.wait};
+      tower = StartTower(tower_io, choice, p.bell);
+      if (!tower) return end_early();
+    }
+  } else if (!FindTargetWindow(state, p.desktop, console)) {
+    return end_early();
   }
 
-  KeySendTest(p.desktop, console);
+  // The key-send test's digits would ring a round in a live tower: only for the window.
+  if (!tower) KeySendTest(p.desktop, console);
 
   CountingIo io{p.serial, console, p.desktop, p.clock, p.wait, &practice};
+  io.tower = tower.get();
   CountBlows(state, io);
 
   ShutDownPort(state, p.serial);

@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/desktop.h"
 #include "platform/event_wait.h"
+#include "platform/network.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "sensor/line_debounce.h"
@@ -27,6 +28,13 @@ struct Platform {
   std::string settings_path = kSettingsFileName;
   std::string record_dir{};  // --record DIR: where the practice record goes; "" keeps none
   int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
+  // Ringing Room's own connection and the kept login; without them (null) every
+  // blow rings by the window's key.
+  Network* network = nullptr;
+  LoginStore* logins = nullptr;
+  std::string tower{};   // --tower: a number or a whole address; "" for none
+  std::string server{};  // --server; "" for the default site
+  int32_t bell = 0;      // --bell; 0 rings the bell assigned to the ringer
 };
 
 // Runs the whole program and returns the process's exit status: 0 for every
