@@ -22,6 +22,9 @@ inline constexpr int64_t kFirstJoinTimeoutUs = 10'000'000;
 inline constexpr int64_t kRejoinTimeoutUs = 5'000'000;
 // Reconnection attempts after the first, which is made at once, start this far apart.
 inline constexpr int64_t kReconnectGapUs = 2'000'000;
+// At most this many messages are taken in one Service(): a ring falling due waits for
+// no more than that.
+inline constexpr int kMostNewsPerPass = 64;
 
 struct TowerLinkParams {
   int64_t tower_id = 0;
@@ -94,6 +97,7 @@ class TowerLink {
   int64_t next_attempt_us_ = kNoDeadline;
   int64_t heartbeat_us_ = 0;  // pingInterval + pingTimeout of this connection; 0: not open
   bool namespace_joined_ = false;
+  bool more_news_ = false;  // the last Service() left news for the next
 };
 
 }  // namespace strikewell

@@ -273,6 +273,23 @@ TEST_F(TowerLinkTest, MalformedMessagesChangeNothing) {
   EXPECT_EQ(TimesSent(kAskState).size(), 1u);
 }
 
+TEST_F(TowerLinkTest, AFloodOfMessagesIsTakenInPartsWithTheRestDueAtOnce) {
+  TowerLink& link = Link();
+  RunUntil(1);
+  for (int k = 0; k < 2 * kMostNewsPerPass; ++k) network_.SendAt(1000, R"(42["s_chat",{}])");
+  network_.SendAt(1000, R"(42["s_assign_user",{"bell":5,"user":7}])");
+  network_.SendAt(1000, R"(42["s_assign_user",{"bell":4,"user":0}])");
+  clock_.Advance(999'000);
+  link.Service();
+  EXPECT_EQ(link.NextDeadline(), 1'000'000);
+  EXPECT_EQ(link.bell(), 4) << "the reassignment is still to be taken";
+  link.Service();
+  EXPECT_EQ(link.NextDeadline(), 1'000'000);
+  link.Service();
+  EXPECT_EQ(link.bell(), 5);
+  EXPECT_GT(link.NextDeadline(), 1'000'000);
+}
+
 TEST_F(TowerLinkTest, NeverAnnouncesLeaving) {
   Link();
   network_.DropAt(1000);
