@@ -103,10 +103,15 @@ std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
     lines.push_back(" APPROX Ave interval=" + Fixed8(interval) + " secs peal speed=" +
                     std::to_string(Hrs) + " hrs:" + Fixed8(P - Hrs * 60.0) + " mins");
   }
-  lines.push_back("Keys: " + std::to_string(f.sent) + " sent, " +
-                  (f.dropped == 0 ? std::string("none dropped.")
-                                  : std::to_string(f.dropped) +
-                                        " dropped (the Ringing Room window was not in front)."));
+  // A practice rung through the tower's connection names its strokes.
+  const bool tower = std::any_of(record.begin(), record.end(), [](const RecordLine& line) {
+    return line.stroke != Stroke::kUnknown;
+  });
+  const char* why_dropped = tower ? " dropped (Ringing Room's connection lost, or no bell yours)."
+                                  : " dropped (the Ringing Room window was not in front).";
+  lines.push_back(
+      (tower ? "Strokes: " : "Keys: ") + std::to_string(f.sent) + " sent, " +
+      (f.dropped == 0 ? std::string("none dropped.") : std::to_string(f.dropped) + why_dropped));
   if (f.pieces > 1) {
     const int32_t restarts = f.pieces - 1;
     lines.push_back("Zeroed and started again " + std::to_string(restarts) +

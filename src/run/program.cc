@@ -66,12 +66,15 @@ TowerChoice DirectTower(RunState& state, Platform& p) {
   TowerChoice choice = ChooseTower(p.tower, p.server);
   if (choice.tower != 0 || !choice.error.empty()) return choice;
   const KeptLogin kept = ReadKeptLogin(*p.logins);
-  if (kept.tower != 0 && (p.server.empty() || kept.server == choice.server)) {
+  // The kept site is checked as a typed one is: the file may have been edited.
+  std::string kept_site;
+  if (kept.tower != 0 && CheckSiteAddress(kept.server, kept_site).empty() &&
+      (p.server.empty() || kept_site == choice.server)) {
     console.WriteLn("Ring tower " + Shown(kept.tower_name) + " (" + std::to_string(kept.tower) +
                     ") directly? (Y/n)");
     if (console.ReadAnswerKey() != 'N') {
       choice.tower = kept.tower;
-      choice.server = kept.server;
+      choice.server = kept_site;
       return choice;
     }
   }

@@ -99,6 +99,9 @@ TEST(PracticeSummaryTest, StrokesNamedInTheRecordDecideTheGaps) {
   EXPECT_EQ(figures.handstroke_gap.mean_ms, 2000);
   EXPECT_EQ(figures.backstroke_gap.count, 2);
   EXPECT_EQ(figures.backstroke_gap.mean_ms, 2200);
+  record[4].sent = false;
+  EXPECT_EQ(PracticeSummary(record)[3],
+            "Strokes: 5 sent, 1 dropped (Ringing Room's connection lost, or no bell yours).");
 }
 
 }  // namespace

@@ -132,6 +132,23 @@ TEST(TowerProgram, AKeptTowerIsOfferedAndYesRingsIt) {
   EXPECT_THAT(p.desktop.keys, IsEmpty());
 }
 
+TEST(TowerProgram, AKeptTowerOnASiteInTheClearIsNotOffered) {
+  TowerProgram p;
+  p.logins.text = KeptLoginText({.token = "t",
+                                 .email = "ann@example.org",
+                                 .server = "http://ringingroom.example",
+                                 .tower = kTower,
+                                 .tower_name = "St Mary's"});
+  p.desktop.AddWindow("Ringing Room - Chromium");
+  p.raw.Type("q", 7000);
+
+  EXPECT_EQ(p.Run(), 0);
+
+  EXPECT_THAT(p.raw.transcript, Not(HasSubstr("directly?")));
+  EXPECT_THAT(p.raw.transcript, HasSubstr("Target window is Ringing Room - Chromium\n"));
+  EXPECT_TRUE(p.network.requests.empty());
+}
+
 TEST(TowerProgram, NoToAKeptTowerGoesTheWindowWay) {
   TowerProgram p;
   p.KeepLogin(kTower);
