@@ -26,6 +26,9 @@ class PracticeLog {
   virtual ~PracticeLog() = default;
   virtual void Blow(const BlowLine& line) = 0;
   virtual void Zeroed() = 0;
+  // The tower's server said that a stroke of the ringer's bell disagreed with its
+  // state: another client rang the same bell. Only the tower's way tells this.
+  virtual void Disagreed(int32_t /*bell*/) {}
 };
 
 }  // namespace strikewell

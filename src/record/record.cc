@@ -1,12 +1,14 @@
 #include "record/record.h"
 
 #include <charconv>
+#include <string_view>
 #include <system_error>
 
 namespace strikewell {
 namespace {
 
 constexpr const char* kZeroedLine = "# zeroed";
+constexpr std::string_view kDisagreedLine = "# disagreed bell ";
 
 // A whole number in decimal, nothing before or after it, in the range of T.
 template <typename T>
@@ -21,6 +23,9 @@ bool WholeNumber(const std::string& text, T& value) {
 
 std::string RecordLineText(const RecordLine& line) {
   if (line.zeroed) return kZeroedLine;
+  if (line.disagreed_bell != 0) {
+    return std::string(kDisagreedLine) + std::to_string(line.disagreed_bell);
+  }
   const char* stroke = line.stroke == Stroke::kHand   ? ",hand"
                        : line.stroke == Stroke::kBack ? ",back"
                                                       : "";
@@ -31,6 +36,15 @@ std::string RecordLineText(const RecordLine& line) {
 std::string ParseRecordLine(const std::string& text, RecordLine& line) {
   if (text == kZeroedLine) {
     line = RecordLine{.zeroed = true};
+    return "";
+  }
+  if (text.starts_with(kDisagreedLine)) {
+    int32_t bell = 0;
+    if (!WholeNumber(text.substr(kDisagreedLine.size()), bell) || bell < 1) {
+      return "holds " + Quoted(text) + ", not a bell's number after \"" +
+             std::string(kDisagreedLine) + "\"";
+    }
+    line = RecordLine{.disagreed_bell = bell};
     return "";
   }
   if (text.empty()) return "is empty";

@@ -25,6 +25,9 @@ struct RecordLine {
   int64_t key_ms = 0;
   bool sent = false;
   Stroke stroke = Stroke::kUnknown;
+  // Not 0: "# disagreed bell N", the tower's server said a stroke of bell N disagreed
+  // with its state, so another client rang it too; the other fields are unused.
+  int32_t disagreed_bell = 0;
 
   bool operator==(const RecordLine&) const = default;
 };
@@ -32,7 +35,7 @@ struct RecordLine {
 using PracticeRecord = std::vector<RecordLine>;
 
 // The line as the file holds it, without its line end: "12,9600,9850,sent",
-// "12,9600,9850,sent,hand" (a known stroke) or "# zeroed".
+// "12,9600,9850,sent,hand" (a known stroke), "# zeroed" or "# disagreed bell 4".
 std::string RecordLineText(const RecordLine& line);
 
 // Reads one line (without its line end) into `line`. Returns "" when it is a record line,

@@ -45,7 +45,8 @@ PracticeFigures Figures(const PracticeRecord& record) {
   int64_t piece_first_ms = 0;
   bool previous_hand = false;
   for (const RecordLine& line : record) {
-    if (line.zeroed) continue;
+    if (line.disagreed_bell != 0) ++f.disagreements;
+    if (line.zeroed || line.disagreed_bell != 0) continue;
     ++f.blows;
     ++(line.sent ? f.sent : f.dropped);
     // After "0" the count starts again at 1. A key that falls due just after the zeroing
@@ -81,8 +82,9 @@ PracticeFigures Figures(const PracticeRecord& record) {
 }
 
 bool EnoughForSummary(const PracticeRecord& record) {
-  return std::count_if(record.begin(), record.end(),
-                       [](const RecordLine& line) { return !line.zeroed; }) > 4;
+  return std::count_if(record.begin(), record.end(), [](const RecordLine& line) {
+           return !line.zeroed && line.disagreed_bell == 0;
+         }) > 4;
 }
 
 std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
@@ -112,6 +114,10 @@ std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
   lines.push_back(
       (tower ? "Strokes: " : "Keys: ") + std::to_string(f.sent) + " sent, " +
       (f.dropped == 0 ? std::string("none dropped.") : std::to_string(f.dropped) + why_dropped));
+  if (f.disagreements > 0) {
+    lines.push_back("Another client rang your bell too: " + std::to_string(f.disagreements) +
+                    (f.disagreements == 1 ? " stroke" : " strokes") + " disagreed.");
+  }
   if (f.pieces > 1) {
     const int32_t restarts = f.pieces - 1;
     lines.push_back("Zeroed and started again " + std::to_string(restarts) +

@@ -72,6 +72,7 @@ class Counter {
       if (woke.data) ReadBytes(woke.data_at_us);
       SendDueKeys();
       RecordOutcomes();
+      RecordDisagreements();
       CheckPort(woke.port_lost);
       LookForTheWindow();
       if (io_.console.TakeResize()) redraw_ = true;
@@ -213,6 +214,15 @@ class Counter {
       for (int32_t i = 0; i < key.zeroings_after; ++i) io_.log->Zeroed();
     }
     unrecorded_.clear();
+  }
+
+  // Another client rang the ringer's bell: the record notes it after the blows
+  // already written.
+  void RecordDisagreements() {
+    if (io_.tower == nullptr) return;
+    for (const int32_t bell : io_.tower->TakeDisagreements()) {
+      if (io_.log != nullptr) io_.log->Disagreed(bell);
+    }
   }
 
   // The one step for a blow whose time has come, whichever way it rings.

@@ -94,6 +94,9 @@ void TowerLink::Take(const SocketNews& news) {
 void TowerLink::Follow(const ServerEvent& event) {
   // Once removed, nothing the server says puts the ringer back.
   if (phase_ == Phase::kKicked) return;
+  if (event.kind == ServerEvent::Kind::kBellRung && event.disagree && event.bell == bell()) {
+    disagreements_.push_back(event.bell);
+  }
   switch (tower_.Apply(event)) {
     case TowerState::Follow::kRequestState:
       Send(RequestGlobalStateMessage(params_.tower_id));
@@ -158,6 +161,8 @@ TowerRing TowerLink::Ring() {
   ring.handstroke = *stroke;
   return ring;
 }
+
+std::vector<int32_t> TowerLink::TakeDisagreements() { return std::exchange(disagreements_, {}); }
 
 std::string TowerLink::StatusText() const {
   switch (phase_) {

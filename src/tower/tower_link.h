@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/event_wait.h"
@@ -72,6 +73,9 @@ class TowerLink {
   int32_t bell() const { return tower_.RingingBell(params_.fixed_bell); }
   // One line for the screen while counting.
   std::string StatusText() const;
+  // The ringer's bell at each s_bell_rung that said its stroke disagreed (another
+  // client rang it too) since the last call.
+  std::vector<int32_t> TakeDisagreements();
 
  private:
   void Open(int64_t join_timeout_us);
@@ -97,7 +101,8 @@ class TowerLink {
   int64_t next_attempt_us_ = kNoDeadline;
   int64_t heartbeat_us_ = 0;  // pingInterval + pingTimeout of this connection; 0: not open
   bool namespace_joined_ = false;
-  bool more_news_ = false;  // the last Service() left news for the next
+  bool more_news_ = false;
+  std::vector<int32_t> disagreements_;  // the last Service() left news for the next
 };
 
 }  // namespace strikewell

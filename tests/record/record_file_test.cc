@@ -98,6 +98,11 @@ TEST(RecordLineTest, StrokesReadBackAndRecordsWithoutThemStillRead) {
           .blow = 4, .sensor_ms = 100, .key_ms = 350, .sent = true, .stroke = Stroke::kBack}));
   EXPECT_EQ(ParseRecordLine("4,100,350,sent", line), "");
   EXPECT_EQ(line.stroke, Stroke::kUnknown);
+  EXPECT_EQ(ParseRecordLine("# disagreed bell 3", line), "");
+  EXPECT_EQ(line, RecordLine{.disagreed_bell = 3});
+  EXPECT_EQ(RecordLineText(line), "# disagreed bell 3");
+  EXPECT_EQ(ParseRecordLine("# disagreed bell x", line),
+            "holds \"# disagreed bell x\", not a bell's number after \"# disagreed bell \"");
   EXPECT_EQ(ParseRecordLine("4,100,350,sent,sideways", line),
             "has \"sideways\" for stroke, neither hand nor back");
   EXPECT_EQ(

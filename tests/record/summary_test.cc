@@ -100,6 +100,9 @@ TEST(PracticeSummaryTest, StrokesNamedInTheRecordDecideTheGaps) {
   EXPECT_EQ(figures.backstroke_gap.count, 2);
   EXPECT_EQ(figures.backstroke_gap.mean_ms, 2200);
   record[4].sent = false;
+  record.push_back(RecordLine{.disagreed_bell = 4});
+  EXPECT_EQ(Figures(record).blows, 6) << "a disagreement is no blow";
+  EXPECT_EQ(PracticeSummary(record)[4], "Another client rang your bell too: 1 stroke disagreed.");
   EXPECT_EQ(PracticeSummary(record)[3],
             "Strokes: 5 sent, 1 dropped (Ringing Room's connection lost, or no bell yours).");
 }

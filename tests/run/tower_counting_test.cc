@@ -42,6 +42,7 @@ struct StrokeLog : PracticeLog {
                       (line.sent ? " sent" : " dropped") + stroke);
   }
   void Zeroed() override { entries.push_back("zeroed"); }
+  void Disagreed(int32_t bell) override { entries.push_back("disagreed " + std::to_string(bell)); }
   std::vector<std::string> entries;
 };
 
@@ -191,6 +192,16 @@ TEST(TowerCounting, RemovedByTheHostCountingGoesOnWithoutRinging) {
   EXPECT_THAT(loop.Rings(), ElementsAre("4@350 hand"));
   EXPECT_EQ(loop.raw.Row(24),
             "The host removed you from the Ringing Room tower - strokes are not sent");
+}
+
+TEST(TowerCounting, AnotherClientRingingTheBellIsNotedInTheRecordAfterTheBlowsBefore) {
+  TowerLoop loop(Pulses({100, 1100}));
+  loop.network.SendAt(
+      400,
+      R"(42["s_bell_rung",{"global_bell_state":[true,true,true,false,true,true,true,true],"who_rang":4,"disagree":true}])");
+  loop.Run(2000);
+  EXPECT_THAT(loop.log.entries,
+              ElementsAre("1 100 350 sent hand", "disagreed 4", "2 1100 1350 sent back"));
 }
 
 TEST(TowerCounting, AChosenBellIsRungWhateverIsAssigned) {

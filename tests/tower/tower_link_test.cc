@@ -290,6 +290,24 @@ TEST_F(TowerLinkTest, AFloodOfMessagesIsTakenInPartsWithTheRestDueAtOnce) {
   EXPECT_GT(link.NextDeadline(), 1'000'000);
 }
 
+TEST_F(TowerLinkTest, AnotherClientRingingTheSameBellIsToldOnce) {
+  TowerLink& link = Link();
+  RunUntil(1);
+  // Someone else rings bell 4 at 10 ms; this ring, sent before that echo is back,
+  // disagrees. A disagreement on another bell is not the ringer's.
+  network_.latency_us = 1000;
+  network_.OtherRingsAt(10, kTower, 4);
+  network_.SendAt(30,
+                  R"(42["s_bell_rung",{"global_bell_state":[true],"who_rang":1,"disagree":true}])");
+  RunUntil(10);
+  clock_.Advance(500);
+  link.Ring();
+  RunUntil(40);
+  EXPECT_TRUE(network_.rungs[1].disagree);
+  EXPECT_THAT(link.TakeDisagreements(), ElementsAre(4));
+  EXPECT_THAT(link.TakeDisagreements(), IsEmpty());
+}
+
 TEST_F(TowerLinkTest, NeverAnnouncesLeaving) {
   Link();
   network_.DropAt(1000);
