@@ -204,12 +204,13 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
   }
 }
 
-// A request on its way: its connection, its handle and what a refused certificate
-// said. The certificate flags are written by the callback on the request's own
-// thread, during its calls.
+// A request on its way: its connection, its handle, when it is due to give up and
+// what a refused certificate said. The certificate flags are written by the callback
+// on the request's own thread, during its calls.
 struct Exchange {
   Internet connection;
   Internet request;
+  int64_t deadline_us = 0;  // on the clock of MakeNetwork
   DWORD certificate_flags = 0;
 };
 
@@ -217,7 +218,8 @@ struct Exchange {
 // error set when it could not be opened. redirects are never followed: a login's
 // Authorization header must not travel to wherever a server points.
 bool OpenExchange(HINTERNET session, const Target& target, const wchar_t* method, DWORD timeout_ms,
-                  Exchange& exchange, std::string& error) {
+                  Clock& clock, Exchange& exchange, std::string& error) {
+  exchange.deadline_us = clock.MonotonicMicros() + int64_t{timeout_ms} * 1000;
   exchange.connection.reset(WinHttpConnect(session, target.host.c_str(), target.port, 0));
   if (!exchange.connection) {
     error = Describe(GetLastError(), target);
@@ -233,6 +235,10 @@ bool OpenExchange(HINTERNET session, const Target& target, const wchar_t* method
   HINTERNET request = exchange.request.get();
   const int timeout = static_cast<int>(timeout_ms);
   WinHttpSetTimeouts(request, timeout, timeout, timeout, timeout);
+  // Not among WinHttpSetTimeouts' four; Wine waits for the TLS handshake and the
+  // answer's headers by this one, and for ever by default.
+  WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeout_ms,
+                   sizeof timeout_ms);
   DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
   WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&exchange.certificate_flags);
@@ -243,14 +249,18 @@ bool OpenExchange(HINTERNET session, const Target& target, const wchar_t* method
 
 // Sends the request with body and waits for the answer's headers; its status, or 0
 // with error set.
-int SendExchange(Exchange& exchange, const Target& target, const std::string& body,
+int SendExchange(Exchange& exchange, const Target& target, const std::string& body, Clock& clock,
                  std::string& error) {
   HINTERNET request = exchange.request.get();
   void* data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
   const auto size = static_cast<DWORD>(body.size());
   if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, size, size, 0) ||
       !WinHttpReceiveResponse(request, nullptr)) {
-    error = Describe(GetLastError(), target, exchange.certificate_flags);
+    const DWORD code = GetLastError();
+    // Wine ends a TLS handshake that outlasts its time-out with a channel error.
+    error = clock.MonotonicMicros() >= exchange.deadline_us
+                ? "timed out (WinHTTP error " + std::to_string(code) + ")"
+                : Describe(code, target, exchange.certificate_flags);
     return 0;
   }
   DWORD status = 0;
@@ -381,7 +391,7 @@ class Link {
       const DWORD error = WinHttpWebSocketSend(socket, WINHTTP_WEB_SOCKET_UTF8_MESSAGE_BUFFER_TYPE,
                                                text.data(), static_cast<DWORD>(text.size()));
       if (error != NO_ERROR) {
-        Finish(Describe(error, target_));
+        Finish(Lost(error));
         // Wakes the receive, which has nothing more to wait for.
         WinHttpWebSocketShutdown(socket, WINHTTP_WEB_SOCKET_SUCCESS_CLOSE_STATUS, nullptr, 0);
         return;
@@ -437,14 +447,15 @@ class Link {
   std::string Connect() {
     Exchange exchange;
     std::string error;
-    if (!OpenExchange(session_->handle, target_, L"GET", kUpgradeTimeoutMs, exchange, error)) {
+    if (!OpenExchange(session_->handle, target_, L"GET", kUpgradeTimeoutMs, clock_, exchange,
+                      error)) {
       return error;
     }
     HINTERNET request = exchange.request.get();
     if (!WinHttpSetOption(request, WINHTTP_OPTION_UPGRADE_TO_WEB_SOCKET, nullptr, 0)) {
       return Describe(GetLastError(), target_);
     }
-    const int status = SendExchange(exchange, target_, "", error);
+    const int status = SendExchange(exchange, target_, "", clock_, error);
     if (status == 0) return error;
     // Wine completes an upgrade even on a plain 200, so the status is checked here.
     if (status != HTTP_STATUS_SWITCH_PROTOCOLS) return Refusal(request, status);
@@ -498,7 +509,7 @@ class Link {
       WINHTTP_WEB_SOCKET_BUFFER_TYPE type{};
       const DWORD error =
           WinHttpWebSocketReceive(socket, buffer.data(), kReceiveChunk, &got, &type);
-      if (error != NO_ERROR) return Describe(error, target_);
+      if (error != NO_ERROR) return Lost(error);
       const int64_t at_us = clock_.MonotonicMicros();
       switch (type) {
         case WINHTTP_WEB_SOCKET_UTF8_FRAGMENT_BUFFER_TYPE:
@@ -524,6 +535,13 @@ class Link {
           return CloseReason(socket);
       }
     }
+  }
+
+  // An open connection that failed, whatever WinHTTP names the failure (Wine says an
+  // answer was not valid HTTP when the server has simply gone).
+  std::string Lost(DWORD code) const {
+    return "the connection to " + target_.name + " was lost (WinHTTP error " +
+           std::to_string(code) + ")";
   }
 
   // "closed by the server", with the close frame's code and reason when it had them.
@@ -647,7 +665,6 @@ class WinHttpNetwork final : public Win32Network {
 
 HttpResponse WinHttpNetwork::Fetch(const HttpRequest& request, int32_t timeout_ms) {
   HttpResponse response;
-  const int64_t deadline_us = clock_.MonotonicMicros() + int64_t{std::max(timeout_ms, 1)} * 1000;
   const std::optional<Target> target = ParseUrl(request.url, false, response.error);
   if (!target) return response;
   if (request.method != "GET" && request.method != "POST") {
@@ -671,7 +688,8 @@ HttpResponse WinHttpNetwork::Fetch(const HttpRequest& request, int32_t timeout_m
   Exchange exchange;
   const std::wstring method = Wide(request.method);
   if (!OpenExchange(session_->handle, *target, method.c_str(),
-                    static_cast<DWORD>(std::max(timeout_ms, 1)), exchange, response.error)) {
+                    static_cast<DWORD>(std::max(timeout_ms, 1)), clock_, exchange,
+                    response.error)) {
     return response;
   }
   HINTERNET handle = exchange.request.get();
@@ -681,14 +699,14 @@ HttpResponse WinHttpNetwork::Fetch(const HttpRequest& request, int32_t timeout_m
     response.error = "a request header was refused (" + OneLine(request.headers.front(), 40) + ")";
     return response;
   }
-  const int status = SendExchange(exchange, *target, request.body, response.error);
+  const int status = SendExchange(exchange, *target, request.body, clock_, response.error);
   if (status == 0) return response;
 
   std::string body;
   std::vector<char> chunk(kReceiveChunk);
   for (;;) {
     // WinHTTP's time-outs are per step; the whole request keeps to timeout_ms.
-    const int64_t remaining_ms = (deadline_us - clock_.MonotonicMicros()) / 1000;
+    const int64_t remaining_ms = (exchange.deadline_us - clock_.MonotonicMicros()) / 1000;
     if (remaining_ms <= 0) {
       response.error = Describe(ERROR_WINHTTP_TIMEOUT, *target);
       return response;
