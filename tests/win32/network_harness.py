@@ -112,8 +112,10 @@ def trust(ca, work):
     os.makedirs(hooks)
     shutil.copyfile(ca, os.path.join(local, "strikewell-test-ca.crt"))
     subprocess.run(["cp", "-a", "/etc/ssl/certs", certs], check=True)
-    subprocess.run(["update-ca-certificates", "--localcertsdir", local, "--etccertsdir", certs,
-                    "--hooksdir", hooks], check=True, stdout=subprocess.DEVNULL)
+    update = subprocess.run(["update-ca-certificates", "--localcertsdir", local, "--etccertsdir",
+                             certs, "--hooksdir", hooks], capture_output=True, text=True)
+    if update.returncode != 0:
+        raise RuntimeError("update-ca-certificates failed: " + update.stdout + update.stderr)
     subprocess.run(["mount", "--bind", certs, "/etc/ssl/certs"], check=True)
 
 

@@ -212,6 +212,17 @@ TEST_F(NetworkTest, FetchRefusesAHeaderThatWouldStartAnother) {
   EXPECT_EQ(answer.error, "a request header holds a line break");
 }
 
+TEST_F(NetworkTest, AddressesOfTheWrongKindAreRefused) {
+  const HttpResponse answer = Get("ftp://localhost/api/user");
+  EXPECT_EQ(answer.status, 0);
+  EXPECT_EQ(answer.error, "not a http:// or https:// address: ftp://localhost/api/user");
+  auto socket = network->OpenWebSocket(Server("WSS"));
+  const std::optional<SocketNews> news = Await(*socket);
+  ASSERT_TRUE(news);
+  EXPECT_EQ(news->kind, SocketNews::Kind::kClosed);
+  EXPECT_EQ(news->text, "not a ws:// or wss:// address: " + Server("WSS"));
+}
+
 TEST_F(NetworkTest, WebSocketOpensSendsAndReceivesOverWssAndWs) {
   for (const char* server : {"WSS", "WS"}) {
     SCOPED_TRACE(server);

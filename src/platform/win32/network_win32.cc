@@ -155,7 +155,7 @@ std::string Describe(DWORD code, const Target& target, DWORD certificate_flags =
       words = "the server name " + Utf8FromWide(target.host) + " was not found";
       break;
     case ERROR_WINHTTP_CANNOT_CONNECT:
-      words = "cannot connect to " + target.name + " (connection refused or unreachable)";
+      words = "cannot connect to " + target.name + ": connection refused or unreachable";
       break;
     case ERROR_WINHTTP_CONNECTION_ERROR:
       words = "the connection to " + target.name + " was broken";
