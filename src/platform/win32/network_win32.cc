@@ -45,10 +45,12 @@ constexpr DWORD kUpgradeTimeoutMs = 10000;
 // The part of a refused upgrade's answer that is kept for the ringer.
 constexpr size_t kRefusalBodyBytes = 200;
 constexpr DWORD kReceiveChunk = 64 * 1024;
-// How long a closing WebSocket waits for its receive to end after each way of ending
-// it: WinHttpWebSocketShutdown wakes it under Wine (in about a millisecond), closing
-// its handle cancels it on Windows.
-constexpr auto kStopGrace = std::chrono::seconds(1);
+// How long a closing WebSocket waits for its receive to end. WinHttpWebSocketShutdown
+// wakes it under Wine (in about a millisecond), and on Windows as soon as the server
+// answers the close; a server that has gone answers nothing, and then closing the
+// handle cancels the receive on Windows.
+constexpr auto kShutdownGrace = std::chrono::milliseconds(200);
+constexpr auto kCancelGrace = std::chrono::milliseconds(1000);
 
 std::wstring Wide(const std::string& text) {
   if (text.empty()) return {};
@@ -423,18 +425,18 @@ class Link {
     }
     sender.join();
     board_->Discard(news_);
-    if (socket == nullptr) return WaitReceiving(std::chrono::seconds(0));
+    if (socket == nullptr) return WaitReceiving(std::chrono::milliseconds(0));
     // Only one send may be in progress: the sender has ended, so the close frame
     // can go.
     WinHttpWebSocketShutdown(socket, WINHTTP_WEB_SOCKET_SUCCESS_CLOSE_STATUS, nullptr, 0);
-    bool ended = WaitReceiving(kStopGrace);
+    bool ended = WaitReceiving(kShutdownGrace);
     if (!ended) {
       // Windows cancels a pending receive when its handle closes.
       WinHttpCloseHandle(socket);
       std::lock_guard<std::mutex> lock(mutex_);
       socket_ = nullptr;
     }
-    if (!ended) ended = WaitReceiving(kStopGrace);
+    if (!ended) ended = WaitReceiving(kCancelGrace);
     if (ended) CloseSocket();
     return ended;
   }
@@ -572,7 +574,7 @@ class Link {
     board_->Post(news_, SocketNews{SocketNews::Kind::kClosed, reason, clock_.MonotonicMicros()});
   }
 
-  bool WaitReceiving(std::chrono::seconds grace) {
+  bool WaitReceiving(std::chrono::milliseconds grace) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, grace, [&] { return !receiving_; });
   }
