@@ -174,9 +174,9 @@ std::string Describe(DWORD code, const Target& target, DWORD certificate_flags =
     case ERROR_WINHTTP_SECURE_CERT_REVOKED:
     case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
     case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-      words = "certificate refused (host " + Utf8FromWide(target.host) +
-              "): " + CertificateWords(certificate_flags);
-      break;
+      // As OpenSSL's "certificate verify failed: ... (host NAME)" on Linux.
+      return "certificate refused: " + CertificateWords(certificate_flags) + " (host " +
+             Utf8FromWide(target.host) + ", WinHTTP error " + std::to_string(code) + ")";
     case ERROR_WINHTTP_OPERATION_CANCELLED:
       words = "cancelled";
       break;
@@ -259,9 +259,10 @@ int SendExchange(Exchange& exchange, const Target& target, const std::string& bo
   if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, size, size, 0) ||
       !WinHttpReceiveResponse(request, nullptr)) {
     const DWORD code = GetLastError();
-    // Wine ends a TLS handshake that outlasts its time-out with a channel error.
+    // Wine ends a TLS handshake that outlasts its time-out with a channel error,
+    // which must not read as a refused certificate.
     error = clock.MonotonicMicros() >= exchange.deadline_us
-                ? "timed out (WinHTTP error " + std::to_string(code) + ")"
+                ? Describe(ERROR_WINHTTP_TIMEOUT, target)
                 : Describe(code, target, exchange.certificate_flags);
     return 0;
   }
