@@ -8,7 +8,7 @@ Usage:
   ringingroom_standin.py [--port N] [--cert FILE --key FILE] [--log FILE]
       [--user EMAIL:USERNAME:PASSWORD]... [--tower NUMBER:SIZE:NAME]...
       [--assign NUMBER:BELL:USERNAME]... [--server-address URL]
-      [--ping-interval S] [--ping-timeout S]
+      [--ping-interval S] [--ping-timeout S] [--stop-on-eof]
 
   --port N       the port on 127.0.0.1; 0 (the default) picks a free one. Either way
                  the first line on standard output is "PORT <n>" once it listens.
@@ -30,6 +30,8 @@ Usage:
   --server-address  what GET /api/tower/<n> names as the tower's socket server
                  (default: this server, as the request reached it, with a final "/").
   --ping-interval, --ping-timeout  Engine.IO's heartbeat in seconds (25 and 20).
+  --stop-on-eof  ends as on SIGTERM when standard input reaches its end: a test that
+                 gives it a pipe it never writes cannot leave it running if it dies.
 
 The web API: POST /api/tokens (HTTP Basic email:password) -> {"token"}, 401 refused;
 GET /api/user (Bearer) -> {"username", "email"}; GET /api/tower/<n> (Bearer) ->
@@ -341,6 +343,11 @@ async def serve(args):
     loop = asyncio.get_running_loop()
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, stop.set)
+    if args.stop_on_eof:
+        def at_input():
+            if not os.read(sys.stdin.fileno(), 4096):
+                stop.set()
+        loop.add_reader(sys.stdin.fileno(), at_input)
     await stop.wait()
     # Gone at once, as a server that fails is: the system closes every connection
     # without a WebSocket or Socket.IO goodbye.
@@ -360,6 +367,7 @@ def main():
     parser.add_argument("--server-address")
     parser.add_argument("--ping-interval", type=float, default=25)
     parser.add_argument("--ping-timeout", type=float, default=20)
+    parser.add_argument("--stop-on-eof", action="store_true")
     args = parser.parse_args()
     if bool(args.cert) != bool(args.key):
         parser.error("--cert and --key go together")
