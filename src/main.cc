@@ -26,5 +26,6 @@ int main(int argc, char** argv) {
   auto wait = strikewell::MakeEventWait(*serial, *raw_console, *clock);
   strikewell::Platform platform{*serial, *ports, console, *desktop, *clock, *wait};
   platform.record_dir = options.record_dir;
+  platform.debounce_ms = options.debounce_ms;
   return strikewell::RunProgram(platform);
 }

@@ -1,21 +1,29 @@
 #include "run/options.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
 
 #include "record/report.h"
 #include "run/program.h"
+#include "sensor/line_debounce.h"
+#include "settings/number.h"
 #include "strikewell_version.h"
 
 namespace strikewell {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: strikewell [--record DIR]\n"
+    "Usage: strikewell [--record DIR] [--debounce MS]\n"
     "       strikewell --report FILE.csv\n"
     "       strikewell --help | --version\n"
     "Counts the blows of a simulator bell and presses j in the Ringing Room window.\n"
     "  --record DIR   keep a record of every blow in a new file in the folder DIR,\n"
     "                 and show a summary of the practice after Q\n"
+    "  --debounce MS  take changes of a sensor line closer together than MS\n"
+    "                 milliseconds as one (0..1000, 0 takes every change;\n"
+    "                 20 unless given)\n"
     "  --report FILE  show the summary of a record kept earlier and draw its\n"
     "                 intervals in a picture beside it (the .csv replaced by .svg)\n"
     "  --help         show this and end\n"
@@ -25,20 +33,43 @@ constexpr const char* kUsage =
 struct OptionSpec {
   const char* name;
   const char* value_name;  // what the value is, in a sentence; nullptr: the option takes none
-  void (*apply)(Options& options, const std::string& value);
+  // Returns what is wrong with the value, as a sentence; "" when it is taken.
+  std::string (*apply)(Options& options, const std::string& value);
 };
 
+std::string TakeDebounce(Options& o, const std::string& value) {
+  const std::optional<int64_t> ms = ParseNumber(value, NumberEnd::WholeText, kInt32Range);
+  if (!ms || *ms < 0 || *ms > kMaxDebounceMs) {
+    return "--debounce needs a number of milliseconds from 0 to " + std::to_string(kMaxDebounceMs) +
+           ", not \"" + value + "\".";
+  }
+  o.debounce_ms = static_cast<int32_t>(*ms);
+  return {};
+}
+
 constexpr OptionSpec kOptionTable[] = {
-    {"--record", "a folder", [](Options& o, const std::string& value) { o.record_dir = value; }},
+    {"--record", "a folder",
+     [](Options& o, const std::string& value) {
+       o.record_dir = value;
+       return std::string();
+     }},
     {"--report", "a record file",
      [](Options& o, const std::string& value) {
        o.report_file = value;
        o.command = std::max(o.command, Command::Report);
+       return std::string();
      }},
+    {"--debounce", "a number of milliseconds", TakeDebounce},
     {"--version", nullptr,
-     [](Options& o, const std::string&) { o.command = std::max(o.command, Command::Version); }},
+     [](Options& o, const std::string&) {
+       o.command = std::max(o.command, Command::Version);
+       return std::string();
+     }},
     {"--help", nullptr,
-     [](Options& o, const std::string&) { o.command = std::max(o.command, Command::Help); }},
+     [](Options& o, const std::string&) {
+       o.command = std::max(o.command, Command::Help);
+       return std::string();
+     }},
 };
 
 Options Mistake(const std::string& sentence) {
@@ -73,7 +104,9 @@ Options ParseOptions(int argc, const char* const* argv) {
     if (entry->value_name != nullptr && value.empty()) {
       return Mistake(name + " needs " + entry->value_name + " after it.");
     }
-    entry->apply(options, value);
+    if (const std::string wrong = entry->apply(options, value); !wrong.empty()) {
+      return Mistake(wrong);
+    }
   }
   return options;
 }

@@ -1,7 +1,10 @@
 // The command line: what the ringer asked strikewell to do.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "sensor/line_debounce.h"
 
 namespace strikewell {
 
@@ -10,9 +13,10 @@ enum class Command { Count, Report, Version, Help, Mistake };
 
 struct Options {
   Command command = Command::Count;
-  std::string record_dir;   // --record DIR; "" keeps no record
-  std::string report_file;  // --report FILE
-  std::string mistake;      // what is wrong with the command line, for Command::Mistake
+  std::string record_dir;                    // --record DIR; "" keeps no record
+  std::string report_file;                   // --report FILE
+  int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
+  std::string mistake;  // what is wrong with the command line, for Command::Mistake
 };
 
 // Reads the arguments after the program's name; none at all means Count, as ever.

@@ -9,6 +9,7 @@
 #include "platform/event_wait.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
+#include "sensor/line_debounce.h"
 #include "settings/settings.h"
 
 namespace strikewell {
@@ -25,6 +26,7 @@ struct Platform {
   EventWait& wait;
   std::string settings_path = kSettingsFileName;
   std::string record_dir{};  // --record DIR: where the practice record goes; "" keeps none
+  int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
 };
 
 // Runs the whole program and returns the process's exit status: 0 for every
