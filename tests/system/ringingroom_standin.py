@@ -8,7 +8,7 @@ Usage:
   ringingroom_standin.py [--port N] [--cert FILE --key FILE] [--log FILE]
       [--user EMAIL:USERNAME:PASSWORD]... [--tower NUMBER:SIZE:NAME]...
       [--assign NUMBER:BELL:USERNAME]... [--server-address URL]
-      [--ping-interval S] [--ping-timeout S]
+      [--ping-interval S] [--ping-timeout S] [--stop-on-eof]
 
   --port N       the port on 127.0.0.1; 0 (the default) picks a free one. Either way
                  the first line on standard output is "PORT <n>" once it listens.
@@ -30,6 +30,8 @@ Usage:
   --server-address  what GET /api/tower/<n> names as the tower's socket server
                  (default: this server, as the request reached it, with a final "/").
   --ping-interval, --ping-timeout  Engine.IO's heartbeat in seconds (25 and 20).
+  --stop-on-eof  ends as on SIGTERM when standard input reaches its end: a test that
+                 gives it a pipe it never writes cannot leave it running if it dies.
 
 The web API: POST /api/tokens (HTTP Basic email:password) -> {"token"}, 401 refused;
 GET /api/user (Bearer) -> {"username", "email"}; GET /api/tower/<n> (Bearer) ->
@@ -55,7 +57,8 @@ Test controls (POST, JSON body; answer {"ok": true} or 400/404):
                                               kicked: true}; that ringer leaves
   /standin/emit {"event": e, "data": any}  sends an event to every client;
                 {"event": e, "binary": n}  with n bytes of binary data instead
-  /standin/disconnect {}                   the server closes every connection
+  /standin/disconnect {}                   the server closes every connection: an
+                                           Engine.IO close "1", then the TCP connection
 GET /standin/state?tower=n -> {"global_bell_state", "assignments", "members"}.
 """
 
@@ -105,6 +108,7 @@ class Standin:
             number, bell, username = spec.split(":", 2)
             self.towers[int(number)].assignments[int(bell) - 1] = self.user_named(username)["id"]
         self.members = {}  # sid -> (tower number, user)
+        self.connections = set()  # the transports of the WebSockets open now
         self.log = open(args.log, "a", encoding="utf-8") if args.log else None
         self.sio = socketio.AsyncServer(
             async_mode="aiohttp", transports=["websocket"], cors_allowed_origins="*",
@@ -112,7 +116,7 @@ class Standin:
             # Each event is handled as it is read, so that its arrival time is taken
             # before anything else the server does.
             async_handlers=False)
-        self.app = web.Application(middlewares=[self.old_protocol])
+        self.app = web.Application(middlewares=[self.socket_io_requests])
         self.sio.attach(self.app)
         self.app.add_routes([
             web.post("/api/tokens", self.api_tokens),
@@ -152,10 +156,18 @@ class Standin:
     # The web API.
 
     @web.middleware
-    async def old_protocol(self, request, handler):
-        if request.path.startswith("/socket.io") and request.query.get("EIO") != "4":
+    async def socket_io_requests(self, request, handler):
+        if not request.path.startswith("/socket.io"):
+            return await handler(request)
+        if request.query.get("EIO") != "4":
             return web.Response(status=400, text="unsupported version")
-        return await handler(request)
+        # The handler returns when the WebSocket has ended.
+        transport = request.transport
+        self.connections.add(transport)
+        try:
+            return await handler(request)
+        finally:
+            self.connections.discard(transport)
 
     def bearer_user(self, request):
         auth = request.headers.get("Authorization", "")
@@ -296,8 +308,12 @@ class Standin:
                 data = bytes(body["binary"]) if "binary" in body else body.get("data")
                 await self.sio.emit(body["event"], data)
             elif what == "disconnect":
-                for sid in list(self.sio.manager.get_participants("/", None)):
-                    await self.sio.disconnect(sid[0] if isinstance(sid, tuple) else sid)
+                # Engine.IO's close ("1") waits for the client to end the connection;
+                # this server ends it itself.
+                for eio_sid in list(self.sio.eio.sockets):
+                    await self.sio.eio.disconnect(eio_sid)
+                for transport in list(self.connections):
+                    transport.close()
             else:
                 tower = self.towers[int(body["tower"])]
                 if what == "assign":
@@ -341,6 +357,11 @@ async def serve(args):
     loop = asyncio.get_running_loop()
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, stop.set)
+    if args.stop_on_eof:
+        def at_input():
+            if not os.read(sys.stdin.fileno(), 4096):
+                stop.set()
+        loop.add_reader(sys.stdin.fileno(), at_input)
     await stop.wait()
     # Gone at once, as a server that fails is: the system closes every connection
     # without a WebSocket or Socket.IO goodbye.
@@ -360,6 +381,7 @@ def main():
     parser.add_argument("--server-address")
     parser.add_argument("--ping-interval", type=float, default=25)
     parser.add_argument("--ping-timeout", type=float, default=20)
+    parser.add_argument("--stop-on-eof", action="store_true")
     args = parser.parse_args()
     if bool(args.cert) != bool(args.key):
         parser.error("--cert and --key go together")
