@@ -68,9 +68,11 @@ class Standin:
         self.start()
 
     def start(self):
+        # A pipe it never gets to read from: it ends with the harness, however that ends.
         self.process = subprocess.Popen(
-            [DEBIAN_PYTHON, self.script, "--port", str(self.port), *self.tls, *STANDIN_ARGS, *self.extra],
-            stdout=subprocess.PIPE, stderr=self.log, text=True)
+            [DEBIAN_PYTHON, self.script, "--port", str(self.port), "--stop-on-eof", *self.tls,
+             *STANDIN_ARGS, *self.extra],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log, text=True)
         line = self.process.stdout.readline()
         if not line.startswith("PORT "):
             raise RuntimeError("the stand-in did not start: %r" % line)
@@ -81,6 +83,7 @@ class Standin:
             self.process.terminate()
             self.process.wait(timeout=10)
             self.process.stdout.close()
+            self.process.stdin.close()
             self.process = None
 
 
