@@ -21,12 +21,17 @@ Servers, all on 127.0.0.1 and named by URL in the program's environment:
   STRIKEWELL_TEST_BYTES      HTTPS: GET /bytes/N answers 200 with N bytes of "x"
   STRIKEWELL_TEST_SILENT     takes connections and never answers
   STRIKEWELL_TEST_CLOSED     a port where nothing listens
+  STRIKEWELL_TEST_RINGS_WSS, STRIKEWELL_TEST_RINGS_WS
+                             the rings log (--log) of the wss and ws stand-ins, as a
+                             Windows path
 The stand-ins know the account ann@example.org (user "ann", password "bell-rope")
 and tower 123456789 ("St Mary's", 8 bells, bell 2 assigned to ann).
 
 The program's output lines "@harness REQUEST" are answered with one line on its input:
   stop NAME    the stand-in NAME (wss, ws) is killed as a failing server is; "ok"
   start NAME   it is started again on its port; "ok" once it listens
+  clock-offset CLOCK_MONOTONIC (the rings log's times) minus CLOCK_MONOTONIC_RAW
+               (Wine's performance counter, the program's clock), in nanoseconds
 Other lines are passed through; the harness exits with the program's status.
 """
 
@@ -41,6 +46,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 INSIDE = "STRIKEWELL_NETWORK_NAMESPACE"
 DEBIAN_PYTHON = "/usr/bin/python3"  # the one that sees Debian's python3-socketio
@@ -157,9 +163,10 @@ def main():
         subprocess.run(stop_wine, check=True)
 
         log = open(os.path.join(work, "standin.log"), "w")
+        rings = {name: os.path.join(work, name + "-rings.log") for name in ("wss", "ws")}
         standins = {
-            "wss": Standin(args.standin, certs, "localhost", log),
-            "ws": Standin(args.standin, certs, None, log),
+            "wss": Standin(args.standin, certs, "localhost", log, ["--log", rings["wss"]]),
+            "ws": Standin(args.standin, certs, None, log, ["--log", rings["ws"]]),
             "other": Standin(args.standin, certs, "otherhost", log),
             "untrusted": Standin(args.standin, certs, "untrusted", log),
             "impatient": Standin(args.standin, certs, "localhost", log,
@@ -184,6 +191,8 @@ def main():
         env["STRIKEWELL_TEST_BYTES"] = "https://localhost:%d" % bytes_server.server_address[1]
         env["STRIKEWELL_TEST_SILENT"] = "https://localhost:%d" % silent.getsockname()[1]
         env["STRIKEWELL_TEST_CLOSED"] = "https://localhost:%d" % free_port()
+        for name, path in rings.items():
+            env["STRIKEWELL_TEST_RINGS_" + name.upper()] = "Z:" + path.replace("/", "\\")
 
         child = subprocess.Popen([args.wine_run, args.wine_dir, *program], env=env,
                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
@@ -194,6 +203,11 @@ def main():
                 continue
             request = line.split()[1:]
             answer = "error: unknown request"
+            if request == ["clock-offset"]:
+                before = time.clock_gettime_ns(time.CLOCK_MONOTONIC_RAW)
+                monotonic = time.monotonic_ns()
+                after = time.clock_gettime_ns(time.CLOCK_MONOTONIC_RAW)
+                answer = str(monotonic - (before + after) // 2)
             if len(request) == 2 and request[0] in ("stop", "start") and request[1] in standins:
                 getattr(standins[request[1]], request[0])()
                 answer = "ok"
