@@ -425,5 +425,30 @@ TEST_F(NetworkTest, RingBenchmark) {
   }
 }
 
+// The process's processor time so far (user and kernel), in microseconds.
+int64_t CpuMicros() {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  const auto micros = [](const FILETIME& t) {
+    return ((int64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 10;
+  };
+  return micros(kernel) + micros(user);
+}
+
+// Prints figures only: the processor time this process uses while its socket waits
+// for news that does not come (Wine's own processes are not counted).
+TEST_F(NetworkTest, IdleProcessorBenchmark) {
+  auto socket = Connect(Server("WSS"));
+  ASSERT_TRUE(Join(*socket, Server("WSS")));
+  const int64_t cpu_before_us = CpuMicros();
+  const int64_t before_us = clock->MonotonicMicros();
+  const WaitResult idle =
+      wait->Wait({.console = false, .network = true, .deadline_us = before_us + 3'000'000});
+  EXPECT_FALSE(idle.network);
+  const int64_t elapsed_us = clock->MonotonicMicros() - before_us;
+  std::printf("Idle while connected under Wine, %.1f s: %.2f %% of one processor\n",
+              elapsed_us / 1e6, 100.0 * (CpuMicros() - cpu_before_us) / elapsed_us);
+}
+
 }  // namespace
 }  // namespace strikewell
