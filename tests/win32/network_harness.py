@@ -164,15 +164,17 @@ def main():
 
         log = open(os.path.join(work, "standin.log"), "w")
         rings = {name: os.path.join(work, name + "-rings.log") for name in ("wss", "ws")}
-        standins = {
-            "wss": Standin(args.standin, certs, "localhost", log, ["--log", rings["wss"]]),
-            "ws": Standin(args.standin, certs, None, log, ["--log", rings["ws"]]),
-            "other": Standin(args.standin, certs, "otherhost", log),
-            "untrusted": Standin(args.standin, certs, "untrusted", log),
-            "impatient": Standin(args.standin, certs, "localhost", log,
-                                 ["--ping-interval", "0.5", "--ping-timeout", "0.5"]),
+        kinds = {
+            "wss": ("localhost", ["--log", rings["wss"]]),
+            "ws": (None, ["--log", rings["ws"]]),
+            "other": ("otherhost", []),
+            "untrusted": ("untrusted", []),
+            "impatient": ("localhost", ["--ping-interval", "0.5", "--ping-timeout", "0.5"]),
         }
-        servers.extend(standins.values())
+        standins = {}
+        for name, (cert, extra) in kinds.items():
+            standins[name] = Standin(args.standin, certs, cert, log, extra)
+            servers.append(standins[name])
 
         bytes_server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Bytes)
         tls = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
