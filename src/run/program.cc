@@ -1,5 +1,6 @@
 #include "run/program.h"
 
+#include <optional>
 #include <string>
 
 #include "calibration/calibration.h"
@@ -57,14 +58,18 @@ void PrintSummary(const Practice& practice, Console& console) {
 }
 
 // Which tower to ring directly: the one given, else the one kept if the ringer wants
-// it, else, when no Ringing Room window is open, one the ringer types (so that a
-// ringer who starts strikewell without a command line can ring directly too). The
-// tower is 0 for the window way (then state holds the window found), and the error
-// is set once the program is to end.
-TowerChoice DirectTower(RunState& state, Platform& p) {
+// it. Otherwise the window way (tower 0), with the window found into state. A ringer
+// who started strikewell from Explorer has no command line for --tower: when no
+// Ringing Room window is open, such a ringer can type a tower instead. Nothing when
+// the program is to end, the reason told.
+std::optional<TowerChoice> DirectTower(RunState& state, Platform& p) {
   Console& console = p.console;
   TowerChoice choice = ChooseTower(p.tower, p.server);
-  if (choice.tower != 0 || !choice.error.empty()) return choice;
+  if (!choice.error.empty()) {
+    console.WriteLn(choice.error);
+    return std::nullopt;
+  }
+  if (choice.tower != 0) return choice;
   const KeptLogin kept = ReadKeptLogin(*p.logins);
   // The kept site is checked as a typed one is: the file may have been edited.
   std::string kept_site;
@@ -78,6 +83,10 @@ TowerChoice DirectTower(RunState& state, Platform& p) {
       return choice;
     }
   }
+  if (!console.WindowClosesAtExit()) {
+    if (FindTargetWindow(state, p.desktop, console)) return choice;
+    return std::nullopt;
+  }
   if (SearchWindows(state, p.desktop)) {
     console.WriteLn("Target window is " + state.WindowTitle);
     return choice;
@@ -88,10 +97,7 @@ TowerChoice DirectTower(RunState& state, Platform& p) {
     console.WriteLn("Type a Ringing Room tower's number or address to ring it directly,");
     console.Write("or press Enter to end: ");
     const std::string typed = console.ReadLine();
-    if (typed.empty()) {
-      choice.error = "Ending program";
-      return choice;
-    }
+    if (typed.empty()) return std::nullopt;
     const TowerChoice typed_choice = ChooseTower(typed, p.server);
     if (typed_choice.error.empty()) return typed_choice;
     console.WriteLn(typed_choice.error);
@@ -153,14 +159,11 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
   };
   std::unique_ptr<TowerLink> tower;
   if (p.network != nullptr && p.logins != nullptr) {
-    const TowerChoice choice = DirectTower(state, p);
-    if (!choice.error.empty()) {
-      console.WriteLn(choice.error);
-      return end_early();
-    }
-    if (choice.tower != 0) {
+    const std::optional<TowerChoice> choice = DirectTower(state, p);
+    if (!choice) return end_early();
+    if (choice->tower != 0) {
       TowerIo tower_io{console, *p.network, *p.logins, p.clock, p.wait};
-      tower = StartTower(tower_io, choice, p.bell);
+      tower = StartTower(tower_io, *choice, p.bell);
       if (!tower) return end_early();
     }
   } else if (!FindTargetWindow(state, p.desktop, console)) {

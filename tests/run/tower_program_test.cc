@@ -163,8 +163,9 @@ TEST(TowerProgram, NoToAKeptTowerGoesTheWindowWay) {
   EXPECT_TRUE(p.network.opened_urls.empty());
 }
 
-TEST(TowerProgram, WithoutAWindowATowerCanBeTypedInstead) {
+TEST(TowerProgram, StartedFromExplorerWithoutAWindowATowerCanBeTypedInstead) {
   TowerProgram p;
+  p.raw.closes_at_exit = true;
   p.KeepLogin(0);
   p.raw.TypeLine("123456789", 1000);
   p.raw.Type("q", 7000);
@@ -176,6 +177,18 @@ TEST(TowerProgram, WithoutAWindowATowerCanBeTypedInstead) {
                         "Type a Ringing Room tower's number or address to ring it directly,\n"
                         "or press Enter to end: 123456789\n"));
   EXPECT_THAT(p.raw.transcript, HasSubstr("Connected to Ringing Room tower St Mary's as ann"));
+}
+
+TEST(TowerProgram, InATerminalAMissingWindowEndsTheProgramAsEver) {
+  TowerProgram p;
+  p.KeepLogin(0);
+  p.raw.TypeLine("123456789", 1000);
+
+  EXPECT_EQ(p.Run(), 0);
+
+  EXPECT_THAT(p.raw.transcript, HasSubstr("The required target window (Ringing Room) NOT FOUND\n"
+                                          "Ending program press Q to exit\n"));
+  EXPECT_TRUE(p.network.requests.empty());
 }
 
 TEST(TowerProgram, AnUnknownTowerIsOneSentenceAndEnterEndsWithStatusZero) {
