@@ -521,6 +521,14 @@ TEST_F(NetworkPosixTest, WebSocketIsClosedWhenTheServerGoesAway) {
   EXPECT_FALSE(ws->Next().has_value());
 }
 
+TEST_F(NetworkPosixTest, WebSocketIsClosedWhenTheServerEndsTheConnection) {
+  const auto standin = StartStandin();
+  std::unique_ptr<WebSocket> ws = Join(standin->port());
+  Control(standin->port(), "disconnect", json::object());
+  EXPECT_EQ(AwaitText(*ws), "1");  // Engine.IO's close, for the owner to read
+  EXPECT_EQ(AwaitClosed(*ws), "closed by the server");
+}
+
 TEST_F(NetworkPosixTest, WebSocketReconnectsToAServerStartedAgainOnItsPort) {
   auto standin = StartStandin();
   const int port = standin->port();

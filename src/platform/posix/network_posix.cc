@@ -370,8 +370,14 @@ class SocketSession {
   virtual void Run() = 0;
   // In the session's thread.
   virtual void Write(std::string text) = 0;
-  // In the owner's thread once the session's thread has ended.
+  // Closes the connection under any pending operation: in the session's thread, or in
+  // the owner's once that thread has ended.
   virtual void CloseNow() = 0;
+  // Whether the connection has ended (or never opened); any thread may ask.
+  bool ended() const { return ended_.load(); }
+
+ protected:
+  std::atomic<bool> ended_{false};
 };
 
 // One WebSocket over Stream (beast::tcp_stream, or an ssl_stream over one). Every
@@ -532,8 +538,7 @@ class WebSocketSession : public SocketSession,
 
   // Tells the owner once, and ends every pending operation so the thread can end.
   void End(std::string why) {
-    if (ended_) return;
-    ended_ = true;
+    if (ended_.exchange(true)) return;
     open_ = false;
     writes_.clear();
     news_->Push(SocketNews::Kind::kClosed, std::move(why));
@@ -548,7 +553,6 @@ class WebSocketSession : public SocketSession,
   beast::flat_buffer incoming_;
   std::deque<std::string> writes_;
   bool open_ = false;
-  bool ended_ = false;
   bool discarding_ = false;  // the message being read is binary or too large
 };
 
@@ -582,7 +586,8 @@ class BeastWebSocket : public WebSocket {
   }
 
   void Send(const std::string& text) override {
-    if (!session_) return;
+    // Once the thread has nothing left to do, nothing would ever take the message.
+    if (!session_ || session_->ended()) return;
     net::post(ioc_, [session = session_, text] { session->Write(text); });
   }
 
