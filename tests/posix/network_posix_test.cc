@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,7 +36,8 @@ using testing::StandinProcess;
 constexpr int kTower = 123456789;
 const std::string kEmail = "ann@example.org";
 const std::string kPassword = "pull:off";
-// Bounds on waiting for the stand-in; a working backend answers in milliseconds.
+// Bounds on waiting for the stand-in, never reached when the backend and the wait
+// work: they answer in milliseconds.
 constexpr int64_t kNewsLimitUs = 5'000'000;
 constexpr int32_t kFetchLimitMs = 5000;
 
@@ -56,6 +58,20 @@ int ClosedPort() {
   close(fd);
   return ntohs(address.sin_port);
 }
+
+// Runs action on a thread of its own after a pause, while the test waits.
+class Later {
+ public:
+  Later(std::chrono::milliseconds pause, std::function<void()> action)
+      : thread_([pause, action = std::move(action)] {
+          std::this_thread::sleep_for(pause);
+          action();
+        }) {}
+  ~Later() { thread_.join(); }
+
+ private:
+  std::thread thread_;
+};
 
 // body as one chunk of a chunked HTTP body.
 std::string ChunkOf(const std::string& body) {
@@ -572,10 +588,14 @@ TEST_F(NetworkPosixTest, DestroyingAWebSocketStillOpeningReturns) {
 TEST_F(NetworkPosixTest, WaitWakesForNewsOnAWebSocket) {
   const auto standin = StartStandin();
   std::unique_ptr<WebSocket> ws = OpenEngineIo(EngineIoUrl("ws", "127.0.0.1", standin->port()));
-  ws->Send("40");
-  const WaitResult woke = wait_->Wait(WaitFor{
-      .console = false, .network = true, .deadline_us = MonotonicMicrosNow() + kNewsLimitUs});
+  const int64_t deadline = MonotonicMicrosNow() + kNewsLimitUs;
+  WaitResult woke;
+  {
+    const Later send(std::chrono::milliseconds(50), [&] { ws->Send("40"); });
+    woke = wait_->Wait(WaitFor{.console = false, .network = true, .deadline_us = deadline});
+  }
   EXPECT_TRUE(woke.network);
+  EXPECT_LT(MonotonicMicrosNow(), deadline) << "it woke at the deadline, not for the news";
   const std::optional<SocketNews> answer = ws->Next();
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(answer->text.substr(0, 3), "40{");
@@ -607,12 +627,14 @@ TEST_F(NetworkPosixTest, WaitReportsNewsUntilItIsTaken) {
 TEST_F(NetworkPosixTest, WaitWakesWhenAWebSocketIsClosed) {
   auto standin = StartStandin();
   std::unique_ptr<WebSocket> ws = OpenEngineIo(EngineIoUrl("ws", "127.0.0.1", standin->port()));
-  standin->Stop();
-  EXPECT_TRUE(wait_
-                  ->Wait(WaitFor{.console = false,
-                                 .network = true,
-                                 .deadline_us = MonotonicMicrosNow() + kNewsLimitUs})
-                  .network);
+  const int64_t deadline = MonotonicMicrosNow() + kNewsLimitUs;
+  WaitResult woke;
+  {
+    const Later stop(std::chrono::milliseconds(50), [&] { standin->Stop(); });
+    woke = wait_->Wait(WaitFor{.console = false, .network = true, .deadline_us = deadline});
+  }
+  EXPECT_TRUE(woke.network);
+  EXPECT_LT(MonotonicMicrosNow(), deadline) << "it woke at the deadline, not for the news";
   const std::optional<SocketNews> news = ws->Next();
   ASSERT_TRUE(news.has_value());
   EXPECT_EQ(news->kind, SocketNews::Kind::kClosed);
