@@ -395,11 +395,23 @@ TEST_F(NetworkPosixTest, FetchTakesAResponseAtTheLimit) {
 }
 
 TEST_F(NetworkPosixTest, FetchRefusesAddressesItCannotUse) {
-  for (const std::string url : {"ftp://localhost/", "localhost/api/user", "https:///api/user",
-                                "https://localhost:port/", "https://user@localhost/"}) {
+  for (const std::string url :
+       {"ftp://localhost/", "localhost/api/user", "https:///api/user", "https://localhost:port/",
+        "https://user@localhost/", "https://localhost/a b", "https://localhost/\r\nX: y"}) {
     const HttpResponse r = Get(url);
     EXPECT_EQ(r.status, 0) << url;
     EXPECT_NE(r.error, "") << url;
+  }
+}
+
+TEST_F(NetworkPosixTest, FetchRefusesAHeaderWithALineBreak) {
+  const CannedServer never_asked("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  for (const std::string& token :
+       std::vector<std::string>{"abc\r\nX-Injected: 1", "abc\nX: 1", std::string("a\0b", 3)}) {
+    const HttpResponse r =
+        Get("http://127.0.0.1:" + std::to_string(never_asked.port()) + "/api/user", token);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.error, "a line break in a request header");
   }
 }
 
@@ -452,6 +464,16 @@ TEST_F(NetworkPosixTest, WebSocketRefusedUpgradeGivesTheStatusAndTheServersWords
   std::unique_ptr<WebSocket> ws =
       network_->OpenWebSocket(EngineIoUrl("ws", "127.0.0.1", standin->port(), 3));
   EXPECT_EQ(AwaitClosed(*ws), "HTTP 400 unsupported version");
+}
+
+TEST_F(NetworkPosixTest, WebSocketAddressWithALineBreakIsClosedAtOnce) {
+  // As a socket server's address from a hostile site might be.
+  std::unique_ptr<WebSocket> ws =
+      network_->OpenWebSocket("ws://127.0.0.1:1/socket.io/?EIO=4\r\nX-Injected: 1");
+  const std::optional<SocketNews> news = ws->Next();
+  ASSERT_TRUE(news.has_value());
+  EXPECT_EQ(news->kind, SocketNews::Kind::kClosed);
+  EXPECT_EQ(news->text, "a space or control character in the address");
 }
 
 TEST_F(NetworkPosixTest, WebSocketAddressThatIsNotOneIsClosedAtOnce) {
