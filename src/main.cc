@@ -26,5 +26,7 @@ int main(int argc, char** argv) {
   auto wait = strikewell::MakeEventWait(*serial, *raw_console, *clock);
   strikewell::Platform platform{*serial, *ports, console, *desktop, *clock, *wait};
   platform.record_dir = options.record_dir;
+  platform.simulate_ms = options.simulate_ms;
+  platform.count_only = options.count_only;
   return strikewell::RunProgram(platform);
 }

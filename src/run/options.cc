@@ -1,21 +1,29 @@
 #include "run/options.h"
 
 #include <algorithm>
+#include <charconv>
+#include <system_error>
 
 #include "record/report.h"
 #include "run/program.h"
+#include "run/simulated_bell.h"
 #include "strikewell_version.h"
 
 namespace strikewell {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: strikewell [--record DIR]\n"
+    "Usage: strikewell [--record DIR] [--simulate[=MS]] [--count-only]\n"
     "       strikewell --report FILE.csv\n"
     "       strikewell --help | --version\n"
     "Counts the blows of a simulator bell and presses j in the Ringing Room window.\n"
     "  --record DIR   keep a record of every blow in a new file in the folder DIR,\n"
     "                 and show a summary of the practice after Q\n"
+    "  --simulate[=MS] ring a simulated bell, no sensor needed: a handstroke every\n"
+    "                 MS milliseconds whole pull (1000 to 10000, 2200 if not given);\n"
+    "                 the space bar rings one more blow; without a Ringing Room\n"
+    "                 window it counts only\n"
+    "  --count-only   count without Ringing Room: no window, no keys\n"
     "  --report FILE  show the summary of a record kept earlier and draw its\n"
     "                 intervals in a picture beside it (the .csv replaced by .svg)\n"
     "  --help         show this and end\n"
@@ -26,7 +34,26 @@ struct OptionSpec {
   const char* name;
   const char* value_name;  // what the value is, in a sentence; nullptr: the option takes none
   void (*apply)(Options& options, const std::string& value);
+  // The value when none is given, which then can only follow an equals sign; nullptr: a
+  // value must be given.
+  const char* default_value = nullptr;
 };
+
+// A whole-pull time for --simulate, or a mistake.
+void ApplyWholePull(Options& o, const std::string& value) {
+  int32_t ms = 0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, ms);
+  if (error == std::errc() && stop == end && value[0] != '-' && ms >= kMinWholePullMs &&
+      ms <= kMaxWholePullMs) {
+    o.simulate_ms = ms;
+    return;
+  }
+  o.command = Command::Mistake;
+  o.mistake = "--simulate takes a whole-pull time from " + std::to_string(kMinWholePullMs) +
+              " to " + std::to_string(kMaxWholePullMs) +
+              " milliseconds, such as --simulate=" + std::to_string(kDefaultWholePullMs) + ".";
+}
 
 constexpr OptionSpec kOptionTable[] = {
     {"--record", "a folder", [](Options& o, const std::string& value) { o.record_dir = value; }},
@@ -35,6 +62,8 @@ constexpr OptionSpec kOptionTable[] = {
        o.report_file = value;
        o.command = std::max(o.command, Command::Report);
      }},
+    {"--simulate", "a whole-pull time", ApplyWholePull, "2200"},
+    {"--count-only", nullptr, [](Options& o, const std::string&) { o.count_only = true; }},
     {"--version", nullptr,
      [](Options& o, const std::string&) { o.command = std::max(o.command, Command::Version); }},
     {"--help", nullptr,
@@ -67,6 +96,8 @@ Options ParseOptions(int argc, const char* const* argv) {
       if (equals != std::string::npos) return Mistake(name + " takes no value.");
     } else if (equals != std::string::npos) {
       value = arg.substr(equals + 1);
+    } else if (entry->default_value != nullptr) {
+      value = entry->default_value;
     } else if (k + 1 < argc && !std::string(argv[k + 1]).starts_with("-")) {
       value = argv[++k];
     }

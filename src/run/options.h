@@ -1,6 +1,7 @@
 // The command line: what the ringer asked strikewell to do.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace strikewell {
@@ -12,6 +13,8 @@ struct Options {
   Command command = Command::Count;
   std::string record_dir;   // --record DIR; "" keeps no record
   std::string report_file;  // --report FILE
+  int32_t simulate_ms = 0;  // --simulate[=MS]: the simulated bell's whole pull; 0 rings a real one
+  bool count_only = false;  // --count-only: no Ringing Room, no keys
   std::string mistake;      // what is wrong with the command line, for Command::Mistake
 };
 

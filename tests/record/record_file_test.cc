@@ -126,7 +126,7 @@ TEST(ReportTest, AFileThatIsNoRecordIsOneSentenceNamingTheLine) {
        "3 of {f} holds \"2,2200,sent\", not a blow line (blow,sensor_ms,key_ms,key) nor "
        "# zeroed."},
       {head + "2,22OO,2450,sent\n", "3 of {f} has \"22OO\" for sensor_ms, not a whole number."},
-      {head + "2,2200,2450,maybe\n", "3 of {f} has \"maybe\" for key, neither sent nor dropped."},
+      {head + "2,2200,2450,maybe\n", "3 of {f} has \"maybe\" for key, not sent, dropped or none."},
       {head + "\n2,2200,2450,sent\n", "3 of {f} is empty."},
       {head + std::string(200, '7') + "\n",
        "3 of {f} is longer than any line of a practice "

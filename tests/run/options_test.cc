@@ -46,7 +46,9 @@ TEST(OptionsTest, ValuesFollowAsTheNextArgumentOrAfterAnEqualsSign) {
 TEST(OptionsTest, HelpAndVersionPrintToStandardOutputAndEnd) {
   const Ran help = Carry(Parse({"--help"}));
   EXPECT_EQ(help.status, 0);
-  EXPECT_TRUE(help.out.starts_with("Usage: strikewell [--record DIR]\n")) << help.out;
+  EXPECT_TRUE(
+      help.out.starts_with("Usage: strikewell [--record DIR] [--simulate[=MS]] [--count-only]\n"))
+      << help.out;
   EXPECT_EQ(help.err, "");
   EXPECT_EQ(Parse({"--report", "p.csv", "--help"}).command, Command::Help) << "help wins";
 
