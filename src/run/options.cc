@@ -34,8 +34,7 @@ struct OptionSpec {
   const char* name;
   const char* value_name;  // what the value is, in a sentence; nullptr: the option takes none
   void (*apply)(Options& options, const std::string& value);
-  // The value when none is given, which then can only follow an equals sign; nullptr: a
-  // value must be given.
+  // The value when none is given; nullptr: a value must be given.
   const char* default_value = nullptr;
 };
 
@@ -96,10 +95,10 @@ Options ParseOptions(int argc, const char* const* argv) {
       if (equals != std::string::npos) return Mistake(name + " takes no value.");
     } else if (equals != std::string::npos) {
       value = arg.substr(equals + 1);
-    } else if (entry->default_value != nullptr) {
-      value = entry->default_value;
     } else if (k + 1 < argc && !std::string(argv[k + 1]).starts_with("-")) {
       value = argv[++k];
+    } else if (entry->default_value != nullptr) {
+      value = entry->default_value;
     }
     if (entry->value_name != nullptr && value.empty()) {
       return Mistake(name + " needs " + entry->value_name + " after it.");

@@ -6,6 +6,7 @@
 
 #include "run/options.h"
 #include "run/program.h"
+#include "run/simulated_bell.h"
 #include "strikewell_version.h"
 
 namespace strikewell {
@@ -43,6 +44,22 @@ TEST(OptionsTest, ValuesFollowAsTheNextArgumentOrAfterAnEqualsSign) {
   EXPECT_EQ(Parse({"--report=p.csv"}).report_file, "p.csv");
 }
 
+TEST(OptionsTest, SimulateTakesAnOptionalWholePullAndCountOnlyNone) {
+  EXPECT_EQ(Parse({}).simulate_ms, 0) << "a real bell";
+  EXPECT_FALSE(Parse({}).count_only);
+  EXPECT_EQ(Parse({"--simulate"}).simulate_ms, kDefaultWholePullMs);
+  EXPECT_EQ(Parse({"--simulate=1000"}).simulate_ms, 1000);
+  EXPECT_EQ(Parse({"--simulate=10000"}).simulate_ms, 10000);
+  EXPECT_EQ(Parse({"--simulate", "1500"}).simulate_ms, 1500);
+  const Options both = Parse({"--simulate", "--count-only", "--record", "p"});
+  EXPECT_EQ(both.command, Command::Count);
+  EXPECT_EQ(both.simulate_ms, kDefaultWholePullMs);
+  EXPECT_TRUE(both.count_only);
+  EXPECT_EQ(both.record_dir, "p");
+  EXPECT_TRUE(Parse({"--count-only"}).count_only);
+  EXPECT_EQ(Parse({"--count-only"}).simulate_ms, 0);
+}
+
 TEST(OptionsTest, HelpAndVersionPrintToStandardOutputAndEnd) {
   const Ran help = Carry(Parse({"--help"}));
   EXPECT_EQ(help.status, 0);
@@ -59,6 +76,10 @@ TEST(OptionsTest, HelpAndVersionPrintToStandardOutputAndEnd) {
                              kReleaseVersion + "\n");
 }
 
+constexpr const char* kWholePullMistake =
+    "--simulate takes a whole-pull time from 1000 to 10000 milliseconds, such as "
+    "--simulate=2200.";
+
 // Each mistake: one sentence, then the usage, on standard error; status 2.
 TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
   const struct {
@@ -73,6 +94,14 @@ TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
       {{"--report"}, "--report needs a record file after it."},
       {{"--help=yes"}, "--help takes no value."},
       {{"practice.csv"}, "Unexpected argument \"practice.csv\"."},
+      {{"--simulate=999"}, kWholePullMistake},
+      {{"--simulate=10001"}, kWholePullMistake},
+      {{"--simulate=-1500"}, kWholePullMistake},
+      {{"--simulate=1500ms"}, kWholePullMistake},
+      {{"--simulate=99999999999"}, kWholePullMistake},
+      {{"--simulate", "fast"}, kWholePullMistake},
+      {{"--simulate="}, "--simulate needs a whole-pull time after it."},
+      {{"--count-only=yes"}, "--count-only takes no value."},
   };
   const std::string usage = Carry(Parse({"--help"})).out;
   for (const auto& m : mistakes) {
