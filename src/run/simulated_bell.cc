@@ -84,16 +84,23 @@ void SimulatedBell::RingByHand() {
   by_hand_.insert(std::upper_bound(by_hand_.begin(), by_hand_.end(), start), start);
 }
 
+bool SimulatedBell::NextPulseByHand() const {
+  return !by_hand_.empty() && by_hand_.front() < ringer_.NextBlowUs();
+}
+
 int64_t SimulatedBell::NextEdgeUs() const {
   if (on_) return pulse_start_us_ + kPulseUs;
-  const int64_t scheduled = ringer_.NextBlowUs();
-  return by_hand_.empty() ? scheduled : std::min(scheduled, by_hand_.front());
+  const int64_t next = NextPulseByHand() ? by_hand_.front() : ringer_.NextBlowUs();
+  // A pulse never starts inside the one before or right after it, or time would run
+  // backwards: a scheduled blow among a run of blows by hand waits until the line has
+  // been off a while.
+  return std::max(next, pulse_start_us_ + kPulseUs + kLeastOffUs);
 }
 
 void SimulatedBell::TellNextEdge() {
   const int64_t edge = NextEdgeUs();
   if (!on_) {
-    if (!by_hand_.empty() && by_hand_.front() == edge) {
+    if (NextPulseByHand()) {
       by_hand_.pop_front();
     } else {
       ringer_.Advance();

@@ -110,6 +110,9 @@ class SimulatedBell : public Serial {
  private:
   static constexpr SerHandle kHandle = 1;
 
+  // Whether the next pulse to start is one rung by hand.
+  bool NextPulseByHand() const;
+
   Clock& clock_;
   SteadyRinger ringer_;
   std::deque<int64_t> by_hand_;  // starts of the pulses rung by hand, in order

@@ -231,6 +231,35 @@ TEST(SimulatedSensor, ABlowByHandStartsAtOnceOrJustClearOfAnotherPulse) {
   }
 }
 
+// Holding the space bar down: the keyboard repeats it every 30 ms, faster than pulses
+// can follow one another. Every press is a blow, in order, and no pulse starts inside
+// another or before the line has been off a while, scheduled blows included.
+TEST(SimulatedSensor, BlowsByHandFasterThanPulsesQueueUpAndKeepTimeInOrder) {
+  Sensor s;
+  std::vector<int64_t> rising, falling;
+  const auto wait_until = [&s, &rising, &falling](int64_t until_us) {
+    while (s.clock.NowMicros() < until_us) {
+      const WaitResult woke = s.WaitOnLines(until_us);
+      if (woke.lines)
+        (s.sim.bell.SerGetCTS(s.handle) ? rising : falling).push_back(woke.lines_at_us);
+    }
+  };
+  for (int64_t press = 900'000; press < 1'500'000; press += 30'000) {
+    wait_until(press);
+    s.sim.bell.RingByHand();
+  }
+  wait_until(5'000'000);
+  // 20 by hand, and the scheduled blows at 1, 1.71, 2.5, 3.21, 4 and 4.71 s.
+  EXPECT_EQ(rising.size(), 26u);
+  ASSERT_EQ(falling.size(), rising.size());
+  for (size_t k = 0; k < rising.size(); ++k) {
+    EXPECT_EQ(falling[k] - rising[k], kPulseUs);
+    if (k > 0) {
+      EXPECT_GE(rising[k] - falling[k - 1], kLeastOffUs) << "pulse " << k;
+    }
+  }
+}
+
 // What counting tells the record: "blow sensor_us key_us outcome".
 struct RecordingLog : PracticeLog {
   void Blow(const BlowLine& line) override {
