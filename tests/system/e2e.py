@@ -1065,7 +1065,8 @@ def scenario_simulate_window(run):
     key-send test, then a blow every 750 ms or so, each keyed at its time; about 13 blows
     in 10 s; Q ends with 0 and the settings file is still missing."""
     run.setup()
-    run.start(args="--simulate=1500")
+    folder = run.path("practice")
+    run.start(args=f"--simulate=1500 --record {'Z:' * run.wine}{folder}")
     run.wait_text("Simulated bell: a handstroke every 1.50 s whole pull; no serial port is used.", 15)
     run.wait_text("Give the delay in milliseconds")
     run.type("100")
@@ -1073,23 +1074,37 @@ def scenario_simulate_window(run):
     run.key_send_test(SIMULATED_NOTE)
     started = time.monotonic()
     time.sleep(max(0.0, started + 10 - time.monotonic()))
-    counted = count_line(run.screen())[0]
-    expect(counted is not None and 12 <= counted <= 14, f"{counted} blows in 10 s, want about 13")
+    # Under Wine a redraw can be caught half done.
+    counted = count_line(run.wait_rows(lambda rows: count_line(rows)[0] is not None, 2,
+                                       "the count line"))[0]
+    expect(12 <= counted <= 14, f"{counted} blows in 10 s, want about 13")
     run.quit(port=False)
     keys = run.target.keys()
     expect(keys.startswith("12345678") and set(keys[8:]) <= {"j"} and
            len(keys) - 8 in (counted, counted + 1),
            f"keys {keys!r} for {counted} blows counted before Q")
     # The blows alternate the backstroke gap (hand to back, 8/17 of the whole pull) and
-    # the handstroke gap (9/17), each blow within 5 ms of the rhythm: so are the keys.
+    # the handstroke gap (9/17), each blow within 5 ms of the rhythm (and a millisecond of
+    # rounding); each key is due the bell delay after its blow, and sent then.
+    records = os.listdir(folder)
+    expect(len(records) == 1 and records[0].endswith("-simulated.csv"), f"records: {records}")
+    with open(os.path.join(folder, records[0])) as f:
+        lines = [line.split(",") for line in f.read().splitlines()[2:]]
+    expect(len(lines) == len(keys) - 8 and all(
+        int(key) - int(sensor) == 100 and outcome == "sent" for _, sensor, key, outcome in lines),
+           f"the record does not match the keys: {lines}")
+    gaps = [int(b[1]) - int(a[1]) for a, b in zip(lines, lines[1:])]
+    for n, gap in enumerate(gaps):
+        want = 1500 * (8 if n % 2 == 0 else 9) / 17
+        expect(abs(gap - want) <= 11, f"gap {n + 1} between blows is {gap} ms, want "
+               f"{want:.0f} ms: {gaps}")
+    # The keys as the target saw them; under Wine a busy machine delays some of them.
     if presses := [t for t, key in run.target.presses()[8:]]:
-        gaps = [round((b - a) * 1000) for a, b in zip(presses, presses[1:])]
-        slack = 10 + (40 if run.wine else 15)
-        for n, gap in enumerate(gaps):
-            want = 1500 * (8 if n % 2 == 0 else 9) / 17
-            expect(abs(gap - want) <= slack, f"gap {n + 1} between keys is {gap} ms, want "
-                   f"{want:.0f} ms: {gaps}")
-        print(f"simulated bell: gaps between keys {gaps} ms")
+        key_gaps = [round((b - a) * 1000) for a, b in zip(presses, presses[1:])]
+        slack = 11 + (300 if run.wine else 15)
+        expect(all(abs(k - g) <= slack for k, g in zip(key_gaps, gaps)),
+               f"gaps between keys {key_gaps} ms, between blows {gaps} ms")
+        print(f"simulated bell: gaps between blows {gaps} ms, between keys {key_gaps} ms")
     expect(run.saved() is None, "a settings file was written")
 
 
@@ -1102,8 +1117,8 @@ def scenario_simulate_no_display(run):
     folder = run.path("practice")
     run.start(saved, args=f"--simulate --record {'Z:' * run.wine}{folder}", display=False)
     run.counter_at_zero(SIMULATED_ONLY_NOTE)
-    rows = run.wait_rows(lambda rows: (count_line(rows)[0] or 0) >= 3, 10, "three blows")
-    expect(rows[23] == SIMULATED_ONLY_NOTE, f"the note under the counter is {rows[23]!r}")
+    run.wait_rows(lambda rows: (count_line(rows)[0] or 0) >= 3 and rows[23] == SIMULATED_ONLY_NOTE,
+                  10, "three blows, the note still under the counter")
     run.quit(port=False)
     expect(run.saved() == saved, "the settings file changed")
     records = os.listdir(folder)
