@@ -28,5 +28,6 @@ int main(int argc, char** argv) {
   platform.record_dir = options.record_dir;
   platform.simulate_ms = options.simulate_ms;
   platform.count_only = options.count_only;
+  platform.debounce_ms = options.debounce_ms;
   return strikewell::RunProgram(platform);
 }

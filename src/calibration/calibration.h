@@ -8,6 +8,7 @@
 #include "platform/console.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
+#include "sensor/line_debounce.h"
 #include "settings/settings.h"
 
 namespace strikewell {
@@ -18,6 +19,9 @@ struct CalibrationState {
   Settings settings;
   PortListType SSS;
   int32_t SSSI = 0;
+  // Changes of a sensor line closer together than this are one change (--debounce,
+  // which the run sets); not part of the settings, which other programs read.
+  int32_t debounce_ms = 0;
 };
 
 enum class CalibrationOutcome {

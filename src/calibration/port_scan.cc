@@ -1,5 +1,6 @@
 // Opening every listed port and recording the pulses of one handstroke and one
 // backstroke on each of them.
+#include <optional>
 #include <string>
 
 #include "calibration/port_table.h"
@@ -108,10 +109,22 @@ void CountPulse(Sampling& s, int n, int32_t poll_time) {
 void PollPort(Sampling& s, int n) {
   PortTable& t = s.table;
   const SerHandle handle = t.SerialHandleArr[n];
-  t.CtsBArr[n] = s.serial.SerGetCTS(handle);
-  t.DsrBArr[n] = s.serial.SerGetDSR(handle);
-  t.CdBArr[n] = s.serial.SerGetCD(handle);
-  t.RiBArr[n] = s.serial.SerGetRI(handle);
+  // Each line's chatter is taken out before anything compares it, so that a
+  // flickering edge is one pulse and SensorNum comes out as the bell rings.
+  auto& debounce = t.Debounce[n];
+  const bool cts = s.serial.SerGetCTS(handle);
+  const bool dsr = s.serial.SerGetDSR(handle);
+  const bool cd = s.serial.SerGetCD(handle);
+  const bool ri = s.serial.SerGetRI(handle);
+  const int64_t now_us = s.clock.MonotonicMicros();
+  debounce[0].Look(cts, std::nullopt, now_us);
+  debounce[1].Look(dsr, std::nullopt, now_us);
+  debounce[2].Look(cd, std::nullopt, now_us);
+  debounce[3].Look(ri, std::nullopt, now_us);
+  t.CtsBArr[n] = debounce[0].level();
+  t.DsrBArr[n] = debounce[1].level();
+  t.CdBArr[n] = debounce[2].level();
+  t.RiBArr[n] = debounce[3].level();
   const int32_t poll_time = SecondsOfDay(s.clock);
   const bool use_dat = s.state.settings.UseDat;
   t.DatBOldArr[n] =
@@ -174,6 +187,10 @@ bool OpenCalibrationPorts(CalibrationState& state, PortTable& table, Serial& ser
     table.DsrBOldArr[n] = serial.SerGetDSR(handle);
     table.CdBOldArr[n] = serial.SerGetCD(handle);
     table.RiBOldArr[n] = serial.SerGetRI(handle);
+    table.Debounce[n] = {LineDebounce(state.debounce_ms, table.CtsBOldArr[n]),
+                         LineDebounce(state.debounce_ms, table.DsrBOldArr[n]),
+                         LineDebounce(state.debounce_ms, table.CdBOldArr[n]),
+                         LineDebounce(state.debounce_ms, table.RiBOldArr[n])};
     uint8_t drained = 0;
     serial.SerReadTimeout(handle, &drained, SerialReadTimeoutTime);
     table.UseCtsArr[n] = false;

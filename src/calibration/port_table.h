@@ -11,6 +11,7 @@
 #include "platform/console.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
+#include "sensor/line_debounce.h"
 
 namespace strikewell {
 
@@ -35,6 +36,9 @@ struct PortTable {
   PerPort<std::array<int32_t, kMaxPulses + 1>> SecsArr{};  // time stamps 1..32
   PerPort<bool> UseCtsArr{}, UseDsrArr{}, UseCdArr{}, UseRiArr{};
   PerPort<bool> UseDatArr{};
+  // The four lines of each port with their chatter taken out; the B arrays above
+  // hold the levels these take.
+  PerPort<std::array<LineDebounce, 4>> Debounce{};
   PerPort<uint8_t> UseDatNumArr{};
 };
 

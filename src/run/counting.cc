@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,7 +23,7 @@ struct WatchedLine {
   bool (Serial::*read)(SerHandle);
   uint32_t LineCounts::*count;
   bool enabled = false;
-  bool on = false;
+  LineDebounce debounce;
   uint32_t changes = 0;
 };
 
@@ -64,7 +65,11 @@ class Counter {
       if (key == '0') ZeroedByTheRinger();
       // The wait tells of the pulse with its own time, as of any other.
       if (key == ' ' && io_.simulated_bell != nullptr) io_.simulated_bell->RingByHand();
-      if (woke.lines) SampleLines(woke.lines_at_us);
+      if (woke.lines) {
+        SampleLines(woke.lines_at_us);
+      } else if (io_.clock.MonotonicMicros() >= NextRecheck()) {
+        SampleLines(io_.clock.MonotonicMicros());
+      }
       if (woke.data) ReadBytes(woke.data_at_us);
       SendDueKeys();
       RecordOutcomes();
@@ -99,17 +104,18 @@ class Counter {
   // The lines' states (and the driver's counts) as they are now become the base
   // from which rising changes count: at the start, and when a lost port returns.
   void TakeLineStates() {
-    lines_ = {WatchedLine{&Serial::SerGetCTS, &LineCounts::cts, s_.UseCts},
-              WatchedLine{&Serial::SerGetDSR, &LineCounts::dsr, s_.UseDsr},
-              WatchedLine{&Serial::SerGetCD, &LineCounts::cd, s_.UseCd},
-              WatchedLine{&Serial::SerGetRI, &LineCounts::ri, s_.UseRi}};
+    const LineDebounce debounce(state_.debounce_ms);
+    lines_ = {WatchedLine{&Serial::SerGetCTS, &LineCounts::cts, s_.UseCts, debounce},
+              WatchedLine{&Serial::SerGetDSR, &LineCounts::dsr, s_.UseDsr, debounce},
+              WatchedLine{&Serial::SerGetCD, &LineCounts::cd, s_.UseCd, debounce},
+              WatchedLine{&Serial::SerGetRI, &LineCounts::ri, s_.UseRi, debounce}};
     any_line_ = s_.UseCts || s_.UseDsr || s_.UseCd || s_.UseRi;
     LineCounts counts;
     counted_ = any_line_ && io_.serial.SerGetLineCounts(state_.SerialHandle, counts);
     for (WatchedLine& line : lines_) {
       if (!line.enabled) continue;
       // Lines already on count only after going off and on again.
-      line.on = (io_.serial.*line.read)(state_.SerialHandle);
+      line.debounce.Reset((io_.serial.*line.read)(state_.SerialHandle));
       if (counted_) line.changes = counts.*line.count;
     }
   }
@@ -123,6 +129,7 @@ class Counter {
     // A driver may say nothing when its device goes (Wine's comm wait on a hung-up
     // tty): the port is looked at about once a second whatever else happens.
     what.deadline_us = std::min(what.deadline_us, next_port_try_us_);
+    if (what.lines) what.deadline_us = std::min(what.deadline_us, NextRecheck());
     if (view_ == View::kWindowClosed) {
       what.deadline_us = std::min(what.deadline_us, next_window_search_us_);
     }
@@ -132,6 +139,16 @@ class Counter {
     return what;
   }
 
+  // The end of the first de-bounce time still running: a line whose level is to be
+  // read again then, whether or not it changes meanwhile.
+  int64_t NextRecheck() const {
+    int64_t next = kNoDeadline;
+    for (const WatchedLine& line : lines_) {
+      if (line.enabled) next = std::min(next, line.debounce.RecheckAt());
+    }
+    return next;
+  }
+
   void SampleLines(int64_t at_us) {
     if (state_.SerialHandle == 0) return;
     LineCounts counts;
@@ -139,15 +156,13 @@ class Counter {
     for (WatchedLine& line : lines_) {
       if (!line.enabled) continue;
       const bool now_on = (io_.serial.*line.read)(state_.SerialHandle);
-      int32_t rising = 0;
+      std::optional<uint32_t> changes;
       if (counted) {
-        rising = RisingChanges(line.on, counts.*line.count - line.changes, now_on);
+        changes = counts.*line.count - line.changes;
         line.changes = counts.*line.count;
-      } else {
-        rising = !line.on && now_on ? 1 : 0;
       }
-      line.on = now_on;
-      for (int32_t i = 0; i < rising; ++i) PulseStep(at_us);
+      const TakenRises rises = line.debounce.Look(now_on, changes, at_us);
+      for (int32_t i = 0; i < rises.count; ++i) PulseStep(rises.at_us);
     }
   }
 
@@ -202,9 +217,9 @@ class Counter {
     if (view_ == View::kWindowClosed) return false;
     // One look at the foreground per key, taken as late as can be before the key.
     // The desktops never name a closed window as the foreground, so a target not
-    // in front may have closed.
+    // in front may have closed, or its id may have passed to another window.
     const WindowHandle foreground = io_.desktop.GetForegroundWindow();
-    if (foreground != state_.SaveWnd && !io_.desktop.IsWindow(state_.SaveWnd)) {
+    if (foreground != state_.SaveWnd && !IsTargetStill(state_, io_.desktop)) {
       WindowClosed();
       return false;
     }
@@ -391,15 +406,6 @@ class Counter {
 };
 
 }  // namespace
-
-int32_t RisingChanges(bool was_on, uint32_t changes, bool now_on) {
-  if (changes == 0) return !was_on && now_on ? 1 : 0;
-  // An odd number of changes flips the line; where it did not, one edge went
-  // uncounted.
-  const bool flipped = changes % 2 == 1;
-  if (flipped != (was_on != now_on)) ++changes;
-  return static_cast<int32_t>(was_on ? changes / 2 : (changes + 1) / 2);
-}
 
 int KeyCheck(RunState& state, CountingIo& io) {
   Console& console = io.console;

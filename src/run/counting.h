@@ -12,6 +12,7 @@
 #include "platform/serial.h"
 #include "record/practice_log.h"
 #include "run/run_state.h"
+#include "sensor/line_debounce.h"
 
 namespace strikewell {
 
@@ -40,11 +41,5 @@ void CountBlows(RunState& state, CountingIo& io);
 // Handles at most one waiting key; returns it (0 for a two-part key), or -1 when
 // none was waiting.
 int KeyCheck(RunState& state, CountingIo& io);
-
-// How many times a line went from off to on, given its state at the last look, the
-// number of changes a driver counted since, and its state now. Where the count and
-// the two states disagree (a driver that counts only one edge, or a change that
-// raced the count), the states decide the parity.
-int32_t RisingChanges(bool was_on, uint32_t changes, bool now_on);
 
 }  // namespace strikewell

@@ -1,24 +1,31 @@
 #include "run/options.h"
 
 #include <algorithm>
-#include <charconv>
-#include <system_error>
+#include <cstdint>
+#include <optional>
+#include <string>
 
 #include "record/report.h"
 #include "run/program.h"
 #include "run/simulated_bell.h"
+#include "sensor/line_debounce.h"
+#include "settings/number.h"
 #include "strikewell_version.h"
 
 namespace strikewell {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: strikewell [--record DIR] [--simulate[=MS]] [--count-only]\n"
+    "Usage: strikewell [--record DIR] [--debounce MS] [--count-only]\n"
+    "       strikewell --simulate[=MS] [--record DIR] [--count-only]\n"
     "       strikewell --report FILE.csv\n"
     "       strikewell --help | --version\n"
     "Counts the blows of a simulator bell and presses j in the Ringing Room window.\n"
     "  --record DIR   keep a record of every blow in a new file in the folder DIR,\n"
     "                 and show a summary of the practice after Q\n"
+    "  --debounce MS  take changes of a sensor line closer together than MS\n"
+    "                 milliseconds as one (0..1000, 0 takes every change;\n"
+    "                 20 unless given)\n"
     "  --simulate[=MS] ring a simulated bell, no sensor needed: a handstroke every\n"
     "                 MS milliseconds whole pull (1000 to 10000, 2200 if not given);\n"
     "                 the space bar rings one more blow; without a Ringing Room\n"
@@ -33,40 +40,62 @@ constexpr const char* kUsage =
 struct OptionSpec {
   const char* name;
   const char* value_name;  // what the value is, in a sentence; nullptr: the option takes none
-  void (*apply)(Options& options, const std::string& value);
+  // Returns what is wrong with the value, as a sentence; "" when it is taken.
+  std::string (*apply)(Options& options, const std::string& value);
   // The value when none is given; nullptr: a value must be given.
   const char* default_value = nullptr;
 };
 
-// A whole-pull time for --simulate, or a mistake.
-void ApplyWholePull(Options& o, const std::string& value) {
-  int32_t ms = 0;
-  const char* end = value.data() + value.size();
-  const auto [stop, error] = std::from_chars(value.data(), end, ms);
-  if (error == std::errc() && stop == end && value[0] != '-' && ms >= kMinWholePullMs &&
-      ms <= kMaxWholePullMs) {
-    o.simulate_ms = ms;
-    return;
+std::string TakeDebounce(Options& o, const std::string& value) {
+  const std::optional<int64_t> ms = ParseNumber(value, NumberEnd::WholeText, kInt32Range);
+  if (!ms || *ms < 0 || *ms > kMaxDebounceMs) {
+    return "--debounce needs a number of milliseconds from 0 to " + std::to_string(kMaxDebounceMs) +
+           ", not \"" + value + "\".";
   }
-  o.command = Command::Mistake;
-  o.mistake = "--simulate takes a whole-pull time from " + std::to_string(kMinWholePullMs) +
-              " to " + std::to_string(kMaxWholePullMs) +
-              " milliseconds, such as --simulate=" + std::to_string(kDefaultWholePullMs) + ".";
+  o.debounce_ms = static_cast<int32_t>(*ms);
+  return {};
+}
+
+std::string TakeWholePull(Options& o, const std::string& value) {
+  const std::optional<int64_t> ms = ParseNumber(value, NumberEnd::WholeText, kInt32Range);
+  if (!ms || *ms < kMinWholePullMs || *ms > kMaxWholePullMs) {
+    return "--simulate takes a whole-pull time from " + std::to_string(kMinWholePullMs) + " to " +
+           std::to_string(kMaxWholePullMs) +
+           " milliseconds, such as --simulate=" + std::to_string(kDefaultWholePullMs) + ".";
+  }
+  o.simulate_ms = static_cast<int32_t>(*ms);
+  return {};
 }
 
 constexpr OptionSpec kOptionTable[] = {
-    {"--record", "a folder", [](Options& o, const std::string& value) { o.record_dir = value; }},
+    {"--record", "a folder",
+     [](Options& o, const std::string& value) {
+       o.record_dir = value;
+       return std::string();
+     }},
     {"--report", "a record file",
      [](Options& o, const std::string& value) {
        o.report_file = value;
        o.command = std::max(o.command, Command::Report);
+       return std::string();
      }},
-    {"--simulate", "a whole-pull time", ApplyWholePull, "2200"},
-    {"--count-only", nullptr, [](Options& o, const std::string&) { o.count_only = true; }},
+    {"--debounce", "a number of milliseconds", TakeDebounce},
+    {"--simulate", "a whole-pull time", TakeWholePull, "2200"},
+    {"--count-only", nullptr,
+     [](Options& o, const std::string&) {
+       o.count_only = true;
+       return std::string();
+     }},
     {"--version", nullptr,
-     [](Options& o, const std::string&) { o.command = std::max(o.command, Command::Version); }},
+     [](Options& o, const std::string&) {
+       o.command = std::max(o.command, Command::Version);
+       return std::string();
+     }},
     {"--help", nullptr,
-     [](Options& o, const std::string&) { o.command = std::max(o.command, Command::Help); }},
+     [](Options& o, const std::string&) {
+       o.command = std::max(o.command, Command::Help);
+       return std::string();
+     }},
 };
 
 Options Mistake(const std::string& sentence) {
@@ -103,7 +132,9 @@ Options ParseOptions(int argc, const char* const* argv) {
     if (entry->value_name != nullptr && value.empty()) {
       return Mistake(name + " needs " + entry->value_name + " after it.");
     }
-    entry->apply(options, value);
+    if (const std::string wrong = entry->apply(options, value); !wrong.empty()) {
+      return Mistake(wrong);
+    }
   }
   return options;
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sensor/line_debounce.h"
+
 namespace strikewell {
 
 // In rising precedence: with --help anywhere, help is all that happens.
@@ -11,8 +13,9 @@ enum class Command { Count, Report, Version, Help, Mistake };
 
 struct Options {
   Command command = Command::Count;
-  std::string record_dir;   // --record DIR; "" keeps no record
-  std::string report_file;  // --report FILE
+  std::string record_dir;                    // --record DIR; "" keeps no record
+  std::string report_file;                   // --report FILE
+  int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
   int32_t simulate_ms = 0;  // --simulate[=MS]: the simulated bell's whole pull; 0 rings a real one
   bool count_only = false;  // --count-only: no Ringing Room, no keys
   std::string mistake;      // what is wrong with the command line, for Command::Mistake

@@ -177,6 +177,7 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
 
 int RunProgram(Platform& p) {
   RunState state;
+  state.debounce_ms = p.debounce_ms;
   Practice practice;
   int status = 0;
   try {

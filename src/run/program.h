@@ -10,6 +10,7 @@
 #include "platform/event_wait.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
+#include "sensor/line_debounce.h"
 #include "settings/settings.h"
 
 namespace strikewell {
@@ -26,8 +27,9 @@ struct Platform {
   EventWait& wait;
   std::string settings_path = kSettingsFileName;
   std::string record_dir{};  // --record DIR: where the practice record goes; "" keeps none
-  int32_t simulate_ms = 0;   // --simulate: the simulated bell's whole pull; 0 rings a real one
-  bool count_only = false;   // --count-only: no Ringing Room window, no keys
+  int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
+  int32_t simulate_ms = 0;  // --simulate: the simulated bell's whole pull; 0 rings a real one
+  bool count_only = false;  // --count-only: no Ringing Room window, no keys
 };
 
 // Runs the whole program and returns the process's exit status: 0 for every

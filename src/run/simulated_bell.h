@@ -32,8 +32,9 @@ inline constexpr int64_t kJitterBoundUs = 5000;
 // bell passes it; far shorter than the shortest gap (about 470 ms at 1000 ms).
 inline constexpr int64_t kPulseUs = 60'000;
 // The least time the line stays off between two pulses, so that a blow rung by hand
-// next to a scheduled one is still a pulse of its own.
-inline constexpr int64_t kLeastOffUs = 20'000;
+// next to a scheduled one is still a pulse of its own: well over the sensor lines'
+// usual de-bounce time (20 ms), which would take closer changes as one.
+inline constexpr int64_t kLeastOffUs = 50'000;
 // The first handstroke comes this long after the bell is set going: time to see the
 // counter at 0.
 inline constexpr int64_t kLeadInUs = 1'000'000;

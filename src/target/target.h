@@ -23,6 +23,12 @@ struct TargetWindow {
 // The enumeration callback: true goes on to the next window, false stops.
 bool NextWindow(TargetWindow& state, Desktop& desktop, WindowHandle Wnd);
 
+// True while the target window exists and its title still holds StringToGet. A
+// window id can outlive its window: an X server hands a departed client's ids to the
+// next one, and Windows can reuse a window handle, so an id that still names a
+// window may name somebody else's.
+bool IsTargetStill(const TargetWindow& state, Desktop& desktop);
+
 // Searches the top-level windows afresh: the first whose title holds StringToGet is
 // brought to the front and becomes the target. Returns WindowFound; prints nothing.
 bool SearchWindows(TargetWindow& state, Desktop& desktop);

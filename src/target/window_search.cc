@@ -39,6 +39,11 @@ bool NextWindow(TargetWindow& state, Desktop& desktop, WindowHandle Wnd) {
   return false;
 }
 
+bool IsTargetStill(const TargetWindow& state, Desktop& desktop) {
+  // A closed window has no title, so one read tells both.
+  return HoldsStringToGet(TitleOf(desktop, state.SaveWnd));
+}
+
 bool SearchWindows(TargetWindow& state, Desktop& desktop) {
   state.WindowFound = false;
   desktop.EnumWindows([&](WindowHandle Wnd) { return NextWindow(state, desktop, Wnd); });

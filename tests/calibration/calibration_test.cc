@@ -289,6 +289,7 @@ TEST(CalibrationTest, SeveralLinesChangingTogetherAreAllUsed) {
 struct Sampling {
   int32_t start_seconds = kNoon;
   LineScript changes{};
+  int32_t debounce_ms = 0;
 };
 
 // Sampling ends at the first pass seven clock seconds after the first pulse once the
@@ -306,6 +307,7 @@ std::unique_ptr<Rig> ExpectSampled(const Sampling& sampling, const Sampled& samp
   auto rig = std::make_unique<Rig>(sampling.start_seconds);
   rig->Ports({"COM1"});
   rig->SetLines("COM1", sampling.changes);
+  rig->state.debounce_ms = sampling.debounce_ms;
   rig->raw.Type("n");
   rig->raw.TypeLine("5");
   EXPECT_EQ(rig->Run(), CalibrationOutcome::Calibrated);
@@ -334,6 +336,35 @@ TEST(CalibrationSampling, TwoPulsesAtEachStrokeAreTwoSensors) {
                  .summary = {"1 Port COM1 pulses:8 duration:2",
                              "Total ON pulses:4 implies     2.00 sensors on bell"},
                  .sensor_num = 2});
+}
+
+// A reed switch whose every edge flickers: with the de-bounce each pulse is one on
+// and one off, so the hand and back strokes give one sensor as rung.
+TEST(CalibrationSampling, AChatteringSensorIsOneSensorWithTheDebounce) {
+  const std::unique_ptr<Rig> rig =
+      ExpectSampled({.changes = ChatteringPulses({2000, 4000}, Chatter{}, 300),
+                     .debounce_ms = kDefaultDebounceMs},
+                    {.end_ms = 9000, .summary = kOneSensor, .sensor_num = 1});
+  EXPECT_THAT(rig->Listing(), ElementsAreArray(kHandAndBackListing));
+}
+
+TEST(CalibrationSampling, TwoChatteringSensorsAStrokeAreTwoSensorsWithTheDebounce) {
+  ExpectSampled({.changes = ChatteringPulses({2000, 2200, 4000, 4200}, Chatter{}, 100),
+                 .debounce_ms = kDefaultDebounceMs},
+                {.end_ms = 9000,
+                 .summary = {"1 Port COM1 pulses:8 duration:2",
+                             "Total ON pulses:4 implies     2.00 sensors on bell"},
+                 .sensor_num = 2});
+}
+
+// Without it the flicker is counted: 20 changes for two pulses make no whole number
+// of sensors, which is the fault the de-bounce is there for.
+TEST(CalibrationSampling, AChatteringSensorMiscountsWithoutTheDebounce) {
+  ExpectSampled({.changes = ChatteringPulses({2000, 4000}, Chatter{}, 300)},
+                {.end_ms = 9000,
+                 .summary = {"1 Port COM1 pulses:20 duration:2",
+                             "Total ON pulses:10 implies     5.00 sensors on bell"},
+                 .sensor_num = 5});
 }
 
 // 40 changes 50 ms apart from 2 s: the 32nd, at 3.55 s, ends sampling at once.

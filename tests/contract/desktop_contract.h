@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/desktop.h"
+#include "target/target.h"
 
 namespace strikewell::contract {
 
@@ -40,6 +41,12 @@ class DesktopRig {
   virtual WindowHandle OpenWindow(const std::string& title) = 0;
   // Closes a window that OpenWindow made, as its program would on quitting.
   virtual void CloseWindow(WindowHandle window) = 0;
+  // The window's id passes to another program's window with this title, as an X
+  // server hands a departed client's ids to the next client and Windows can reuse
+  // a window handle. Where the rig cannot make the system reuse the id, it gives the
+  // window the other title from outside: the backend cannot tell the two apart.
+  // False when neither could be done.
+  virtual bool GiveIdToAnotherWindow(WindowHandle window, const std::string& title) = 0;
   // Moves a window in front by other means than desktop(), as the ringer's click or
   // another program would.
   virtual void BringToFront(WindowHandle window) = 0;
@@ -213,6 +220,37 @@ TEST_P(DesktopContract, ActivatingAClosedWindowLeavesTheForegroundAsItWas) {
   Activate(gone);
 
   EXPECT_TRUE(rig->Consistently([&] { return desktop().GetForegroundWindow() == target; }));
+}
+
+// The target's id now names a window with another title: it is the target no more,
+// and a new "Ringing Room" window, once listed and brought forward, gets the keys.
+TEST_P(DesktopContract, ATargetWhoseIdNowNamesAnotherTitleIsNoLongerTheTarget) {
+  TargetWindow found{.WindowFound = true, .WindowTitle = Title("Ringing Room")};
+  found.SaveWnd = rig->OpenWindow(found.WindowTitle);
+  ASSERT_NE(found.SaveWnd, 0u);
+  ASSERT_TRUE(IsTargetStill(found, desktop()));
+
+  ASSERT_TRUE(rig->GiveIdToAnotherWindow(found.SaveWnd, Title("Editor")));
+
+  EXPECT_TRUE(rig->Eventually([&] { return !IsTargetStill(found, desktop()); }));
+  EXPECT_TRUE(desktop().IsWindow(found.SaveWnd)) << "the id names a window still";
+  EXPECT_EQ(desktop().GetWindowText(found.SaveWnd), Title("Editor"));
+
+  const std::string again = Title("Ringing Room again");
+  const WindowHandle fresh = rig->OpenWindow(again);
+  ASSERT_NE(fresh, 0u);
+  EXPECT_TRUE(rig->Eventually([&] {
+    return std::ranges::count(Listed(), fresh) == 1 && desktop().GetWindowText(fresh) == again;
+  }));
+  Activate(fresh);
+  ASSERT_TRUE(InFront(fresh));
+  ASSERT_TRUE(rig->Eventually([&] { return rig->TakesKeys(fresh); }));
+
+  Tap(kVkJ);
+
+  const std::vector<uint8_t> one_j = {kVkJ};
+  EXPECT_TRUE(rig->Eventually([&] { return rig->KeysReceived(fresh) == one_j; }));
+  EXPECT_TRUE(rig->Consistently([&] { return rig->KeysReceived(found.SaveWnd).empty(); }));
 }
 
 TEST_P(DesktopContract, KeyGoesToTheForegroundWindowAsThatKey) {

@@ -20,6 +20,10 @@ class FakeDesktopRig : public DesktopRig {
   void CloseWindow(WindowHandle window) override {
     fake_.CloseWindowAt(clock_.NowMillis(), window);
   }
+  bool GiveIdToAnotherWindow(WindowHandle window, const std::string& title) override {
+    fake_.ReuseHandleAt(clock_.NowMillis(), window, title);
+    return true;
+  }
   void BringToFront(WindowHandle window) override { fake_.FocusAt(clock_.NowMillis(), window); }
   bool TakesKeys(WindowHandle window) override { return fake_.GetForegroundWindow() == window; }
   std::vector<uint8_t> KeysReceived(WindowHandle window) override {

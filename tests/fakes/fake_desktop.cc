@@ -51,9 +51,14 @@ void FakeDesktop::CloseWindowAt(int64_t at_ms, WindowHandle window) {
   }
 }
 
+void FakeDesktop::ReuseHandleAt(int64_t at_ms, WindowHandle window, std::string title) {
+  CloseWindowAt(at_ms, window);
+  windows.push_back(Window{window, std::move(title), at_ms});
+}
+
 bool FakeDesktop::IsWindow(WindowHandle window) {
   for (const Window& w : windows) {
-    if (w.handle == window) return Exists(w);
+    if (w.handle == window && Exists(w)) return true;
   }
   return false;
 }
@@ -73,6 +78,7 @@ void FakeDesktop::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
 }
 
 std::string FakeDesktop::GetWindowText(WindowHandle window) {
+  ++title_reads;
   for (const Window& w : windows) {
     if (w.handle == window && Exists(w)) return w.title.substr(0, 255);
   }

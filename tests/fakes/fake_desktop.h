@@ -45,6 +45,10 @@ class FakeDesktop : public Desktop {
   WindowHandle OpenWindowAt(int64_t open_ms, std::string title, int64_t closed_ms = INT64_MAX);
   // From fake time at_ms on the window no longer exists.
   void CloseWindowAt(int64_t at_ms, WindowHandle window);
+  // At fake time at_ms the window closes and another program's window, with this
+  // title, gets its handle, as an X server hands a departed client's ids to the
+  // next client and Windows can reuse a window handle.
+  void ReuseHandleAt(int64_t at_ms, WindowHandle window, std::string title);
 
   // From fake time at_ms on, window is in front (0: nobody), as if the ringer had
   // clicked it; a later SetForegroundWindow moves it again.
@@ -73,8 +77,10 @@ class FakeDesktop : public Desktop {
   // with no window in front is in keys only.
   std::map<WindowHandle, std::vector<KeyRecord>> received;
   WindowHandle foreground = 0;
-  // GetForegroundWindow calls: each is a round trip to a real windowing system.
+  // GetForegroundWindow and GetWindowText calls: each is a round trip to a real
+  // windowing system.
   int foreground_queries = 0;
+  int title_reads = 0;
   // When true, SetForegroundWindow is ignored, like a windowing system that refuses.
   // It always refuses a window that does not exist (closed, or never opened).
   bool refuse_foreground = false;

@@ -25,6 +25,7 @@
 #include "platform/posix/line_watch_posix.h"
 #include "platform/posix/serial_posix.h"
 #include "pty_pair.h"
+#include "sensor/line_debounce.h"
 
 namespace strikewell {
 namespace {
@@ -404,9 +405,59 @@ TEST_F(WaitShimTest, LineCountsFollowTheDriversTransitions) {
   EXPECT_FALSE(serial_->SerGetLineCounts(0, c));
 }
 
+// A reed switch's edge as a UART reports it: seven line interrupts within about two
+// milliseconds. Followed through the real watcher and the driver's counts, as
+// counting follows a line, the de-bounce takes it as one rising edge at its first
+// change, and the line's settled level when the time is up.
+TEST_F(WaitShimTest, AChatteringEdgeReportedThroughTheCountsIsOneRisingEdge) {
+  const SerHandle h = Open(pty_);
+  LineDebounce cts(kDefaultDebounceMs, false);
+  uint32_t seen = 0;
+  int32_t rises = 0;
+  int64_t first_change_us = 0;
+  int64_t taken_at_us = 0;
+  const auto look = [&](int64_t at_us) {
+    LineCounts counts;
+    ASSERT_TRUE(serial_->SerGetLineCounts(h, counts));
+    const TakenRises taken = cts.Look(serial_->SerGetCTS(h), counts.cts - seen, at_us);
+    seen = counts.cts;
+    if (taken.count > 0) taken_at_us = taken.at_us;
+    rises += taken.count;
+  };
+  EXPECT_TRUE(
+      Wait({.port = h, .lines = true, .console = false, .deadline_us = Now() + kFarUs}).lines)
+      << "a new watch starts with a look";
+  {
+    Later edge(milliseconds(20), [&] {
+      first_change_us = Now();
+      for (int change = 1; change <= 7; ++change) {
+        SetLines("cts=" + std::to_string(change % 2) + "/" + std::to_string(change));
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+      }
+    });
+    const int64_t end_us = Now() + 500'000;
+    while (Now() < end_us) {
+      const int64_t deadline = std::min(end_us, cts.RecheckAt());
+      const WaitResult woke =
+          Wait({.port = h, .lines = true, .console = false, .deadline_us = deadline});
+      if (woke.lines) {
+        look(woke.lines_at_us);
+      } else if (Now() >= cts.RecheckAt()) {
+        look(Now());
+      }
+    }
+  }
+  EXPECT_EQ(seen, 7u) << "every interrupt was counted";
+  EXPECT_EQ(rises, 1);
+  EXPECT_TRUE(cts.level());
+  EXPECT_GE(taken_at_us, first_change_us);
+  EXPECT_LT(taken_at_us, first_change_us + 1'000'000) << "timed from the burst";
+  EXPECT_EQ(cts.RecheckAt(), LineDebounce::kNoRecheck) << "the level was read again";
+}
+
 TEST_F(WaitShimTest, LowLatencyIsAskedOfTheDriverKeepingItsOtherFlags) {
   testing::WriteBytes(shim_->Path("serial"), "flags=0x40\n");  // ASYNC_SKIP_TEST
-  const SerHandle h = Open(pty_);                     // ConfigureSensorPort asks for it
+  const SerHandle h = Open(pty_);                              // ConfigureSensorPort asks for it
   EXPECT_EQ(SerialFile(), "low_latency=1 flags=0x2040\n");
   EXPECT_EQ(serial_->SerLatencyTimerMs(h), 0) << "Linux has no timer to ask the ringer about";
   PtyPair plain;

@@ -23,6 +23,8 @@ namespace {
 
 using testing::BoxSensor;
 using testing::ByteScript;
+using testing::Chatter;
+using testing::ChatteringPulses;
 using testing::FakeDesktop;
 using testing::JKeys;
 using testing::Lines;
@@ -620,6 +622,46 @@ TEST(CountingFaults, AClosedTargetWindowIsLookedForAgainAndTheNewOneGetsTheKeys)
   EXPECT_EQ(loop.raw.Row(21).substr(0, 8), "count =3") << "the key sent brings the counter back";
 }
 
+// The window closes and another program's window gets its id, while a new Ringing
+// Room window is brought in front: the old id is no target, and the new window is
+// found and gets the keys.
+TEST(CountingFaults, ATargetIdThatPassedToAnotherWindowIsAClosedTarget) {
+  Loop loop(CtsSensor(250), Pulses({1600, 3200, 3600, 4000}));
+  const WindowHandle old_target = loop.state.SaveWnd;
+  loop.desktop.ReuseHandleAt(1000, old_target, "Untitled - Text Editor");
+  const WindowHandle new_target = loop.desktop.OpenWindowAt(1200, "Ringing Room - new tab");
+  loop.desktop.FocusAt(1200, new_target);
+  loop.raw.Type("q", 5000);
+  loop.Run();
+
+  EXPECT_EQ(loop.state.MyCounter, 4);
+  // 1850 ms: the old id names the editor, so the window has closed; found at 2850 ms.
+  EXPECT_EQ(loop.desktop.keys, JKeys({3450, 3850, 4250}));
+  EXPECT_EQ(loop.desktop.received[new_target], JKeys({3450, 3850, 4250}));
+  EXPECT_TRUE(loop.desktop.received[old_target].empty());
+  EXPECT_EQ(loop.state.SaveWnd, new_target);
+  const size_t closed =
+      loop.raw.transcript.find("The Ringing Room window has closed - looking for it again");
+  ASSERT_NE(closed, std::string::npos);
+  EXPECT_NE(loop.raw.transcript.find("Target window is Ringing Room - new tab", closed),
+            std::string::npos);
+  EXPECT_EQ(loop.raw.transcript.find("Key sending suspended"), std::string::npos);
+}
+
+// A target behind another window is read by its title once per key, and a target in
+// front is not read at all.
+TEST(CountingFaults, TheTargetsTitleIsReadOnlyWhenItIsNotInFront) {
+  Loop loop(CtsSensor(0), Pulses({100, 300, 500}));
+  const WindowHandle editor = loop.desktop.AddWindow("Untitled - Text Editor");
+  loop.desktop.FocusAt(250, editor);
+  loop.raw.Type("q", 1000);
+  loop.Run();
+
+  EXPECT_EQ(loop.desktop.keys, JKeys({100}));
+  EXPECT_EQ(loop.desktop.title_reads, 2) << "one for each key dropped";
+  EXPECT_NE(loop.raw.transcript.find("Key sending suspended"), std::string::npos);
+}
+
 TEST(CountingFaults, APortMessageLongerThanARowGoesOnInTheNextAndKeepsOffTheCount) {
   struct Case {
     const char* name;
@@ -737,6 +779,78 @@ TEST(CountingRecord, AZeroingInThePassThatSentAKeyIsWrittenAfterItsBlow) {
 
   EXPECT_EQ(loop.desktop.keys, JKeys({100}));
   EXPECT_EQ(loop.log.entries, (std::vector<std::string>{"1 50 100 sent", "zeroed"}));
+}
+
+// The de-bounce over the two kinds of driver: one that counts every line change
+// and wakes the wait for each (a UART, or Wine's comm wait), and one whose lines
+// are only read (the levels alone tell). Both must come to the same blows.
+struct Debounced {
+  int32_t debounce_ms = kDefaultDebounceMs;
+  LineScript lines{};
+  int64_t quit_ms = 2000;
+  int32_t bell_delay_ms = 300;
+};
+
+void ExpectDebounced(const Debounced& d, const std::vector<int64_t>& keys_ms) {
+  for (const bool counts : {true, false}) {
+    SCOPED_TRACE(counts ? "driver counts line changes" : "lines read only");
+    Loop loop(CtsSensor(d.bell_delay_ms), d.lines);
+    loop.serial.port(kPort).counts_changes = counts;
+    loop.state.debounce_ms = d.debounce_ms;
+    loop.raw.Type("q", d.quit_ms);
+    loop.Run();
+    EXPECT_EQ(loop.state.MyCounter, static_cast<int32_t>(keys_ms.size()));
+    EXPECT_EQ(loop.desktop.keys, JKeys(keys_ms));
+  }
+}
+
+TEST(CountingDebounce, ChatterOnTheRisingEdgeCountsOneBlowAtItsFirstChange) {
+  ExpectDebounced({.lines = ChatteringPulses({100, 600, 1100}, Chatter{.falling = false})},
+                  {400, 900, 1400});
+}
+
+TEST(CountingDebounce, ChatterOnTheFallingEdgeCountsNothing) {
+  ExpectDebounced({.lines = ChatteringPulses({100, 600, 1100}, Chatter{.rising = false})},
+                  {400, 900, 1400});
+}
+
+TEST(CountingDebounce, ChatterOnBothEdgesCountsOneBlowAPulse) {
+  ExpectDebounced({.lines = ChatteringPulses({100, 600, 1100}, Chatter{})}, {400, 900, 1400});
+}
+
+// Ten pulses as a chattering reed switch gives them, each edge five changes.
+TEST(CountingDebounce, TenChatteringPulsesAreTenBlowsAndTenKeys) {
+  ExpectDebounced({.lines = ChatteringPulses(
+                       {100, 350, 600, 850, 1100, 1350, 1600, 1850, 2100, 2350}, Chatter{}),
+                   .quit_ms = 3000},
+                  {400, 650, 900, 1150, 1400, 1650, 1900, 2150, 2400, 2650});
+}
+
+// Its falling edge comes within the de-bounce time and counts nothing; the level
+// read when the time is up takes it in, so the next pulse counts.
+TEST(CountingDebounce, ACleanPulseShorterThanTheDebounceTimeCountsOnceAtItsRisingEdge) {
+  ExpectDebounced({.lines = Pulses({100, 700}, testing::kCtsOn, 10)}, {400, 1000});
+}
+
+TEST(CountingDebounce, TwoCleanPulsesAHundredMillisecondsApartAreTwoBlows) {
+  ExpectDebounced({.lines = Pulses({100, 200}, testing::kCtsOn, 10)}, {400, 500});
+}
+
+// A pulse that begins within the de-bounce time of the last one's end is seen when
+// the time is up, and its blow is timed from its first change, not from the look.
+TEST(CountingDebounce, APulseBeginningWithinTheDebounceTimeIsTimedFromItsFirstChange) {
+  const LineScript lines = {{100, testing::kCtsOn},
+                            {200, testing::kNoLines},
+                            {210, testing::kCtsOn},
+                            {300, testing::kNoLines}};
+  ExpectDebounced({.lines = lines}, {400, 510});
+}
+
+TEST(CountingDebounce, ZeroTakesEveryRisingChangeAsBefore) {
+  // A rising edge of five changes rises three times, a falling edge of five twice.
+  ExpectDebounced(
+      {.debounce_ms = 0, .lines = ChatteringPulses({100}, Chatter{}), .bell_delay_ms = 0},
+      {100, 102, 104, 201, 203});
 }
 
 }  // namespace

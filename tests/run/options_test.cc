@@ -60,11 +60,19 @@ TEST(OptionsTest, SimulateTakesAnOptionalWholePullAndCountOnlyNone) {
   EXPECT_EQ(Parse({"--count-only"}).simulate_ms, 0);
 }
 
+TEST(OptionsTest, TheDebounceIsTwentyMillisecondsUnlessGiven) {
+  EXPECT_EQ(Parse({}).debounce_ms, 20);
+  EXPECT_EQ(Parse({"--debounce", "0"}).debounce_ms, 0);
+  EXPECT_EQ(Parse({"--debounce=1000"}).debounce_ms, 1000);
+  EXPECT_EQ(Parse({"--debounce", "5", "--record", "r"}).command, Command::Count);
+}
+
 TEST(OptionsTest, HelpAndVersionPrintToStandardOutputAndEnd) {
   const Ran help = Carry(Parse({"--help"}));
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(
-      help.out.starts_with("Usage: strikewell [--record DIR] [--simulate[=MS]] [--count-only]\n"))
+      help.out.starts_with("Usage: strikewell [--record DIR] [--debounce MS] [--count-only]\n"
+                           "       strikewell --simulate[=MS] [--record DIR] [--count-only]\n"))
       << help.out;
   EXPECT_EQ(help.err, "");
   EXPECT_EQ(Parse({"--report", "p.csv", "--help"}).command, Command::Help) << "help wins";
@@ -94,6 +102,12 @@ TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
       {{"--report"}, "--report needs a record file after it."},
       {{"--help=yes"}, "--help takes no value."},
       {{"practice.csv"}, "Unexpected argument \"practice.csv\"."},
+      {{"--debounce"}, "--debounce needs a number of milliseconds after it."},
+      {{"--debounce", "1001"},
+       "--debounce needs a number of milliseconds from 0 to 1000, not \"1001\"."},
+      {{"--debounce=-1"}, "--debounce needs a number of milliseconds from 0 to 1000, not \"-1\"."},
+      {{"--debounce", "20ms"},
+       "--debounce needs a number of milliseconds from 0 to 1000, not \"20ms\"."},
       {{"--simulate=999"}, kWholePullMistake},
       {{"--simulate=10001"}, kWholePullMistake},
       {{"--simulate=-1500"}, kWholePullMistake},

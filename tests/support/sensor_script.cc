@@ -8,6 +8,20 @@ LineScript Pulses(std::initializer_list<int64_t> on_ms, Lines on, int64_t width_
   return script;
 }
 
+LineScript ChatteringPulses(std::initializer_list<int64_t> on_ms, Chatter chatter, int64_t width_ms,
+                            Lines on) {
+  LineScript script;
+  const auto edge = [&](int64_t t, bool flickers, Lines to, Lines from) {
+    const int changes = flickers ? 5 : 1;
+    for (int i = 0; i < changes; ++i) script.push_back({t + i, i % 2 == 0 ? to : from});
+  };
+  for (const int64_t t : on_ms) {
+    edge(t, chatter.rising, on, kNoLines);
+    edge(t + width_ms, chatter.falling, kNoLines, on);
+  }
+  return script;
+}
+
 LineScript Toggled(std::initializer_list<int64_t> at_ms, Lines on) {
   LineScript script;
   for (const int64_t t : at_ms) script.push_back({t, script.size() % 2 == 0 ? on : kNoLines});

@@ -268,6 +268,7 @@ class Sensor:
             run.stack.callback(lambda: self.port and self.port.close())
             self.master, self.slave, self.pty = self.port.master, self.port.slave, self.port.slave_name
         self.control = run.path("modem_lines")
+        self.cts_changes = 0
         self.set_lines()
 
     def unplug(self):
@@ -314,6 +315,22 @@ class Sensor:
         moment = time.monotonic()
         os.replace(self.control + ".new", self.control)
         return moment
+
+    def chatter(self, on, changes=7, step=0.0003):
+        """One edge of a chattering CTS sensor (a reed switch's bounce): the line changes
+        `changes` times, `step` seconds apart, ending on for a rising edge and off for a
+        falling one, each change counted as a UART counts its line interrupts. Returns
+        the moment of the first change."""
+        first = None
+        for i in range(changes):
+            self.cts_changes += 1
+            level = on if i % 2 == 0 else not on
+            write(self.control + ".new", f"cts={int(level)}/{self.cts_changes} dsr=0/0 cd=0/0 ri=0/0\n")
+            moment = time.monotonic()
+            os.replace(self.control + ".new", self.control)
+            first = first or moment
+            time.sleep(step)
+        return first
 
     def port_is_free(self):
         """True when no process holds the port: an exclusive lock can be had."""
@@ -862,6 +879,61 @@ def scenario_window_closed(run):
     run.quit()
 
 
+def scenario_chattering_cts(run):
+    """A CTS sensor whose every edge flickers three times (a reed switch, an optical
+    sensor on a slowly passing edge), as the driver's interrupt counts show it: each
+    of 10 pulses is one blow and one J, due at its first change plus the bell delay."""
+    run.setup()
+    port = run.device if run.wine else "\\\\.\\" + os.path.relpath(run.sensor.pty, "/dev")
+    run.start(settings_bytes(port, cts=1, sensornum=1, delay=100), shim=True)
+    run.reuse_calibration("Enter")
+    pulse = 0.3 if run.wine else 0.08
+    keys = run.target.keys()
+    for blow in range(1, 11):
+        moment = run.sensor.chatter(True)
+        time.sleep(pulse)
+        run.sensor.chatter(False)
+        keys += "j"
+        wait_for(lambda: run.target.keys() == keys, 5 * run.slow, f"the J of blow {blow}")
+        run.strikes.append(run.target.presses()[-1][0] - moment)
+        run.wait_count(blow)
+        time.sleep(0.15)
+    time.sleep(0.3)  # a doubled key would show by now
+    expect(run.target.keys() == keys, f"keys {run.target.keys()!r}, want {keys!r}")
+    expect(count_line(run.screen())[0] == 10, f"counted {count_line(run.screen())}")
+    run.report_strikes(100, "chattering CTS")
+    run.quit("q")
+
+
+def scenario_window_id_reused(run):
+    """The Ringing Room window closes and another program's window gets its X id (the
+    server hands a departed client's ids to the next one); Ringing Room is opened again
+    and brought in front. The old id is no target: the new window is found and gets
+    every key."""
+    run.setup()
+    run.start(run.box_settings(delay=100))
+    run.reuse_calibration()
+    run.ring(2)
+    old = run.target
+    old.close()
+    for attempt in range(10):
+        other = KeyWindow(run, "Notes - text editor", f"other{attempt}")
+        if other.window == old.window:
+            break
+        other.close()
+        time.sleep(0.2)
+    expect(other.window == old.window, "no other window got the closed one's id")
+    run.target = KeyWindow(run, TARGET_TITLE, "target_again")
+    run.activate(run.target.window)
+    run.sensor.send(b"A")  # its key falls due with the old id naming the editor
+    run.wait_text("The Ringing Room window has closed - looking for it again", 5)
+    run.wait_text("Target window is " + TARGET_TITLE, 5)
+    run.ring(3, first=3)
+    expect(run.target.keys() == "jjj", f"the new window got {run.target.keys()!r}")
+    expect(other.keys() == "", f"the editor with the old id got {other.keys()!r}")
+    run.quit()
+
+
 def scenario_x_lost(run):
     """The X server goes away: one sentence, the terminal and the port released,
     status 1; none of Xlib's own text."""
@@ -1169,7 +1241,8 @@ BENCH_SCENARIOS = ["bench_box", "bench_line", "bench_box_seen", "bench_line_seen
 LINUX_SCENARIOS = ["first_run_interface_box", "cts_two_pulses", "focus_lost",
                    "zero_quit_release", "absent_port", "no_target", "chromium_target",
                    "race_box", "race_line", "unplug", "window_closed", "x_lost",
-                   "resize", "record_report", "simulate_window", "simulate_no_display",
+                   "resize", "record_report", "chattering_cts",
+                   "window_id_reused", "simulate_window", "simulate_no_display",
                    "count_only_record"] + BENCH_SCENARIOS
 WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_focus_lost": "focus_lost", "wine_cts_two_pulses": "cts_two_pulses",
@@ -1177,6 +1250,7 @@ WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_no_target": "no_target", "wine_race_box": "race_box",
                   "wine_race_line": "race_line", "wine_unplug": "unplug",
                   "wine_window_closed": "window_closed",
+                  "wine_chattering_cts": "chattering_cts",
                   "wine_simulate_window": "simulate_window",
                   "wine_simulate_no_display": "simulate_no_display",
                   "wine_count_only_record": "count_only_record"}

@@ -150,6 +150,13 @@ class Win32DesktopRig : public contract::DesktopRig {
     std::erase_if(windows_, [&](const auto& w) { return w->Handle() == window; });
   }
 
+  // Windows reuses handles at a time of its own choosing; another program retitling
+  // the window is the same to the desktop, and sure.
+  bool GiveIdToAnotherWindow(WindowHandle window, const std::string& title) override {
+    return SetWindowTextA(reinterpret_cast<HWND>(static_cast<uintptr_t>(window)), title.c_str()) !=
+           0;
+  }
+
   void BringToFront(WindowHandle window) override { other_program_->SetForegroundWindow(window); }
 
   // Keyboard input goes to the foreground window's thread.
