@@ -348,17 +348,6 @@ TEST(SimulatedPracticeTest, TheSpaceBarRingsOneMoreBlowAndTheRhythmGoesOn) {
   EXPECT_EQ(practice.desktop.keys, JKeys(KeysMs(blows, 100'000)));
 }
 
-TEST(SimulatedPracticeTest, TheSpaceBarRingsNothingForARealSensor) {
-  SimulatedPractice practice(100);
-  practice.raw.Type(" ", 1300);
-  practice.raw.Type("q", 3000);
-  CountingIo io{practice.sensor.sim.bell, practice.console,         practice.desktop,
-                practice.sensor.clock,    practice.sensor.sim.wait, &practice.log};
-  CountBlows(practice.state, io);  // no simulated bell named: as for a real port
-
-  EXPECT_EQ(practice.desktop.keys, JKeys(KeysMs(SteadyBlows(3'000'000), 100'000)));
-}
-
 TEST(SimulatedPracticeTest, CountingOnlyRecordsEveryBlowAndNeitherLooksAtWindowsNorSendsKeys) {
   SimulatedPractice practice(200);
   practice.raw.Type("q", 3900);
