@@ -19,13 +19,19 @@ struct RecordLine {
   int64_t sensor_ms = 0;
   int64_t key_ms = 0;
   bool sent = false;
+  bool keyless = false;  // counted without Ringing Room: no key was meant to be sent
 
   bool operator==(const RecordLine&) const = default;
 };
 
 using PracticeRecord = std::vector<RecordLine>;
 
-// The line as the file holds it, without its line end: "12,9600,9850,sent" or "# zeroed".
+// The line before the heading in the record of a simulated bell, so that it never passes
+// for a real practice.
+inline constexpr const char* kSimulatedMark = "# simulated bell";
+
+// The line as the file holds it, without its line end: "12,9600,9850,sent" (or "dropped",
+// or "none" when counting only) or "# zeroed".
 std::string RecordLineText(const RecordLine& line);
 
 // Reads one line (without its line end) into `line`. Returns "" when it is a record line,

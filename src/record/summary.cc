@@ -47,7 +47,7 @@ PracticeFigures Figures(const PracticeRecord& record) {
   for (const RecordLine& line : record) {
     if (line.zeroed) continue;
     ++f.blows;
-    ++(line.sent ? f.sent : f.dropped);
+    ++(line.keyless ? f.keyless : line.sent ? f.sent : f.dropped);
     // After "0" the count starts again at 1. A key that falls due just after the zeroing
     // can still carry the count from before it, so the restart of the count, not the place
     // of the zeroing line, marks where the ringer started again.
@@ -98,10 +98,14 @@ std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
     lines.push_back(" APPROX Ave interval=" + Fixed8(interval) + " secs peal speed=" +
                     std::to_string(Hrs) + " hrs:" + Fixed8(P - Hrs * 60.0) + " mins");
   }
-  lines.push_back("Keys: " + std::to_string(f.sent) + " sent, " +
-                  (f.dropped == 0 ? std::string("none dropped.")
-                                  : std::to_string(f.dropped) +
-                                        " dropped (the Ringing Room window was not in front)."));
+  if (f.keyless == f.blows) {
+    lines.push_back("Keys: none, counting only.");
+  } else {
+    lines.push_back("Keys: " + std::to_string(f.sent) + " sent, " +
+                    (f.dropped == 0 ? std::string("none dropped.")
+                                    : std::to_string(f.dropped) +
+                                          " dropped (the Ringing Room window was not in front)."));
+  }
   if (f.pieces > 1) {
     const int32_t restarts = f.pieces - 1;
     lines.push_back("Zeroed and started again " + std::to_string(restarts) +

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display/counter_screen.h"
+#include "run/simulated_bell.h"
 #include "target/target.h"
 
 namespace strikewell {
@@ -60,7 +61,10 @@ class Counter {
       const WaitResult woke = io_.wait.Wait(NextWait());
       // A key's time is not to be moved by anything this pass does.
       SendDueKeys();
-      if (KeyCheck(state_, io_) == '0') ZeroedByTheRinger();
+      const int key = KeyCheck(state_, io_);
+      if (key == '0') ZeroedByTheRinger();
+      // The wait tells of the pulse with its own time, as of any other.
+      if (key == ' ' && io_.simulated_bell != nullptr) io_.simulated_bell->RingByHand();
       if (woke.lines) {
         SampleLines(woke.lines_at_us);
       } else if (io_.clock.MonotonicMicros() >= NextRecheck()) {
@@ -90,6 +94,7 @@ class Counter {
                     " belldelay=" + std::to_string(s_.BellDelay));
     WriteBig(state_.screen, 0, state_.MyCounter, console, io_.clock);
     state_.MyCounter = 0;
+    SetPortMessage(io_.practice_note);
     next_port_try_us_ = io_.clock.MonotonicMicros() + kRetryUs;
     // A window too small for the counter says so at once.
     if (TooSmall()) Redraw();
@@ -193,14 +198,14 @@ class Counter {
     while (!owed_.empty() && owed_.front().due_us <= io_.clock.MonotonicMicros()) {
       const DueKey key = owed_.front();
       owed_.pop_front();
-      const bool sent = SendOrDrop();
+      const bool sent = !io_.count_only && SendOrDrop();
       if (io_.log != nullptr) unrecorded_.push_back({key, sent});
     }
   }
 
   void RecordOutcomes() {
     for (const auto& [key, sent] : unrecorded_) {
-      io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, sent});
+      io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, sent, io_.count_only});
       for (int32_t i = 0; i < key.zeroings_after; ++i) io_.log->Zeroed();
     }
     unrecorded_.clear();
