@@ -15,6 +15,7 @@ struct BlowLine {
   int64_t key_us = 0;     // monotonic time the key fell due (sensor_us + bell delay)
   bool sent = false;      // false: dropped (the target window was not in front, the
                           // tower's connection was lost, no bell was the ringer's)
+  bool keyless = false;   // counting only: there was no key to send
   Stroke stroke = Stroke::kUnknown;
 };
 

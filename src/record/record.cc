@@ -30,7 +30,11 @@ std::string RecordLineText(const RecordLine& line) {
                        : line.stroke == Stroke::kBack ? ",back"
                                                       : "";
   return std::to_string(line.blow) + "," + std::to_string(line.sensor_ms) + "," +
-         std::to_string(line.key_ms) + "," + (line.sent ? "sent" : "dropped") + stroke;
+         std::to_string(line.key_ms) + "," +
+         (line.keyless ? "none"
+          : line.sent  ? "sent"
+                       : "dropped") +
+         stroke;
 }
 
 std::string ParseRecordLine(const std::string& text, RecordLine& line) {
@@ -67,10 +71,11 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line) {
   if (!WholeNumber(fields[0], read.blow)) return not_whole(0, "blow");
   if (!WholeNumber(fields[1], read.sensor_ms)) return not_whole(1, "sensor_ms");
   if (!WholeNumber(fields[2], read.key_ms)) return not_whole(2, "key_ms");
-  if (fields[3] != "sent" && fields[3] != "dropped") {
-    return "has " + Quoted(fields[3]) + " for key, neither sent nor dropped";
+  if (fields[3] != "sent" && fields[3] != "dropped" && fields[3] != "none") {
+    return "has " + Quoted(fields[3]) + " for key, not sent, dropped or none";
   }
   read.sent = fields[3] == "sent";
+  read.keyless = fields[3] == "none";
   if (fields.size() == 5) {
     if (fields[4] != "hand" && fields[4] != "back") {
       return "has " + Quoted(fields[4]) + " for stroke, neither hand nor back";

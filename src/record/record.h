@@ -24,6 +24,7 @@ struct RecordLine {
   int64_t sensor_ms = 0;
   int64_t key_ms = 0;
   bool sent = false;
+  bool keyless = false;  // counted without Ringing Room: no key was meant to be sent
   Stroke stroke = Stroke::kUnknown;
   // Not 0: "# disagreed bell N", the tower's server said a stroke of bell N disagreed
   // with its state, so another client rang it too; the other fields are unused.
@@ -34,8 +35,13 @@ struct RecordLine {
 
 using PracticeRecord = std::vector<RecordLine>;
 
-// The line as the file holds it, without its line end: "12,9600,9850,sent",
-// "12,9600,9850,sent,hand" (a known stroke), "# zeroed" or "# disagreed bell 4".
+// The line before the heading in the record of a simulated bell, so that it never passes
+// for a real practice.
+inline constexpr const char* kSimulatedMark = "# simulated bell";
+
+// The line as the file holds it, without its line end: "12,9600,9850,sent" (or "dropped",
+// or "none" when counting only), "12,9600,9850,sent,hand" (a known stroke), "# zeroed" or
+// "# disagreed bell 4".
 std::string RecordLineText(const RecordLine& line);
 
 // Reads one line (without its line end) into `line`. Returns "" when it is a record line,

@@ -48,7 +48,7 @@ PracticeFigures Figures(const PracticeRecord& record) {
     if (line.disagreed_bell != 0) ++f.disagreements;
     if (line.zeroed || line.disagreed_bell != 0) continue;
     ++f.blows;
-    ++(line.sent ? f.sent : f.dropped);
+    ++(line.keyless ? f.keyless : line.sent ? f.sent : f.dropped);
     // After "0" the count starts again at 1. A key that falls due just after the zeroing
     // can still carry the count from before it, so the restart of the count, not the place
     // of the zeroing line, marks where the ringer started again.
@@ -111,9 +111,13 @@ std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
   });
   const char* why_dropped = tower ? " dropped (Ringing Room's connection lost, or no bell yours)."
                                   : " dropped (the Ringing Room window was not in front).";
-  lines.push_back(
-      (tower ? "Strokes: " : "Keys: ") + std::to_string(f.sent) + " sent, " +
-      (f.dropped == 0 ? std::string("none dropped.") : std::to_string(f.dropped) + why_dropped));
+  if (f.keyless == f.blows) {
+    lines.push_back("Keys: none, counting only.");
+  } else {
+    lines.push_back(
+        (tower ? "Strokes: " : "Keys: ") + std::to_string(f.sent) + " sent, " +
+        (f.dropped == 0 ? std::string("none dropped.") : std::to_string(f.dropped) + why_dropped));
+  }
   if (f.disagreements > 0) {
     lines.push_back("Another client rang your bell too: " + std::to_string(f.disagreements) +
                     (f.disagreements == 1 ? " stroke" : " strokes") + " disagreed.");

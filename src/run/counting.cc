@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display/counter_screen.h"
+#include "run/simulated_bell.h"
 #include "target/target.h"
 
 namespace strikewell {
@@ -63,7 +64,10 @@ class Counter {
       if (io_.tower != nullptr) io_.tower->Service();
       // A key's time is not to be moved by anything this pass does.
       SendDueKeys();
-      if (KeyCheck(state_, io_) == '0') ZeroedByTheRinger();
+      const int key = KeyCheck(state_, io_);
+      if (key == '0') ZeroedByTheRinger();
+      // The wait tells of the pulse with its own time, as of any other.
+      if (key == ' ' && io_.simulated_bell != nullptr) io_.simulated_bell->RingByHand();
       if (woke.lines) {
         SampleLines(woke.lines_at_us);
       } else if (io_.clock.MonotonicMicros() >= NextRecheck()) {
@@ -95,6 +99,7 @@ class Counter {
                     " belldelay=" + std::to_string(s_.BellDelay));
     WriteBig(state_.screen, 0, state_.MyCounter, console, io_.clock);
     state_.MyCounter = 0;
+    SetPortMessage(io_.practice_note);
     ShowTowerStatus();
     next_port_try_us_ = io_.clock.MonotonicMicros() + kRetryUs;
     // A window too small for the counter says so at once.
@@ -210,7 +215,8 @@ class Counter {
 
   void RecordOutcomes() {
     for (const auto& [key, rang] : unrecorded_) {
-      io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, rang.sent, rang.stroke});
+      io_.log->Blow(
+          BlowLine{key.blow, key.sensor_us, key.due_us, rang.sent, io_.count_only, rang.stroke});
       for (int32_t i = 0; i < key.zeroings_after; ++i) io_.log->Zeroed();
     }
     unrecorded_.clear();
@@ -231,6 +237,7 @@ class Counter {
     Stroke stroke = Stroke::kUnknown;
   };
   Rang RingThisBlow() {
+    if (io_.count_only) return Rang{};
     if (io_.tower == nullptr) return Rang{SendOrDrop(), Stroke::kUnknown};
     // Dropped while the connection is lost, no bell is the ringer's or the host
     // has removed the ringer: a ring sent late is worse than none.

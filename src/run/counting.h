@@ -4,6 +4,8 @@
 // holds up another blow's key.
 #pragma once
 
+#include <string>
+
 #include "platform/console.h"
 #include "platform/desktop.h"
 #include "platform/event_wait.h"
@@ -15,6 +17,8 @@
 
 namespace strikewell {
 
+class SimulatedBell;
+
 struct CountingIo {
   Serial& serial;
   Console& console;
@@ -23,6 +27,12 @@ struct CountingIo {
   EventWait& wait;
   // Told of every blow as its key falls due, and of every zeroing; may be null.
   PracticeLog* log = nullptr;
+  // The simulated bell, which the space bar rings by hand; null for a real sensor.
+  SimulatedBell* simulated_bell = nullptr;
+  // No Ringing Room: every blow is counted and recorded, and no key is sent for any.
+  bool count_only = false;
+  // Under the counter all the time (what kind of practice this is), or "".
+  std::string practice_note{};
   // Set: each blow rings the ringer's bell through the tower's connection instead
   // of a key in the window.
   TowerLink* tower = nullptr;

@@ -7,6 +7,7 @@
 
 #include "record/report.h"
 #include "run/program.h"
+#include "run/simulated_bell.h"
 #include "sensor/line_debounce.h"
 #include "settings/number.h"
 #include "strikewell_version.h"
@@ -18,7 +19,8 @@ namespace strikewell {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: strikewell [--record DIR] [--debounce MS]\n"
+    "Usage: strikewell [--record DIR] [--debounce MS] [--count-only]\n"
+    "       strikewell --simulate[=MS] [--record DIR] [--count-only]\n"
     "       strikewell [--record DIR] [--debounce MS] --tower TOWER [--bell N] [--server URL]\n"
     "       strikewell --report FILE.csv\n"
     "       strikewell --forget-login | --help | --version\n"
@@ -29,6 +31,11 @@ constexpr const char* kUsage =
     "  --debounce MS  take changes of a sensor line closer together than MS\n"
     "                 milliseconds as one (0..1000, 0 takes every change;\n"
     "                 20 unless given)\n"
+    "  --simulate[=MS] ring a simulated bell, no sensor needed: a handstroke every\n"
+    "                 MS milliseconds whole pull (1000 to 10000, 2200 if not given);\n"
+    "                 the space bar rings one more blow; without a Ringing Room\n"
+    "                 window it counts only\n"
+    "  --count-only   count without Ringing Room: no window, no keys\n"
     "  --tower TOWER  ring in this Ringing Room tower: its number, or its whole\n"
     "                 address (https://ringingroom.com/123456789/name)\n"
     "  --server URL   the Ringing Room site (https://ringingroom.com unless given)\n"
@@ -45,6 +52,8 @@ struct OptionSpec {
   const char* value_name;  // what the value is, in a sentence; nullptr: the option takes none
   // Returns what is wrong with the value, as a sentence; "" when it is taken.
   std::string (*apply)(Options& options, const std::string& value);
+  // The value when none is given; nullptr: a value must be given.
+  const char* default_value = nullptr;
 };
 
 std::string TakeDebounce(Options& o, const std::string& value) {
@@ -54,6 +63,17 @@ std::string TakeDebounce(Options& o, const std::string& value) {
            ", not \"" + value + "\".";
   }
   o.debounce_ms = static_cast<int32_t>(*ms);
+  return {};
+}
+
+std::string TakeWholePull(Options& o, const std::string& value) {
+  const std::optional<int64_t> ms = ParseNumber(value, NumberEnd::WholeText, kInt32Range);
+  if (!ms || *ms < kMinWholePullMs || *ms > kMaxWholePullMs) {
+    return "--simulate takes a whole-pull time from " + std::to_string(kMinWholePullMs) + " to " +
+           std::to_string(kMaxWholePullMs) +
+           " milliseconds, such as --simulate=" + std::to_string(kDefaultWholePullMs) + ".";
+  }
+  o.simulate_ms = static_cast<int32_t>(*ms);
   return {};
 }
 
@@ -80,6 +100,12 @@ constexpr OptionSpec kOptionTable[] = {
        return std::string();
      }},
     {"--debounce", "a number of milliseconds", TakeDebounce},
+    {"--simulate", "a whole-pull time", TakeWholePull, "2200"},
+    {"--count-only", nullptr,
+     [](Options& o, const std::string&) {
+       o.count_only = true;
+       return std::string();
+     }},
     {"--tower", "a tower's number or address",
      [](Options& o, const std::string& value) {
        o.tower = value;
@@ -136,6 +162,8 @@ Options ParseOptions(int argc, const char* const* argv) {
       value = arg.substr(equals + 1);
     } else if (k + 1 < argc && !std::string(argv[k + 1]).starts_with("-")) {
       value = argv[++k];
+    } else if (entry->default_value != nullptr) {
+      value = entry->default_value;
     }
     if (entry->value_name != nullptr && value.empty()) {
       return Mistake(name + " needs " + entry->value_name + " after it.");

@@ -17,6 +17,8 @@ struct Options {
   std::string record_dir;                    // --record DIR; "" keeps no record
   std::string report_file;                   // --report FILE
   int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
+  int32_t simulate_ms = 0;  // --simulate[=MS]: the simulated bell's whole pull; 0 rings a real one
+  bool count_only = false;  // --count-only: no Ringing Room, no keys
   // Ringing Room's own connection: --tower (a number or a whole address), --server
   // and --bell (0: the bell assigned to the ringer).
   std::string tower;

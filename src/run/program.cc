@@ -1,5 +1,6 @@
 #include "run/program.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "record/summary.h"
 #include "run/counting.h"
 #include "run/run_state.h"
+#include "run/simulated_bell.h"
 #include "target/target.h"
 #include "tower/address.h"
 #include "tower/tower_start.h"
@@ -55,6 +57,33 @@ void PrintSummary(const Practice& practice, Console& console) {
     console.WriteLn("Press [ENTER] to close this window");
     console.ReadBareLine();
   }
+}
+
+// Opens the sensor port of the stored or a new calibration; false when the run ends.
+bool OpenSensorPort(RunState& state, Platform& p) {
+  Console& console = p.console;
+  if (ReadSettings(state.settings, console, p.settings_path) == SettingsOutcome::Calibrate) {
+    if (Calibrate(state, p.serial, console, p.clock, p.settings_path) ==
+        CalibrationOutcome::NoPortOpened) {
+      return false;
+    }
+  }
+
+  state.SerialHandle = p.serial.SerOpen(state.settings.ComPortName);
+  if (state.SerialHandle == 0) {
+    console.WriteLn("Open of serial failed - aborting - recalibrate!");
+    console.ReadBareLine();
+    return false;
+  }
+  ConfigureSensorPort(p.serial, state.SerialHandle);
+  // A USB adapter that holds line changes back moves every key later by up to its
+  // timer; only the ringer can change it, so say so before ringing starts.
+  if (const int32_t latency = p.serial.SerLatencyTimerMs(state.SerialHandle); latency > 1) {
+    console.WriteLn("The serial adapter's latency timer is " + std::to_string(latency) +
+                    " ms: set it to 1 ms (Device Manager, the port's Properties, Port "
+                    "Settings, Advanced) for the most accurate striking");
+  }
+  return true;
 }
 
 // Which tower to ring directly: the one given, else the one kept if the ringer wants
@@ -104,6 +133,25 @@ std::optional<TowerChoice> DirectTower(RunState& state, Platform& p) {
   }
 }
 
+// Forgets the simulated bell's handle when the run leaves counting by any way, the
+// exceptions included.
+struct ForgetSimulatedHandle {
+  RunState& state;
+  bool simulated;
+  ~ForgetSimulatedHandle() {
+    if (simulated) state.SerialHandle = 0;
+  }
+};
+
+// Under the counter for the whole practice: a screenshot says what kind it was.
+std::string PracticeNote(bool simulate, bool count_only) {
+  if (simulate) {
+    return std::string("Simulated bell") + (count_only ? ", counting only" : "") +
+           " - the space bar rings one more blow";
+  }
+  return count_only ? "Counting only - no keys are sent" : "";
+}
+
 int RunPhases(RunState& state, Platform& p, Practice& practice) {
   Console& console = p.console;
 
@@ -111,44 +159,33 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
   console.TextColor(14);
   console.ClrScr();
 
-  ListCommPort(state.SSSI, state.SSS, p.ports);
+  const bool simulate = p.simulate_ms > 0;
+  // A simulated bell needs no port: none is listed, none is opened.
+  if (!simulate) ListCommPort(state.SSSI, state.SSS, p.ports);
   SetupFont(state.screen.Line);
   PrintBanner(console);
 
   // A record that cannot be kept is found out before the ringer calibrates and rings.
   if (!p.record_dir.empty()) {
     // A practice that may ring in a tower names each blow's stroke.
-    const bool direct = p.network != nullptr && p.logins != nullptr &&
+    const bool direct = !simulate && !p.count_only && p.network != nullptr && p.logins != nullptr &&
                         (!p.tower.empty() || ReadKeptLogin(*p.logins).tower != 0);
-    if (const std::string error = practice.OpenFile(p.record_dir, p.clock.LocalStamp(), direct);
+    if (const std::string error =
+            practice.OpenFile(p.record_dir, p.clock.LocalStamp(), simulate, direct);
         !error.empty()) {
       console.WriteLn(error);
       return 1;
     }
   }
 
-  if (ReadSettings(state.settings, console, p.settings_path) == SettingsOutcome::Calibrate) {
-    if (Calibrate(state, p.serial, console, p.clock, p.settings_path) ==
-        CalibrationOutcome::NoPortOpened) {
-      return 0;
-    }
-  }
-
-  state.SerialHandle = p.serial.SerOpen(state.settings.ComPortName);
-  if (state.SerialHandle == 0) {
-    console.WriteLn("Open of serial failed - aborting - recalibrate!");
-    console.ReadBareLine();
+  if (simulate) {
+    state.settings =
+        SimulatedBellSettings(IntroduceSimulatedBell(p.simulate_ms, console, p.settings_path));
+  } else if (!OpenSensorPort(state, p)) {
     return 0;
   }
-  ConfigureSensorPort(p.serial, state.SerialHandle);
-  // A USB adapter that holds line changes back moves every key later by up to its
-  // timer; only the ringer can change it, so say so before ringing starts.
-  if (const int32_t latency = p.serial.SerLatencyTimerMs(state.SerialHandle); latency > 1) {
-    console.WriteLn("The serial adapter's latency timer is " + std::to_string(latency) +
-                    " ms: set it to 1 ms (Device Manager, the port's Properties, Port "
-                    "Settings, Advanced) for the most accurate striking");
-  }
 
+  bool count_only = p.count_only;
   // The process end would release the port anyway; it is closed on every early end
   // so that a caller that goes on (a test) finds it free.
   const auto end_early = [&] {
@@ -158,7 +195,15 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
     return 0;
   };
   std::unique_ptr<TowerLink> tower;
-  if (p.network != nullptr && p.logins != nullptr) {
+  if (!count_only && simulate) {
+    // Trying the program is worth it without Ringing Room too.
+    if (SearchWindows(state, p.desktop)) {
+      console.WriteLn("Target window is " + state.WindowTitle);
+    } else {
+      console.WriteLn("No Ringing Room window found - counting only");
+      count_only = true;
+    }
+  } else if (!count_only && p.network != nullptr && p.logins != nullptr) {
     const std::optional<TowerChoice> choice = DirectTower(state, p);
     if (!choice) return end_early();
     if (choice->tower != 0) {
@@ -166,18 +211,32 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
       tower = StartTower(tower_io, *choice, p.bell);
       if (!tower) return end_early();
     }
-  } else if (!FindTargetWindow(state, p.desktop, console)) {
+  } else if (!count_only && !FindTargetWindow(state, p.desktop, console)) {
     return end_early();
   }
-
   // The key-send test's digits would ring a round in a live tower: only for the window.
-  if (!tower) KeySendTest(p.desktop, console);
+  if (!count_only && !tower) KeySendTest(p.desktop, console);
 
-  CountingIo io{p.serial, console, p.desktop, p.clock, p.wait, &practice};
+  // Set going once counting is about to start, so that its first blow is not lost in
+  // the key-send test.
+  std::optional<SimulatedSensor> sim;
+  if (simulate) {
+    sim.emplace(p.clock, p.wait, p.simulate_ms, RandomJitter(p.clock.MonotonicMicros()));
+  }
+  Serial& serial = sim ? static_cast<Serial&>(sim->bell) : p.serial;
+  EventWait& wait = sim ? static_cast<EventWait&>(sim->wait) : p.wait;
+  // Whatever ends the run, the real port backend is never handed this handle to close.
+  ForgetSimulatedHandle forget{state, sim.has_value()};
+  if (sim) state.SerialHandle = sim->bell.SerOpen(kSimulatedPortName);
+
+  CountingIo io{serial, console, p.desktop, p.clock, wait, &practice};
+  io.simulated_bell = sim ? &sim->bell : nullptr;
+  io.count_only = count_only;
+  io.practice_note = PracticeNote(simulate, count_only);
   io.tower = tower.get();
   CountBlows(state, io);
 
-  ShutDownPort(state, p.serial);
+  ShutDownPort(state, serial);
   PrintSummary(practice, console);
   return 0;
 }

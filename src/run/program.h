@@ -1,6 +1,7 @@
 // The program's main sequence, from console set-up to shutdown.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/clock.h"
@@ -28,6 +29,8 @@ struct Platform {
   std::string settings_path = kSettingsFileName;
   std::string record_dir{};  // --record DIR: where the practice record goes; "" keeps none
   int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
+  int32_t simulate_ms = 0;  // --simulate: the simulated bell's whole pull; 0 rings a real one
+  bool count_only = false;  // --count-only: no Ringing Room window, no keys
   // Ringing Room's own connection and the kept login; without them (null) every
   // blow rings by the window's key.
   Network* network = nullptr;

@@ -276,6 +276,18 @@ SettingsOutcome ReadSettings(Settings& settings, Console& console, const std::st
   return console.ReadAnswerKey() == 'N' ? SettingsOutcome::Calibrate : SettingsOutcome::UseStored;
 }
 
+SettingsText PeekSettings(Settings& settings, const std::string& path) {
+  FileCloser closer{std::fopen(path.c_str(), "rb")};
+  if (closer.file == nullptr) {
+    const int error = errno;
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) return {};
+    Fail(path, "read", std::strerror(error));
+  }
+  FileSource source(closer.file, path);
+  return ParseFields(source, settings, path);
+}
+
 void WriteSettings(const Settings& settings, const std::string& path) {
   // The new lines go to a file beside the old one, which is replaced only once they
   // are all written: a full disk or a crash half-way leaves the old calibration whole
