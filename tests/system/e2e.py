@@ -425,10 +425,11 @@ class Run:
     # --------------------------------------------------------- the program's terminal
 
     def start(self, saved=None, shim=False, port_present=True, by_id=None, args="",
-              display=True, env=""):
+              display=True, env="", preamble=""):
         """Starts the program, with saved as its settings file, and the modem-line shim;
         without display, as if no X display were running; env: shell assignments put
-        before the command."""
+        before the command; preamble: shell lines run first, in the program's mount
+        namespace (a Wine program then gets one of its own)."""
         if saved:
             write(self.settings, saved)
         need(self.args.modem_shim or not shim, "the modem-line shim was not built")
@@ -444,7 +445,7 @@ class Run:
         else:
             command = self._private_dev(port_present, by_id) + command + self.args.strikewell
         command += f" {args}" if args else ""
-        write(self.path("run.sh"), f"""mkdir -p work; cd work; stty -g > ../tty_before; set +e
+        write(self.path("run.sh"), f"""{preamble}mkdir -p work; cd work; stty -g > ../tty_before; set +e
 {command}
 rc=$?; stty -g > ../tty_after; echo $rc > ../rc
 """)
@@ -453,7 +454,8 @@ rc=$?; stty -g > ../tty_after; echo $rc > ../rc
                           self.path("tmux.conf")]
         self.stack.callback(self._stop)
         self.tmux("new-session", "-d", "-s", "e2e", "-c", self.dir, "-x", "80", "-y", str(ROWS),
-                  ("sh " if self.wine else "unshare -m sh ") + self.path("run.sh"))
+                  ("sh " if self.wine and not preamble else "unshare -m sh ") +
+                  self.path("run.sh"))
         self.pane_pid = int(self.tmux("display", "-p", "-t", "e2e", "#{pane_pid}"))
         self.diagnostics.append(lambda: print("--- screen:\n" + "\n".join(
             f"{n + 1:2}|{row}" for n, row in enumerate(self.screen()))))
@@ -1303,15 +1305,56 @@ class Standin:
         return found
 
 
-def start_direct(run, args=""):
-    """The program with a calibration, ringing the stand-in's tower, with no X display;
-    on Linux it trusts the test CA through OpenSSL's own variable."""
+def trusted_certs(run, ca):
+    """A copy of the system's /etc/ssl/certs with the test CA added, for Wine to take as
+    the host's store in the program's own mount namespace; nothing else sees it."""
+    local, hooks, certs = run.path("ca-local"), run.path("ca-hooks"), run.path("etc-ssl-certs")
+    os.makedirs(local)
+    os.makedirs(hooks)
+    shutil.copyfile(ca, os.path.join(local, "strikewell-test-ca.crt"))
+    subprocess.run(["cp", "-a", "/etc/ssl/certs", certs], check=True)
+    update = subprocess.run(["update-ca-certificates", "--localcertsdir", local,
+                             "--etccertsdir", certs, "--hooksdir", hooks],
+                            capture_output=True, text=True)
+    expect(update.returncode == 0, "update-ca-certificates failed: " + update.stdout + update.stderr)
+    return certs
+
+
+def wine_direct_prefix(run):
+    """Under Wine the direct scenarios have a prefix of their own: its wineserver must
+    start where the test CA is trusted, and is stopped before and after, which would end
+    other tests' programs in a shared prefix. No login is kept in it from before."""
+    run.args.wine_dir += "-direct"
+    stop = [run.args.wine_run, "--stop", run.args.wine_dir]
+    subprocess.run(stop, capture_output=True, timeout=60)
+    run.stack.callback(subprocess.run, stop, capture_output=True, timeout=60)
+    for folder in kept_login_folders_wine(run):
+        shutil.rmtree(folder, True)
+
+
+def kept_login_folders_wine(run):
+    import glob
+    return glob.glob(os.path.join(run.args.wine_dir, "prefix", "drive_c", "users", "*",
+                                  "AppData", "Roaming", "strikewell"))
+
+
+def start_direct(run, args="", tower=TOWER):
+    """The program with a calibration, ringing the stand-in's tower with no X display.
+    On Linux it trusts the test CA through OpenSSL's own variable; under Wine through
+    the host's store, a copy bind-mounted in the program's mount namespace."""
+    if run.wine:
+        wine_direct_prefix(run)
     run.setup(target=False)
     run.standin = Standin(run)
+    ca = os.path.join(run.standin.certs, "ca.crt")
+    env, preamble = f"SSL_CERT_FILE={ca} ", ""
+    if run.wine:
+        env, preamble = "", (f"mount --bind {trusted_certs(run, ca)} /etc/ssl/certs || exit 1\n"
+                             f"{run.args.wine_run} --stop {run.args.wine_dir}\n")
     run.start(run.box_settings(delay=DIRECT_DELAY), display=False,
-              args=f"--tower {TOWER} --server {run.standin.url()} {args}",
-              env=f"SSL_CERT_FILE={os.path.join(run.standin.certs, 'ca.crt')} ")
-    run.wait_text(REUSE, 15)
+              args=f"--tower {tower} --server {run.standin.url()} {args}", env=env,
+              preamble=preamble)
+    run.wait_text(REUSE, 30 if run.wine else 15)  # a new prefix is made first
     run.type("y")
 
 
@@ -1402,7 +1445,15 @@ def check_kept_login(run):
 
 
 def check_kept_login_wine(run):
-    expect(False, "not written yet")
+    folders = kept_login_folders_wine(run)
+    files = [os.path.join(f, name) for f in folders for name in os.listdir(f)]
+    expect(files, f"no kept login under APPDATA ({folders})")
+    token = run.standin.events("c_join")[0]["payload"]["user_token"].encode()
+    for path in files:
+        with open(path, "rb") as f:
+            kept = f.read()
+        expect(token not in kept and PASSWORD.encode() not in kept,
+               f"{path} holds the token or the password in clear")
 
 
 def scenario_direct_reconnect(run):
@@ -1486,18 +1537,11 @@ def scenario_direct_login_refused(run):
 
 def scenario_direct_unknown_tower(run):
     """A tower the site does not know is told in one sentence; Enter ends with 0."""
-    run.setup(target=False)
-    run.standin = Standin(run)
-    run.start(run.box_settings(delay=DIRECT_DELAY), display=False,
-              args=f"--tower 987654321 --server {run.standin.url()}",
-              env=f"SSL_CERT_FILE={os.path.join(run.standin.certs, 'ca.crt')} ")
-    run.wait_text(REUSE, 15)
-    run.type("y")
+    start_direct(run, tower=987654321)
     log_in(run, PASSWORD)
     run.wait_text("Ringing Room has no tower 987654321", 15)
     run.enter_ends()
     expect(not run.standin.events("c_join"), "joined something")
-
 
 BENCH_SCENARIOS = ["bench_box", "bench_line", "bench_box_seen", "bench_line_seen",
                    "bench_box_record"]
@@ -1519,6 +1563,8 @@ WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_simulate_no_display": "simulate_no_display",
                   "wine_count_only_record": "count_only_record"}
 WINE_SCENARIOS.update({"wine_" + name: name for name in BENCH_SCENARIOS})
+WINE_SCENARIOS.update({"wine_" + name: name for name in [
+    "direct_blows", "direct_reconnect", "direct_login_refused", "direct_unknown_tower"]})
 
 
 def main():
