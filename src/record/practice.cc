@@ -33,7 +33,8 @@ Practice::~Practice() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-std::string Practice::OpenFile(const std::string& dir, const std::string& stamp, bool simulated) {
+std::string Practice::OpenFile(const std::string& dir, const std::string& stamp, bool simulated,
+                               bool with_strokes) {
   const auto cannot = [&dir](const std::string& reason) {
     return "Cannot write the practice record in " + dir + ": " + reason;
   };
@@ -49,8 +50,8 @@ std::string Practice::OpenFile(const std::string& dir, const std::string& stamp,
   // Binary, so that Windows writes the same bytes as Linux.
   std::FILE* file = std::fopen(path.string().c_str(), "wb");
   if (file == nullptr) return cannot(std::strerror(errno));
-  const std::string heading =
-      simulated ? std::string(kSimulatedMark) + "\n" + kRecordHeading : kRecordHeading;
+  const std::string columns = with_strokes ? kRecordHeadingWithStrokes : kRecordHeading;
+  const std::string heading = simulated ? std::string(kSimulatedMark) + "\n" + columns : columns;
   if (const int failed = WriteLine(file, heading)) {
     std::fclose(file);
     std::error_code ignored;
@@ -69,10 +70,13 @@ void Practice::Blow(const BlowLine& line) {
                  .sensor_ms = RoundedMs(line.sensor_us - *first_sensor_us_),
                  .key_ms = RoundedMs(line.key_us - *first_sensor_us_),
                  .sent = line.sent,
-                 .keyless = line.keyless});
+                 .keyless = line.keyless,
+                 .stroke = line.stroke});
 }
 
 void Practice::Zeroed() { Add(RecordLine{.zeroed = true}); }
+
+void Practice::Disagreed(int32_t bell) { Add(RecordLine{.disagreed_bell = bell}); }
 
 void Practice::Add(const RecordLine& line) {
   record_.push_back(line);

@@ -1,12 +1,14 @@
 #include "record/record.h"
 
 #include <charconv>
+#include <string_view>
 #include <system_error>
 
 namespace strikewell {
 namespace {
 
 constexpr const char* kZeroedLine = "# zeroed";
+constexpr std::string_view kDisagreedLine = "# disagreed bell ";
 
 // A whole number in decimal, nothing before or after it, in the range of T.
 template <typename T>
@@ -21,16 +23,32 @@ bool WholeNumber(const std::string& text, T& value) {
 
 std::string RecordLineText(const RecordLine& line) {
   if (line.zeroed) return kZeroedLine;
+  if (line.disagreed_bell != 0) {
+    return std::string(kDisagreedLine) + std::to_string(line.disagreed_bell);
+  }
+  const char* stroke = line.stroke == Stroke::kHand   ? ",hand"
+                       : line.stroke == Stroke::kBack ? ",back"
+                                                      : "";
   return std::to_string(line.blow) + "," + std::to_string(line.sensor_ms) + "," +
          std::to_string(line.key_ms) + "," +
          (line.keyless ? "none"
           : line.sent  ? "sent"
-                       : "dropped");
+                       : "dropped") +
+         stroke;
 }
 
 std::string ParseRecordLine(const std::string& text, RecordLine& line) {
   if (text == kZeroedLine) {
     line = RecordLine{.zeroed = true};
+    return "";
+  }
+  if (text.starts_with(kDisagreedLine)) {
+    int32_t bell = 0;
+    if (!WholeNumber(text.substr(kDisagreedLine.size()), bell) || bell < 1) {
+      return "holds " + Quoted(text) + ", not a bell's number after \"" +
+             std::string(kDisagreedLine) + "\"";
+    }
+    line = RecordLine{.disagreed_bell = bell};
     return "";
   }
   if (text.empty()) return "is empty";
@@ -42,7 +60,7 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line) {
       fields.back() += c;
     }
   }
-  if (fields.size() != 4) {
+  if (fields.size() != 4 && fields.size() != 5) {
     return "holds " + Quoted(text) + ", not a blow line (blow,sensor_ms,key_ms,key) nor " +
            kZeroedLine;
   }
@@ -58,6 +76,12 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line) {
   }
   read.sent = fields[3] == "sent";
   read.keyless = fields[3] == "none";
+  if (fields.size() == 5) {
+    if (fields[4] != "hand" && fields[4] != "back") {
+      return "has " + Quoted(fields[4]) + " for stroke, neither hand nor back";
+    }
+    read.stroke = fields[4] == "hand" ? Stroke::kHand : Stroke::kBack;
+  }
   line = read;
   return "";
 }

@@ -69,7 +69,7 @@ RecordFileRead ReadRecordFile(const std::string& path) {
       continue;
     }
     if (number == 1 + (read.simulated ? 1 : 0)) {
-      if (text != kRecordHeading) {
+      if (text != kRecordHeading && text != kRecordHeadingWithStrokes) {
         read.error = where + (text.empty() ? "is empty" : "is " + Quoted(text)) +
                      ", not the heading " + kRecordHeading + ".";
       }

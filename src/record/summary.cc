@@ -43,30 +43,36 @@ PracticeFigures Figures(const PracticeRecord& record) {
   PracticeFigures f;
   const RecordLine* previous = nullptr;
   int64_t piece_first_ms = 0;
-  int32_t place_in_piece = 0;
+  bool previous_hand = false;
   for (const RecordLine& line : record) {
-    if (line.zeroed) continue;
+    if (line.disagreed_bell != 0) ++f.disagreements;
+    if (line.zeroed || line.disagreed_bell != 0) continue;
     ++f.blows;
     ++(line.keyless ? f.keyless : line.sent ? f.sent : f.dropped);
     // After "0" the count starts again at 1. A key that falls due just after the zeroing
     // can still carry the count from before it, so the restart of the count, not the place
     // of the zeroing line, marks where the ringer started again.
-    if (previous == nullptr || line.blow != previous->blow + 1) {
+    const bool restart = previous == nullptr || line.blow != previous->blow + 1;
+    // A stroke the server named stands; a blow without one (the window way, or a ring
+    // not sent) follows the alternation, from handstroke at the start of a piece.
+    const bool hand = line.stroke != Stroke::kUnknown ? line.stroke == Stroke::kHand
+                      : restart                       ? true
+                                                      : !previous_hand;
+    if (restart) {
       if (previous != nullptr) {
         f.ringing_ms += previous->sensor_ms - piece_first_ms;
         f.piece_starts.push_back(f.blows);
       }
       ++f.pieces;
       piece_first_ms = line.sensor_ms;
-      place_in_piece = 0;
     } else {
       f.intervals.push_back(Interval{.index = f.blows,
                                      .blow = line.blow,
                                      .piece = f.pieces,
-                                     .back_to_hand = place_in_piece % 2 == 0,
+                                     .back_to_hand = hand,
                                      .ms = line.sensor_ms - previous->sensor_ms});
     }
-    ++place_in_piece;
+    previous_hand = hand;
     previous = &line;
   }
   if (previous != nullptr) f.ringing_ms += previous->sensor_ms - piece_first_ms;
@@ -76,8 +82,9 @@ PracticeFigures Figures(const PracticeRecord& record) {
 }
 
 bool EnoughForSummary(const PracticeRecord& record) {
-  return std::count_if(record.begin(), record.end(),
-                       [](const RecordLine& line) { return !line.zeroed; }) > 4;
+  return std::count_if(record.begin(), record.end(), [](const RecordLine& line) {
+           return !line.zeroed && line.disagreed_bell == 0;
+         }) > 4;
 }
 
 std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
@@ -98,13 +105,22 @@ std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
     lines.push_back(" APPROX Ave interval=" + Fixed8(interval) + " secs peal speed=" +
                     std::to_string(Hrs) + " hrs:" + Fixed8(P - Hrs * 60.0) + " mins");
   }
+  // A practice rung through the tower's connection names its strokes.
+  const bool tower = std::any_of(record.begin(), record.end(), [](const RecordLine& line) {
+    return line.stroke != Stroke::kUnknown;
+  });
+  const char* why_dropped = tower ? " dropped (Ringing Room's connection lost, or no bell yours)."
+                                  : " dropped (the Ringing Room window was not in front).";
   if (f.keyless == f.blows) {
     lines.push_back("Keys: none, counting only.");
   } else {
-    lines.push_back("Keys: " + std::to_string(f.sent) + " sent, " +
-                    (f.dropped == 0 ? std::string("none dropped.")
-                                    : std::to_string(f.dropped) +
-                                          " dropped (the Ringing Room window was not in front)."));
+    lines.push_back(
+        (tower ? "Strokes: " : "Keys: ") + std::to_string(f.sent) + " sent, " +
+        (f.dropped == 0 ? std::string("none dropped.") : std::to_string(f.dropped) + why_dropped));
+  }
+  if (f.disagreements > 0) {
+    lines.push_back("Another client rang your bell too: " + std::to_string(f.disagreements) +
+                    (f.disagreements == 1 ? " stroke" : " strokes") + " disagreed.");
   }
   if (f.pieces > 1) {
     const int32_t restarts = f.pieces - 1;
