@@ -46,6 +46,11 @@ bool FindTargetWindow(TargetWindow& state, Desktop& desktop, Console& console);
 // left out.
 void SendKeyString(Desktop& desktop, std::string_view Text);
 
+// Presses the key that types ch in the desktop's keyboard layout, with Shift when
+// the layout wants it. SendKeyString takes codes below 110 as virtual keys, which
+// for "-" (Insert) and "=" would press the wrong key.
+void TypeCharacter(Desktop& desktop, char ch);
+
 // The per-blow key, when it falls due: with the target window in front, "j" and
 // true; otherwise the suspension notice on a cleared screen and false (the key is
 // dropped: a stroke sent late is worse than none).
