@@ -33,7 +33,8 @@ Practice::~Practice() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-std::string Practice::OpenFile(const std::string& dir, const std::string& stamp) {
+std::string Practice::OpenFile(const std::string& dir, const std::string& stamp,
+                               bool several_bells) {
   const auto cannot = [&dir](const std::string& reason) {
     return "Cannot write the practice record in " + dir + ": " + reason;
   };
@@ -48,7 +49,7 @@ std::string Practice::OpenFile(const std::string& dir, const std::string& stamp)
   // Binary, so that Windows writes the same bytes as Linux.
   std::FILE* file = std::fopen(path.string().c_str(), "wb");
   if (file == nullptr) return cannot(std::strerror(errno));
-  if (const int failed = WriteLine(file, kRecordHeading)) {
+  if (const int failed = WriteLine(file, several_bells ? kBellsRecordHeading : kRecordHeading)) {
     std::fclose(file);
     std::error_code ignored;
     fs::remove(path, ignored);
@@ -65,7 +66,8 @@ void Practice::Blow(const BlowLine& line) {
   Add(RecordLine{.blow = line.blow,
                  .sensor_ms = RoundedMs(line.sensor_us - *first_sensor_us_),
                  .key_ms = RoundedMs(line.key_us - *first_sensor_us_),
-                 .sent = line.sent});
+                 .sent = line.sent,
+                 .bell = line.bell});
 }
 
 void Practice::Zeroed() { Add(RecordLine{.zeroed = true}); }

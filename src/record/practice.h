@@ -23,7 +23,9 @@ class Practice : public PracticeLog {
   // strikewell-STAMP.csv in dir, making dir and its parents if missing. stamp is the local
   // start time, YYYYMMDD-HHMMSS (Clock::LocalStamp). Returns "" or, when dir cannot be made
   // or written, the sentence to show the ringer.
-  std::string OpenFile(const std::string& dir, const std::string& stamp);
+  // A record of several bells (several_bells) has the heading whose lines name the bell.
+  std::string OpenFile(const std::string& dir, const std::string& stamp,
+                       bool several_bells = false);
 
   void Blow(const BlowLine& line) override;
   void Zeroed() override;

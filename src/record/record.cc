@@ -21,11 +21,13 @@ bool WholeNumber(const std::string& text, T& value) {
 
 std::string RecordLineText(const RecordLine& line) {
   if (line.zeroed) return kZeroedLine;
-  return std::to_string(line.blow) + "," + std::to_string(line.sensor_ms) + "," +
-         std::to_string(line.key_ms) + "," + (line.sent ? "sent" : "dropped");
+  std::string text = std::to_string(line.blow) + "," + std::to_string(line.sensor_ms) + "," +
+                     std::to_string(line.key_ms) + "," + (line.sent ? "sent" : "dropped");
+  if (line.bell > 0) text += "," + std::to_string(line.bell);
+  return text;
 }
 
-std::string ParseRecordLine(const std::string& text, RecordLine& line) {
+std::string ParseRecordLine(const std::string& text, RecordLine& line, bool with_bell) {
   if (text == kZeroedLine) {
     line = RecordLine{.zeroed = true};
     return "";
@@ -39,9 +41,9 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line) {
       fields.back() += c;
     }
   }
-  if (fields.size() != 4) {
-    return "holds " + Quoted(text) + ", not a blow line (blow,sensor_ms,key_ms,key) nor " +
-           kZeroedLine;
+  if (fields.size() != (with_bell ? 5u : 4u)) {
+    return "holds " + Quoted(text) + ", not a blow line (" +
+           (with_bell ? kBellsRecordHeading : kRecordHeading) + ") nor " + kZeroedLine;
   }
   const auto not_whole = [&fields](int k, const char* name) {
     return "has " + Quoted(fields[k]) + " for " + name + ", not a whole number";
@@ -54,6 +56,9 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line) {
     return "has " + Quoted(fields[3]) + " for key, neither sent nor dropped";
   }
   read.sent = fields[3] == "sent";
+  if (with_bell && (!WholeNumber(fields[4], read.bell) || read.bell < 1 || read.bell > 16)) {
+    return "has " + Quoted(fields[4]) + " for bell, not a bell's number from 1 to 16";
+  }
   line = read;
   return "";
 }

@@ -10,6 +10,9 @@ namespace strikewell {
 
 // The record file's first line.
 inline constexpr const char* kRecordHeading = "blow,sensor_ms,key_ms,key";
+// The first line of the record of several bells, whose blow lines end in the bell's
+// number; blow is then that bell's count.
+inline constexpr const char* kBellsRecordHeading = "blow,sensor_ms,key_ms,key,bell";
 
 // One line of a record. Times are whole milliseconds since the sensor time of the record's
 // first blow.
@@ -19,18 +22,21 @@ struct RecordLine {
   int64_t sensor_ms = 0;
   int64_t key_ms = 0;
   bool sent = false;
+  int32_t bell = 0;  // 1..16 in the record of several bells; 0 for the single bell
 
   bool operator==(const RecordLine&) const = default;
 };
 
 using PracticeRecord = std::vector<RecordLine>;
 
-// The line as the file holds it, without its line end: "12,9600,9850,sent" or "# zeroed".
+// The line as the file holds it, without its line end: "12,9600,9850,sent" or "# zeroed";
+// a blow of one of several bells ends in its number, "12,9600,9850,sent,3".
 std::string RecordLineText(const RecordLine& line);
 
-// Reads one line (without its line end) into `line`. Returns "" when it is a record line,
-// otherwise what is wrong, to follow "Line N of FILE ".
-std::string ParseRecordLine(const std::string& text, RecordLine& line);
+// Reads one line (without its line end) into `line`: a blow line with a bell when
+// with_bell (a record of several bells), without one otherwise. Returns "" when it is a
+// record line, otherwise what is wrong, to follow "Line N of FILE ".
+std::string ParseRecordLine(const std::string& text, RecordLine& line, bool with_bell = false);
 
 // The text quoted in a sentence: at most 30 characters, anything but printable ASCII as "?".
 std::string Quoted(const std::string& text);
