@@ -97,23 +97,4 @@ std::optional<BellBlow> BellSensors::Pulse(size_t bell, int64_t at_us) {
   return BellBlow{setup.bell, at_us, at_us + BellDelayMicros(setup.BellDelay), count.MyCounter};
 }
 
-void DueBlows::Add(const BellBlow& blow) {
-  // After the blows due at the same time: two blows due together go in the order
-  // they were rung.
-  owed_.insert(
-      std::upper_bound(owed_.begin(), owed_.end(), blow,
-                       [](const BellBlow& a, const BellBlow& b) { return a.due_us < b.due_us; }),
-      blow);
-}
-
-int64_t DueBlows::NextDue() const { return owed_.empty() ? kNone : owed_.front().due_us; }
-
-std::vector<BellBlow> DueBlows::TakeDue(int64_t now_us) {
-  const auto end = std::find_if(owed_.begin(), owed_.end(),
-                                [now_us](const BellBlow& b) { return b.due_us > now_us; });
-  std::vector<BellBlow> due(owed_.begin(), end);
-  owed_.erase(owed_.begin(), end);
-  return due;
-}
-
 }  // namespace strikewell

@@ -90,22 +90,4 @@ class BellSensors {
   std::vector<Source> sources_;
 };
 
-// The blows whose keys (or rings) are owed, whichever bell they belong to, in the
-// order of their due times: a bell with a short delay struck just after one with a
-// long delay goes first, and no blow waits for another bell's.
-class DueBlows {
- public:
-  static constexpr int64_t kNone = LineDebounce::kNoRecheck;
-
-  void Add(const BellBlow& blow);
-  // The due time of the first blow owed; kNone when none is.
-  int64_t NextDue() const;
-  // Every blow due by now_us, first due first, taken out of the queue.
-  std::vector<BellBlow> TakeDue(int64_t now_us);
-  bool empty() const { return owed_.empty(); }
-
- private:
-  std::vector<BellBlow> owed_;
-};
-
 }  // namespace strikewell

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "target/bell_keys.h"
 #include "target/target.h"
 
 namespace strikewell {
@@ -82,12 +83,16 @@ bool SendAKey(TargetWindow& state, Desktop& desktop, Console& console) {
 }
 
 bool SendAKeyWithForeground(const TargetWindow& state, WindowHandle foreground, Desktop& desktop,
-                            Console& console) {
+                            Console& console, char bell_key) {
   if (foreground != state.SaveWnd) {
     ShowFocusNotice(console);
     return false;
   }
-  SendKeyString(desktop, "j");
+  if (bell_key == 'j') {
+    SendKeyString(desktop, "j");
+  } else {
+    SendBellKey(desktop, bell_key);
+  }
   return true;
 }
 

@@ -58,8 +58,9 @@ bool SendAKey(TargetWindow& state, Desktop& desktop, Console& console);
 // SendAKey with the foreground window that the caller has just read: the counting
 // loop reads it once per key, for this and to tell a closed target from one behind
 // another window, since each read is a round trip to the windowing system.
+// bell_key: the key to press, "j" for the single bell or a bell's own key of several.
 bool SendAKeyWithForeground(const TargetWindow& state, WindowHandle foreground, Desktop& desktop,
-                            Console& console);
+                            Console& console, char bell_key = 'j');
 
 // The two lines that replace the counter while keys are being dropped.
 void ShowFocusNotice(Console& console);

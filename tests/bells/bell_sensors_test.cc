@@ -171,46 +171,5 @@ TEST(BellSensors, ZeroStartsEveryBellsCountAgainButKeepsAHalfRungBlow) {
   EXPECT_EQ(blow->MyCounter, 1);
 }
 
-// Eight bells of a box struck within 100 ms of each other, each with its own delay:
-// every key falls due at its own bell's event + delay, whatever order that makes.
-TEST(DueBlows, AClashOfEightBellsEachFallsDueAtItsOwnTime) {
-  const int32_t delays[8] = {400, 380, 20, 300, 0, 250, 90, 150};
-  const int32_t struck_at[8] = {1000, 1012, 1030, 1031, 1047, 1060, 1088, 1099};
-  BellsSetup box = Bells({});
-  box.convention = true;
-  for (int32_t bell = 1; bell <= 8; ++bell) {
-    box.bells.push_back(OnCharacter(bell, ConventionCharacter(bell), delays[bell - 1]));
-  }
-  BellSensors sensors(box, kDebounceMs);
-  DueBlows due;
-  for (int32_t bell = 1; bell <= 8; ++bell) {
-    due.Add(*sensors.Character(static_cast<uint8_t>(ConventionCharacter(bell)),
-                               struck_at[bell - 1] * kMs));
-  }
-  std::vector<std::pair<int32_t, int64_t>> keys;  // bell, taken at
-  for (int64_t now = due.NextDue(); now != DueBlows::kNone; now = due.NextDue()) {
-    for (const BellBlow& blow : due.TakeDue(now)) keys.emplace_back(blow.bell, now);
-  }
-  const std::vector<std::pair<int32_t, int64_t>> expected = {
-      {5, 1047 * kMs}, {3, 1050 * kMs}, {7, 1178 * kMs}, {8, 1249 * kMs},
-      {6, 1310 * kMs}, {4, 1331 * kMs}, {2, 1392 * kMs}, {1, 1400 * kMs}};
-  EXPECT_EQ(keys, expected);
-  EXPECT_TRUE(due.empty());
-}
-
-TEST(DueBlows, BlowsDueTogetherGoInTheOrderRungAndNoneBeforeItsTime) {
-  DueBlows due;
-  due.Add({.bell = 2, .sensor_us = 100, .due_us = 500});
-  due.Add({.bell = 1, .sensor_us = 200, .due_us = 500});
-  due.Add({.bell = 3, .sensor_us = 300, .due_us = 400});
-  EXPECT_TRUE(due.TakeDue(399).empty());
-  EXPECT_EQ(due.NextDue(), 400);
-  const std::vector<BellBlow> taken = due.TakeDue(500);
-  ASSERT_EQ(taken.size(), 3u);
-  EXPECT_EQ(taken[0].bell, 3);
-  EXPECT_EQ(taken[1].bell, 2);
-  EXPECT_EQ(taken[2].bell, 1);
-}
-
 }  // namespace
 }  // namespace strikewell
