@@ -27,5 +27,6 @@ int main(int argc, char** argv) {
   strikewell::Platform platform{*serial, *ports, console, *desktop, *clock, *wait};
   platform.record_dir = options.record_dir;
   platform.debounce_ms = options.debounce_ms;
+  platform.several_bells = options.several_bells;
   return strikewell::RunProgram(platform);
 }

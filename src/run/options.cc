@@ -15,10 +15,12 @@ namespace strikewell {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: strikewell [--record DIR] [--debounce MS]\n"
+    "Usage: strikewell [--bells] [--record DIR] [--debounce MS]\n"
     "       strikewell --report FILE.csv\n"
     "       strikewell --help | --version\n"
     "Counts the blows of a simulator bell and presses j in the Ringing Room window.\n"
+    "  --bells        ring several bells on one port (a handbell pair, a tower's\n"
+    "                 simulator), set up in bells_strikewell.ini\n"
     "  --record DIR   keep a record of every blow in a new file in the folder DIR,\n"
     "                 and show a summary of the practice after Q\n"
     "  --debounce MS  take changes of a sensor line closer together than MS\n"
@@ -60,6 +62,11 @@ constexpr OptionSpec kOptionTable[] = {
        return std::string();
      }},
     {"--debounce", "a number of milliseconds", TakeDebounce},
+    {"--bells", nullptr,
+     [](Options& o, const std::string&) {
+       o.several_bells = true;
+       return std::string();
+     }},
     {"--version", nullptr,
      [](Options& o, const std::string&) {
        o.command = std::max(o.command, Command::Version);

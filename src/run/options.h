@@ -16,6 +16,7 @@ struct Options {
   std::string record_dir;                    // --record DIR; "" keeps no record
   std::string report_file;                   // --report FILE
   int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
+  bool several_bells = false;                // --bells
   std::string mistake;  // what is wrong with the command line, for Command::Mistake
 };
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "calibration/bells_calibration.h"
 #include "calibration/calibration.h"
 #include "display/counter_screen.h"
 #include "record/practice.h"
@@ -54,6 +55,34 @@ void PrintSummary(const Practice& practice, Console& console) {
   }
 }
 
+// The set-up of several bells: the one kept, if the ringer wants it, or a new one.
+// False when calibration found no port (the ringer has been told and has pressed Enter).
+bool SetUpBells(RunState& state, Platform& p) {
+  Console& console = p.console;
+  BellsSetup setup;
+  std::string damaged;
+  bool calibrate = true;
+  switch (ReadBellsFile(setup, damaged, p.bells_path)) {
+    case BellsFileState::kRead:
+      console.WriteLn();
+      console.WriteLn("Use the existing set-up of " + std::to_string(setup.bells.size()) +
+                      " bells on " + setup.ComPortName + "? (Y/n)");
+      calibrate = console.ReadAnswerKey() == 'N';
+      break;
+    case BellsFileState::kDamaged:
+      console.WriteLn(damaged);
+      break;
+    case BellsFileState::kMissing:
+      break;
+  }
+  if (calibrate && CalibrateBells(state, setup, p.serial, console, p.clock, p.bells_path) ==
+                       CalibrationOutcome::NoPortOpened) {
+    return false;
+  }
+  state.several_bells = setup;
+  return true;
+}
+
 int RunPhases(RunState& state, Platform& p, Practice& practice) {
   Console& console = p.console;
 
@@ -67,21 +96,25 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
 
   // A record that cannot be kept is found out before the ringer calibrates and rings.
   if (!p.record_dir.empty()) {
-    if (const std::string error = practice.OpenFile(p.record_dir, p.clock.LocalStamp());
+    if (const std::string error =
+            practice.OpenFile(p.record_dir, p.clock.LocalStamp(), p.several_bells);
         !error.empty()) {
       console.WriteLn(error);
       return 1;
     }
   }
 
-  if (ReadSettings(state.settings, console, p.settings_path) == SettingsOutcome::Calibrate) {
+  if (p.several_bells) {
+    if (!SetUpBells(state, p)) return 0;
+  } else if (ReadSettings(state.settings, console, p.settings_path) == SettingsOutcome::Calibrate) {
     if (Calibrate(state, p.serial, console, p.clock, p.settings_path) ==
         CalibrationOutcome::NoPortOpened) {
       return 0;
     }
   }
 
-  state.SerialHandle = p.serial.SerOpen(state.settings.ComPortName);
+  state.SerialHandle = p.serial.SerOpen(state.several_bells ? state.several_bells->ComPortName
+                                                            : state.settings.ComPortName);
   if (state.SerialHandle == 0) {
     console.WriteLn("Open of serial failed - aborting - recalibrate!");
     console.ReadBareLine();

@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "sensor/line_debounce.h"
+#include "settings/bells_setup.h"
 #include "settings/settings.h"
 
 namespace strikewell {
@@ -27,6 +28,8 @@ struct Platform {
   std::string settings_path = kSettingsFileName;
   std::string record_dir{};  // --record DIR: where the practice record goes; "" keeps none
   int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
+  bool several_bells = false;                // --bells
+  std::string bells_path = kBellsFileName;
 };
 
 // Runs the whole program and returns the process's exit status: 0 for every
