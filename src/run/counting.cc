@@ -41,6 +41,8 @@ constexpr int kCounterColumns = 80;
 constexpr int kCounterRows = 23;
 // How often a lost port is tried again and a closed window looked for.
 constexpr int64_t kRetryUs = 1'000'000;
+// The time a redraw may take before it would hold up a key due after it.
+constexpr int64_t kRedrawRoomUs = 50'000;
 
 // A key owed for a counted blow.
 struct DueKey {
@@ -89,7 +91,7 @@ class Counter {
       CheckPort(woke.port_lost);
       LookForTheWindow();
       if (io_.console.TakeResize()) redraw_ = true;
-      if (redraw_) Redraw();
+      if (redraw_ && RedrawFits()) Redraw();
     } while (!state_.TerminateProgram);
     SendOwedKeys();
   }
@@ -398,6 +400,13 @@ class Counter {
 
   bool TooSmall() const {
     return io_.console.WindowWidth() < kCounterColumns || io_.console.WindowHeight() < kCounterRows;
+  }
+
+  // A redraw takes what the console takes (under Wine tens of milliseconds), and a
+  // key must not wait behind it: with a key due sooner than that, the screen is drawn
+  // once the key has gone. The wait wakes for that key, so the redraw is not lost.
+  bool RedrawFits() const {
+    return owed_.empty() || owed_.front().due_us - io_.clock.MonotonicMicros() > kRedrawRoomUs;
   }
 
   // Draws what the ringer should be seeing now, whole.

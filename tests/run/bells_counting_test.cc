@@ -66,6 +66,19 @@ struct RecordingLog : PracticeLog {
   std::vector<std::string> entries;
 };
 
+// The fake desktop that also notes the bells' first row on the screen at each key
+// press: what the ringer was seeing when the key went.
+struct PeekingDesktop : FakeDesktop {
+  PeekingDesktop(testing::FakeClock* clock, const testing::FakeRawConsole* screen)
+      : FakeDesktop(clock), raw(screen) {}
+  void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags) override {
+    if (flags == 0) first_bell_at_keys.push_back(raw->Row(2));
+    FakeDesktop::KeybdEvent(virtual_key, scan_code, flags);
+  }
+  const testing::FakeRawConsole* raw;
+  std::vector<std::string> first_bell_at_keys;
+};
+
 // One counting run of several bells on COM3, the target window in front.
 struct BellsLoop {
   BellsLoop(const BellsSetup& setup, const LineScript& lines, const ByteScript& bytes = {}) {
@@ -86,7 +99,7 @@ struct BellsLoop {
   testing::FakeRawConsole raw{clock, 80, 23};
   Console console{raw, clock};
   testing::FakeSerial serial{clock};
-  FakeDesktop desktop{&clock};
+  PeekingDesktop desktop{&clock, &raw};
   testing::FakeEventWait wait{clock, serial, raw};
   RecordingLog log;
   RunState state;
@@ -219,6 +232,23 @@ TEST(CountingBells, AKeyDueWhileAnotherWindowIsInFrontIsDroppedAndTheNextGoes) {
   EXPECT_EQ(TypedKeys(loop.desktop), (std::vector<Typed>{{'j', 740}}));
   EXPECT_EQ(loop.log.entries, (std::vector<std::string>{"bell 1 blow 1 100 350 dropped",
                                                         "bell 2 blow 1 500 740 sent"}));
+}
+
+// Drawing the screen takes tens of milliseconds on a slow console: a key due sooner
+// than 50 ms after a blow goes before the screen shows that blow; one due later finds
+// it drawn.
+TEST(CountingBells, AKeyDueSoonGoesBeforeTheScreenIsRedrawn) {
+  BellsSetup pair = kPair;
+  pair.bells[0].BellDelay = 30;
+  BellsLoop loop(
+      pair, {{100, kCts}, {200, kOff}, {1000, kDsr}, {1050, kOff}, {1100, kDsr}, {1200, kOff}});
+  loop.raw.Type("q", 2000);
+  loop.Run();
+
+  EXPECT_EQ(TypedKeys(loop.desktop), (std::vector<Typed>{{'f', 130}, {'j', 1340}}));
+  EXPECT_EQ(loop.desktop.first_bell_at_keys,
+            (std::vector<std::string>{"   1       0", "   1       1"}));
+  EXPECT_EQ(loop.raw.Row(3), "   2       1");
 }
 
 }  // namespace

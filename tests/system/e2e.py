@@ -1045,6 +1045,41 @@ def scenario_bench(run, line, delay, blows, record=False):
     run.quit()
 
 
+def scenario_bench_eight_bells(run):
+    """Figures for scripts/bench: an eight-bell box (--bells, the multi-bell convention,
+    every bell's delay 250 ms) rung in rounds 0.8 s apart whose eight characters come
+    within 100 ms of each other, a clash each time: each key's error against its own
+    bell's event + delay, over 30 blows of every bell."""
+    run.setup()
+    delay, rounds, spread = 250, 30, 0.012  # eight characters over 84 ms
+    write(run.path("work", "bells_strikewell.ini"),
+          (f"port {run.device}\r\nconvention yes\r\n" + "".join(
+              f"bell {bell} char {bell} pulses 1 delay {delay}\r\n" for bell in range(1, 9))
+           ).encode())
+    run.start(args="--bells")
+    run.wait_text("Use the existing set-up of 8 bells", 15)
+    run.answer("y", "Target window is " + run.target.title)
+    wait_for(lambda: len(run.target.keys()) >= 8, 10 * run.slow, "the digits 1 to 8")
+    run.wait_rows(lambda rows: rows[0] == "bell   count   last interval", 12, "the bells' counter")
+    cpu = run.cpu_percent(3)
+    moments, start = [], time.monotonic() + 0.1
+    for r in range(rounds):
+        for bell in range(1, 9):
+            time.sleep(max(0.0, start + r * 0.8 + (bell - 1) * spread - time.monotonic()))
+            moments.append((str(bell), run.sensor.send(str(bell).encode())))
+    want = 8 + 8 * rounds
+    wait_for(lambda: len(run.target.keys()) >= want, 10 * run.slow, f"{8 * rounds} keys")
+    time.sleep(0.3)
+    keys = run.target.keys()[8:]
+    expect(keys == "12345678" * rounds, f"keys {keys[:40]!r}..., want rounds of 12345678")
+    presses = run.target.presses()[8:]
+    ms = sorted((p[0] - m) * 1000 - delay for p, (_, m) in zip(presses, moments))
+    print(f"BENCH {'wine' if run.wine else 'linux'} box8 delay={delay} "
+          f"blows={len(ms)} p50={statistics.median(ms):.2f} p95={percentile(ms, 95):.2f} "
+          f"max={ms[-1]:.2f} min={ms[0]:.2f} cpu_idle={cpu:.2f}")
+    run.quit()
+
+
 def scenario_bench_box(run):
     scenario_bench(run, False, 250, 30)
 
@@ -1168,7 +1203,7 @@ def scenario_chromium_target(run):
 
 
 BENCH_SCENARIOS = ["bench_box", "bench_line", "bench_box_seen", "bench_line_seen",
-                   "bench_box_record"]
+                   "bench_box_record", "bench_eight_bells"]
 LINUX_SCENARIOS = ["first_run_interface_box", "cts_two_pulses", "focus_lost",
                    "zero_quit_release", "absent_port", "no_target", "chromium_target",
                    "race_box", "race_line", "unplug", "window_closed", "x_lost",
