@@ -312,21 +312,17 @@ class Sensor:
         os.replace(self.control + ".new", self.control)
         return moment
 
-    def chatter(self, on, changes=7, step=0.0003):
-        """One edge of a chattering CTS sensor (a reed switch's bounce): the line changes
-        `changes` times, `step` seconds apart, ending on for a rising edge and off for a
-        falling one, each change counted as a UART counts its line interrupts. Returns
-        the moment of the first change."""
-        first = None
-        for i in range(changes):
-            self.cts_changes += 1
-            level = on if i % 2 == 0 else not on
-            write(self.control + ".new", f"cts={int(level)}/{self.cts_changes} dsr=0/0 cd=0/0 ri=0/0\n")
-            moment = time.monotonic()
-            os.replace(self.control + ".new", self.control)
-            first = first or moment
-            time.sleep(step)
-        return first
+    def chatter(self, on, changes=7):
+        """One edge of a chattering CTS sensor (a reed switch's bounce, three flickers
+        after the first change) as a UART reports it when the flicker is over before the
+        program looks: the line at its new level, and its interrupt count `changes`
+        higher. One write, so that a busy machine cannot stretch the flicker past the
+        de-bounce time. Returns the moment."""
+        self.cts_changes += changes
+        write(self.control + ".new", f"cts={int(on)}/{self.cts_changes} dsr=0/0 cd=0/0 ri=0/0\n")
+        moment = time.monotonic()
+        os.replace(self.control + ".new", self.control)
+        return moment
 
     def port_is_free(self):
         """True when no process holds the port: an exclusive lock can be had."""

@@ -1,5 +1,6 @@
 // The counting loop's wait on Linux: one ppoll() over the sensor port, the line
-// watcher's eventfd, standard input and a timerfd armed at the deadline.
+// watcher's eventfd, standard input, the network's eventfd and a timerfd armed at
+// the deadline.
 //
 // The deadline is a CLOCK_MONOTONIC time, so the timerfd is armed with
 // TFD_TIMER_ABSTIME on that clock: it fires when the clock reaches the deadline,
@@ -17,6 +18,7 @@
 #include "platform/backends.h"
 #include "platform/event_wait.h"
 #include "platform/posix/line_watch_posix.h"
+#include "platform/posix/network_posix.h"
 #include "platform/posix/serial_posix.h"
 #include "platform/posix/terminal_posix.h"
 
@@ -30,13 +32,17 @@ timespec TimespecOf(int64_t us) {
   return timespec{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
 }
 
-bool Any(const WaitResult& r) { return r.lines || r.data || r.console || r.resized || r.port_lost; }
+bool Any(const WaitResult& r) {
+  return r.lines || r.data || r.console || r.network || r.resized || r.port_lost;
+}
 
 class PosixEventWait : public EventWait {
  public:
-  PosixEventWait(Serial& serial, RawConsole& console)
+  PosixEventWait(Serial& serial, RawConsole& console, Network* network)
       : ports_(dynamic_cast<PosixSerialPorts*>(&serial)),
         terminal_(dynamic_cast<PosixTerminal*>(&console)),
+        network_(dynamic_cast<PosixNetwork*>(network)),
+        foreign_network_(network != nullptr && network_ == nullptr),
         timer_fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {}
 
   ~PosixEventWait() override {
@@ -55,6 +61,8 @@ class PosixEventWait : public EventWait {
   // what cannot be waited for is looked at every kSampleIntervalUs.
   PosixSerialPorts* ports_;
   PosixTerminal* terminal_;
+  PosixNetwork* network_;
+  bool foreign_network_;
   int timer_fd_;
   int64_t next_sample_us_ = 0;
   // A port whose descriptor reported a hang-up. It would report it again on every
@@ -78,6 +86,7 @@ WaitResult PosixEventWait::Wait(const WaitFor& what) {
   // reports whatever it is asked for.
   const bool watch_hangup = port_fd >= 0 && what.port != hung_port_;
   const bool sample_console = what.console && terminal_ == nullptr;
+  const bool sample_network = what.network && foreign_network_;
 
   WaitResult result;
   bool sample_lines = false;
@@ -89,6 +98,7 @@ WaitResult PosixEventWait::Wait(const WaitFor& what) {
       if (key_due <= now) result.console = true;
       wake = std::min(wake, key_due);
     }
+    if (what.network && network_ != nullptr && network_->NewsWaiting()) result.network = true;
     if (watcher != nullptr) {
       const int64_t changed_at = watcher->TakeChange();
       if (changed_at != LineWatcher::kNoChange) {
@@ -100,17 +110,18 @@ WaitResult PosixEventWait::Wait(const WaitFor& what) {
         what.lines &&
         (foreign_port || (watcher != nullptr && watcher->state() != LineWatcher::State::kWaiting));
     const bool sample_data = what.data && foreign_port;
-    if (sample_lines || sample_data || sample_console) {
+    if (sample_lines || sample_data || sample_console || sample_network) {
       if (now >= next_sample_us_) {
         result.lines |= sample_lines;
         result.data |= sample_data;
         result.console |= sample_console;
+        result.network |= sample_network;
       }
       wake = std::min(wake, next_sample_us_);
     }
     if (Any(result) || now >= what.deadline_us) break;
 
-    pollfd fds[5];
+    pollfd fds[6];
     nfds_t count = 0;
     const auto watch = [&](int fd, short events = POLLIN) {
       fds[count] = pollfd{fd, events, 0};
@@ -123,6 +134,8 @@ WaitResult PosixEventWait::Wait(const WaitFor& what) {
                                ? watch(terminal_->ResizeFd())
                                : nullptr;
     if (watcher != nullptr) watch(watcher->NotifyFd());
+    // Readable news is found by NewsWaiting() at the top of the loop.
+    if (what.network && network_ != nullptr) watch(network_->NewsFd());
     int ready = 0;
     if (ArmTimer(wake)) {
       if (wake != kNoDeadline) watch(timer_fd_);
@@ -157,7 +170,7 @@ WaitResult PosixEventWait::Wait(const WaitFor& what) {
     result.lines = true;
     result.lines_at_us = MonotonicMicrosNow();
   }
-  if (sample_lines || foreign_port || sample_console) {
+  if (sample_lines || foreign_port || sample_console || sample_network) {
     next_sample_us_ = MonotonicMicrosNow() + kSampleIntervalUs;
   }
   return result;
@@ -175,8 +188,8 @@ bool PosixEventWait::ArmTimer(int64_t wake_us) {
 // The wait keeps its own time on CLOCK_MONOTONIC, the clock that MakeClock()'s
 // MonotonicMicros reads (std::chrono::steady_clock).
 std::unique_ptr<EventWait> MakeEventWait(Serial& serial, RawConsole& console, Clock&,
-                                         Network*) {
-  return std::make_unique<PosixEventWait>(serial, console);
+                                         Network* network) {
+  return std::make_unique<PosixEventWait>(serial, console, network);
 }
 
 }  // namespace strikewell

@@ -1,6 +1,6 @@
 // The counting loop's wait on Windows: one WaitForMultipleObjects over the sensor
-// port's overlapped WaitCommEvent, the console's input handle and a waitable timer
-// set to the deadline.
+// port's overlapped WaitCommEvent, the console's input handle, the network's news
+// event and a waitable timer set to the deadline.
 #include "platform/win32/event_wait_win32.h"
 
 #include <mmsystem.h>
@@ -10,6 +10,7 @@
 
 #include "platform/backends.h"
 #include "platform/win32/comm_watch_win32.h"
+#include "platform/win32/network_win32.h"
 
 namespace strikewell {
 namespace {
@@ -66,9 +67,11 @@ class TimerPeriod {
 
 class Win32EventWait final : public EventWait {
  public:
-  Win32EventWait(Serial& serial, RawConsole& console, Clock& clock, WaitTimer preferred)
+  Win32EventWait(Serial& serial, RawConsole& console, Clock& clock, Network* network,
+                 WaitTimer preferred)
       : ports_(dynamic_cast<Win32SerialPorts*>(&serial)),
         console_(dynamic_cast<Win32ConsoleInput*>(&console)),
+        network_(dynamic_cast<Win32Network*>(network)),
         clock_(clock) {
     if (preferred == WaitTimer::kHighResolution) {
       timer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimerFlag, TIMER_ALL_ACCESS);
@@ -111,6 +114,7 @@ class Win32EventWait final : public EventWait {
 
   Win32SerialPorts* ports_;     // nullptr: a serial backend that cannot be waited on
   Win32ConsoleInput* console_;  // nullptr: a console that cannot be waited on
+  Win32Network* network_;       // nullptr: no network, or one that cannot be waited on
   Clock& clock_;
   HANDLE timer_ = nullptr;
   WaitTimer used_ = WaitTimer::kPlain;
@@ -126,6 +130,7 @@ WaitResult Win32EventWait::Wait(const WaitFor& what) {
   // Ports and consoles of other backends (a test's) are looked at every millisecond.
   const bool foreign_port = what.port != 0 && wanted != 0 && ports_ == nullptr;
   const bool foreign_console = what.console && console_ == nullptr;
+  const bool foreign_network = what.network && network_ == nullptr;
 
   WaitResult result;
   for (bool first = true;; first = false) {
@@ -139,9 +144,9 @@ WaitResult Win32EventWait::Wait(const WaitFor& what) {
       result.data = true;
       result.data_at_us = now;
     };
-    std::array<HANDLE, 3> handles{};
+    std::array<HANDLE, 4> handles{};
     DWORD count = 0;
-    bool poll = foreign_port || foreign_console;
+    bool poll = foreign_port || foreign_console || foreign_network;
 
     if (watch != nullptr) {
       const CommWatch::Seen seen = watch->Update(wanted);
@@ -172,8 +177,19 @@ WaitResult Win32EventWait::Wait(const WaitFor& what) {
     } else if (foreign_console && !first) {
       result.console = true;
     }
+    if (network_ != nullptr && what.network) {
+      // Signalled for as long as news waits, so it is looked at, not used up.
+      HANDLE news = network_->NewsEvent();
+      if (WaitForSingleObject(news, 0) == WAIT_OBJECT_0) {
+        result.network = true;
+      } else {
+        handles[count++] = news;
+      }
+    } else if (foreign_network && !first) {
+      result.network = true;
+    }
     if (result.lines || result.data || result.console || result.resized || result.port_lost ||
-        now >= what.deadline_us) {
+        result.network || now >= what.deadline_us) {
       return result;
     }
 
@@ -200,15 +216,16 @@ WaitResult Win32EventWait::Wait(const WaitFor& what) {
 }  // namespace
 
 std::unique_ptr<EventWait> MakeWin32EventWait(Serial& serial, RawConsole& console, Clock& clock,
-                                              WaitTimer preferred, WaitTimer* used) {
-  auto wait = std::make_unique<Win32EventWait>(serial, console, clock, preferred);
+                                              WaitTimer preferred, WaitTimer* used,
+                                              Network* network) {
+  auto wait = std::make_unique<Win32EventWait>(serial, console, clock, network, preferred);
   if (used != nullptr) *used = wait->used();
   return wait;
 }
 
 std::unique_ptr<EventWait> MakeEventWait(Serial& serial, RawConsole& console, Clock& clock,
-                                         Network*) {
-  return MakeWin32EventWait(serial, console, clock, WaitTimer::kHighResolution);
+                                         Network* network) {
+  return MakeWin32EventWait(serial, console, clock, WaitTimer::kHighResolution, nullptr, network);
 }
 
 }  // namespace strikewell

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/event_wait.h"
+#include "platform/network.h"
 #include "platform/serial.h"
 
 namespace strikewell {
@@ -40,6 +41,7 @@ enum class WaitTimer {
 
 // MakeEventWait() with the timer chosen; *used (if given) says which one it got.
 std::unique_ptr<EventWait> MakeWin32EventWait(Serial& serial, RawConsole& console, Clock& clock,
-                                              WaitTimer preferred, WaitTimer* used = nullptr);
+                                              WaitTimer preferred, WaitTimer* used = nullptr,
+                                              Network* network = nullptr);
 
 }  // namespace strikewell
