@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
   auto wait = strikewell::MakeEventWait(*serial, *raw_console, *clock);
   strikewell::Platform platform{*serial, *ports, console, *desktop, *clock, *wait};
   platform.record_dir = options.record_dir;
+  platform.simulate_ms = options.simulate_ms;
+  platform.count_only = options.count_only;
   platform.debounce_ms = options.debounce_ms;
   platform.several_bells = options.several_bells;
   return strikewell::RunProgram(platform);

@@ -34,4 +34,7 @@ enum class CalibrationOutcome {
 CalibrationOutcome Calibrate(CalibrationState& state, Serial& serial, Console& console,
                              Clock& clock, const std::string& settings_path);
 
+// Asks for the bell delay in milliseconds until the ringer types a whole number.
+void AskBellDelay(Settings& settings, Console& console);
+
 }  // namespace strikewell

@@ -205,6 +205,7 @@ bool OpenCalibrationPorts(CalibrationState& state, PortTable& table, Serial& ser
   console.WriteLn("Check that the sensor's serial adapter is plugged in and that no other");
   console.WriteLn("program is using it. On Linux, check that you may use serial ports");
   console.WriteLn("(usually by being a member of the dialout group).");
+  console.WriteLn("To try strikewell without a bell, start it with --simulate");
   console.WriteLn("Press [ENTER] to end the program");
   console.ReadBareLine();
   return false;

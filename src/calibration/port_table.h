@@ -56,7 +56,6 @@ void RecordPulses(CalibrationState& state, PortTable& table, Serial& serial, Con
 // chosen port's lines; then the bell delay.
 void SummariseAndTakeOver(CalibrationState& state, PortTable& table, Serial& serial,
                           Console& console);
-void AskBellDelay(Settings& settings, Console& console);
 
 // Closes every port that is still open in the table.
 void CloseCalibrationPorts(PortTable& table, Serial& serial);

@@ -33,7 +33,7 @@ Practice::~Practice() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-std::string Practice::OpenFile(const std::string& dir, const std::string& stamp,
+std::string Practice::OpenFile(const std::string& dir, const std::string& stamp, bool simulated,
                                bool several_bells) {
   const auto cannot = [&dir](const std::string& reason) {
     return "Cannot write the practice record in " + dir + ": " + reason;
@@ -42,14 +42,18 @@ std::string Practice::OpenFile(const std::string& dir, const std::string& stamp,
   fs::create_directories(dir, error);
   if (error) return cannot(error.message());
   // Two starts in the same second must not share a file.
-  fs::path path = fs::path(dir) / ("strikewell-" + stamp + ".csv");
+  const std::string name = "strikewell-" + stamp + (simulated ? "-simulated" : "");
+  fs::path path = fs::path(dir) / (name + ".csv");
   for (int k = 2; fs::exists(path, error) && k < 100; ++k) {
-    path = fs::path(dir) / ("strikewell-" + stamp + "-" + std::to_string(k) + ".csv");
+    path = fs::path(dir) / (name + "-" + std::to_string(k) + ".csv");
   }
   // Binary, so that Windows writes the same bytes as Linux.
   std::FILE* file = std::fopen(path.string().c_str(), "wb");
   if (file == nullptr) return cannot(std::strerror(errno));
-  if (const int failed = WriteLine(file, several_bells ? kBellsRecordHeading : kRecordHeading)) {
+  const char* columns = several_bells ? kBellsRecordHeading : kRecordHeading;
+  const std::string heading =
+      simulated ? std::string(kSimulatedMark) + "\n" + columns : std::string(columns);
+  if (const int failed = WriteLine(file, heading)) {
     std::fclose(file);
     std::error_code ignored;
     fs::remove(path, ignored);
@@ -67,6 +71,7 @@ void Practice::Blow(const BlowLine& line) {
                  .sensor_ms = RoundedMs(line.sensor_us - *first_sensor_us_),
                  .key_ms = RoundedMs(line.key_us - *first_sensor_us_),
                  .sent = line.sent,
+                 .keyless = line.keyless,
                  .bell = line.bell});
 }
 

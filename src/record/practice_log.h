@@ -10,6 +10,7 @@ struct BlowLine {
   int64_t sensor_us = 0;  // monotonic time of the sensor event that completed the blow
   int64_t key_us = 0;     // monotonic time the key fell due (sensor_us + bell delay)
   bool sent = false;      // false: dropped, the target window was not in front
+  bool keyless = false;   // counting only: there was no key to send
   int32_t bell = 0;       // of several bells, the bell (blow is then its count); else 0
 };
 

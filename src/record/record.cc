@@ -22,7 +22,10 @@ bool WholeNumber(const std::string& text, T& value) {
 std::string RecordLineText(const RecordLine& line) {
   if (line.zeroed) return kZeroedLine;
   std::string text = std::to_string(line.blow) + "," + std::to_string(line.sensor_ms) + "," +
-                     std::to_string(line.key_ms) + "," + (line.sent ? "sent" : "dropped");
+                     std::to_string(line.key_ms) + "," +
+                     (line.keyless ? "none"
+                      : line.sent  ? "sent"
+                                   : "dropped");
   if (line.bell > 0) text += "," + std::to_string(line.bell);
   return text;
 }
@@ -52,10 +55,11 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line, bool with
   if (!WholeNumber(fields[0], read.blow)) return not_whole(0, "blow");
   if (!WholeNumber(fields[1], read.sensor_ms)) return not_whole(1, "sensor_ms");
   if (!WholeNumber(fields[2], read.key_ms)) return not_whole(2, "key_ms");
-  if (fields[3] != "sent" && fields[3] != "dropped") {
-    return "has " + Quoted(fields[3]) + " for key, neither sent nor dropped";
+  if (fields[3] != "sent" && fields[3] != "dropped" && fields[3] != "none") {
+    return "has " + Quoted(fields[3]) + " for key, not sent, dropped or none";
   }
   read.sent = fields[3] == "sent";
+  read.keyless = fields[3] == "none";
   if (with_bell && (!WholeNumber(fields[4], read.bell) || read.bell < 1 || read.bell > 16)) {
     return "has " + Quoted(fields[4]) + " for bell, not a bell's number from 1 to 16";
   }

@@ -22,15 +22,21 @@ struct RecordLine {
   int64_t sensor_ms = 0;
   int64_t key_ms = 0;
   bool sent = false;
-  int32_t bell = 0;  // 1..16 in the record of several bells; 0 for the single bell
+  bool keyless = false;  // counted without Ringing Room: no key was meant to be sent
+  int32_t bell = 0;      // 1..16 in the record of several bells; 0 for the single bell
 
   bool operator==(const RecordLine&) const = default;
 };
 
 using PracticeRecord = std::vector<RecordLine>;
 
-// The line as the file holds it, without its line end: "12,9600,9850,sent" or "# zeroed";
-// a blow of one of several bells ends in its number, "12,9600,9850,sent,3".
+// The line before the heading in the record of a simulated bell, so that it never passes
+// for a real practice.
+inline constexpr const char* kSimulatedMark = "# simulated bell";
+
+// The line as the file holds it, without its line end: "12,9600,9850,sent" (or "dropped",
+// or "none" when counting only) or "# zeroed"; a blow of one of several bells ends in its
+// number, "12,9600,9850,sent,3".
 std::string RecordLineText(const RecordLine& line);
 
 // Reads one line (without its line end) into `line`: a blow line with a bell when

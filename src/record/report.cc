@@ -60,14 +60,19 @@ RecordFileRead ReadRecordFile(const std::string& path) {
     }
     more = c != EOF;
     ++number;
-    if (!more && text.empty() && number > 1) break;  // the end after the last line end
+    // The end after the last line end.
+    if (!more && text.empty() && number > 1 + (read.simulated ? 1 : 0)) break;
     const std::string where = "Line " + std::to_string(number) + " of " + path + " ";
     if (text.size() > kLongestLine) {
       read.error = where + "is longer than any line of a practice record.";
       break;
     }
     if (text.ends_with('\r')) text.pop_back();
-    if (number == 1) {
+    if (number == 1 && text == kSimulatedMark) {
+      read.simulated = true;
+      continue;
+    }
+    if (number == 1 + (read.simulated ? 1 : 0)) {
       with_bell = text == kBellsRecordHeading;
       if (text != kRecordHeading && !with_bell) {
         read.error = where + (text.empty() ? "is empty" : "is " + Quoted(text)) +
@@ -96,6 +101,8 @@ int RunReport(const std::string& csv_path, std::string& out, std::string& err) {
     return 1;
   }
   if (!read.note.empty()) out += read.note + "\n";
+  if (read.simulated)
+    out += "A practice on the simulated bell (strikewell --simulate), not on a real one.\n";
   if (EnoughForSummary(read.record)) {
     for (const std::string& line : PracticeSummary(read.record)) out += line + "\n";
   } else {

@@ -9,11 +9,13 @@ namespace strikewell {
 
 struct RecordFileRead {
   PracticeRecord record;
-  std::string error;  // "" or the sentence saying why the file is no record
-  std::string note;   // "" or a sentence about a last line cut short, which is left out
+  std::string error;       // "" or the sentence saying why the file is no record
+  std::string note;        // "" or a sentence about a last line cut short, which is left out
+  bool simulated = false;  // the record of a simulated bell
 };
 
-// Reads a record file strictly: the heading, then blow lines and zeroing lines, with LF or
+// Reads a record file strictly: the heading (after the simulated bell's mark in its
+// record), then blow lines and zeroing lines, with LF or
 // CR LF line ends. A last line without its line end that does not read is taken as cut short
 // by a crash, not as a fault of the file.
 RecordFileRead ReadRecordFile(const std::string& path);

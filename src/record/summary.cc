@@ -46,7 +46,8 @@ std::string SpeedLine(int64_t E, double intervals, double blows_per_change) {
          " hrs:" + Fixed8(P - Hrs * 60.0) + " mins";
 }
 
-std::string KeysLine(int32_t sent, int32_t dropped) {
+std::string KeysLine(int32_t sent, int32_t dropped, int32_t keyless, int32_t blows) {
+  if (keyless == blows) return "Keys: none, counting only.";
   return "Keys: " + std::to_string(sent) + " sent, " +
          (dropped == 0
               ? std::string("none dropped.")
@@ -74,12 +75,13 @@ std::vector<std::string> BellsSummary(const PracticeRecord& record) {
     const PracticeFigures f = Figures(LinesOfBell(record, bell));
     if (f.blows > 0) bells.push_back({bell, f});
   }
-  int32_t blows = 0, sent = 0, dropped = 0, intervals = 0, pieces = 1;
+  int32_t blows = 0, sent = 0, dropped = 0, keyless = 0, intervals = 0, pieces = 1;
   int64_t ringing_ms = 0;
   for (const OfBell& b : bells) {
     blows += b.figures.blows;
     sent += b.figures.sent;
     dropped += b.figures.dropped;
+    keyless += b.figures.keyless;
     intervals += static_cast<int32_t>(b.figures.intervals.size());
     ringing_ms = std::max(ringing_ms, b.figures.ringing_ms);
     pieces = std::max(pieces, b.figures.pieces);
@@ -91,7 +93,7 @@ std::vector<std::string> BellsSummary(const PracticeRecord& record) {
   if (intervals > 0) {
     lines.push_back(SpeedLine(E, intervals, static_cast<double>(bells.size())));
   }
-  lines.push_back(KeysLine(sent, dropped));
+  lines.push_back(KeysLine(sent, dropped, keyless, blows));
   if (pieces > 1) lines.push_back(RestartsLine(pieces));
 
   lines.push_back("bell  handstroke gap (back to hand)  backstroke gap (hand to back)");
@@ -151,7 +153,7 @@ PracticeFigures Figures(const PracticeRecord& record) {
   for (const RecordLine& line : record) {
     if (line.zeroed) continue;
     ++f.blows;
-    ++(line.sent ? f.sent : f.dropped);
+    ++(line.keyless ? f.keyless : line.sent ? f.sent : f.dropped);
     // After "0" the count starts again at 1. A key that falls due just after the zeroing
     // can still carry the count from before it, so the restart of the count, not the place
     // of the zeroing line, marks where the ringer started again.
@@ -196,7 +198,7 @@ std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
   lines.push_back("count =" + std::to_string(f.blows) +
                   " time from first blow=" + std::to_string(E) + " secs");
   if (n > 0) lines.push_back(SpeedLine(E, n, 1));
-  lines.push_back(KeysLine(f.sent, f.dropped));
+  lines.push_back(KeysLine(f.sent, f.dropped, f.keyless, f.blows));
   if (f.pieces > 1) lines.push_back(RestartsLine(f.pieces));
 
   lines.push_back(GapLine(kHandstrokeGap, f.handstroke_gap));

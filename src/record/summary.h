@@ -30,6 +30,7 @@ struct PracticeFigures {
   int32_t pieces = 0;  // 1, and one more at each restart of the count after a zeroing
   int32_t sent = 0;
   int32_t dropped = 0;
+  int32_t keyless = 0;     // counted without Ringing Room: no key was meant to be sent
   int64_t ringing_ms = 0;  // the pieces' lengths added up, the pauses at zeroings left out
   std::vector<int32_t> piece_starts;  // index of the first blow of each piece after the first
   std::vector<Interval> intervals;

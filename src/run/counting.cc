@@ -12,6 +12,7 @@
 #include "bells/bell_sensors.h"
 #include "display/bells_screen.h"
 #include "display/counter_screen.h"
+#include "run/simulated_bell.h"
 #include "target/bell_keys.h"
 #include "target/target.h"
 
@@ -79,7 +80,10 @@ class Counter {
       const WaitResult woke = io_.wait.Wait(NextWait());
       // A key's time is not to be moved by anything this pass does.
       SendDueKeys();
-      if (KeyCheck(state_, io_) == '0') ZeroedByTheRinger();
+      const int key = KeyCheck(state_, io_);
+      if (key == '0') ZeroedByTheRinger();
+      // The wait tells of the pulse with its own time, as of any other.
+      if (key == ' ' && io_.simulated_bell != nullptr) io_.simulated_bell->RingByHand();
       if (woke.lines) {
         SampleLines(woke.lines_at_us);
       } else if (io_.clock.MonotonicMicros() >= NextRecheck()) {
@@ -114,6 +118,7 @@ class Counter {
       WriteBig(state_.screen, 0, state_.MyCounter, console, io_.clock);
     }
     state_.MyCounter = 0;
+    SetPortMessage(io_.practice_note);
     next_port_try_us_ = io_.clock.MonotonicMicros() + kRetryUs;
     // A window too small for the counter says so at once.
     if (TooSmall()) Redraw();
@@ -258,14 +263,14 @@ class Counter {
     while (!owed_.empty() && owed_.front().due_us <= io_.clock.MonotonicMicros()) {
       const DueKey key = owed_.front();
       owed_.pop_front();
-      const bool sent = SendOrDrop(key.key);
+      const bool sent = !io_.count_only && SendOrDrop(key.key);
       if (io_.log != nullptr) unrecorded_.push_back({key, sent});
     }
   }
 
   void RecordOutcomes() {
     for (const auto& [key, sent] : unrecorded_) {
-      io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, sent, key.bell});
+      io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, sent, io_.count_only, key.bell});
       for (int32_t i = 0; i < key.zeroings_after; ++i) io_.log->Zeroed();
     }
     unrecorded_.clear();

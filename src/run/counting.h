@@ -4,6 +4,8 @@
 // holds up another blow's key.
 #pragma once
 
+#include <string>
+
 #include "platform/console.h"
 #include "platform/desktop.h"
 #include "platform/event_wait.h"
@@ -14,6 +16,8 @@
 
 namespace strikewell {
 
+class SimulatedBell;
+
 struct CountingIo {
   Serial& serial;
   Console& console;
@@ -22,6 +26,12 @@ struct CountingIo {
   EventWait& wait;
   // Told of every blow as its key falls due, and of every zeroing; may be null.
   PracticeLog* log = nullptr;
+  // The simulated bell, which the space bar rings by hand; null for a real sensor.
+  SimulatedBell* simulated_bell = nullptr;
+  // No Ringing Room: every blow is counted and recorded, and no key is sent for any.
+  bool count_only = false;
+  // Under the counter all the time (what kind of practice this is), or "".
+  std::string practice_note{};
 };
 
 // Runs until a quit key has been read and every key owed by then has been sent or

@@ -7,6 +7,7 @@
 
 #include "record/report.h"
 #include "run/program.h"
+#include "run/simulated_bell.h"
 #include "sensor/line_debounce.h"
 #include "settings/number.h"
 #include "strikewell_version.h"
@@ -15,7 +16,8 @@ namespace strikewell {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: strikewell [--bells] [--record DIR] [--debounce MS]\n"
+    "Usage: strikewell [--bells] [--record DIR] [--debounce MS] [--count-only]\n"
+    "       strikewell --simulate[=MS] [--record DIR] [--count-only]\n"
     "       strikewell --report FILE.csv\n"
     "       strikewell --help | --version\n"
     "Counts the blows of a simulator bell and presses j in the Ringing Room window.\n"
@@ -26,6 +28,11 @@ constexpr const char* kUsage =
     "  --debounce MS  take changes of a sensor line closer together than MS\n"
     "                 milliseconds as one (0..1000, 0 takes every change;\n"
     "                 20 unless given)\n"
+    "  --simulate[=MS] ring a simulated bell, no sensor needed: a handstroke every\n"
+    "                 MS milliseconds whole pull (1000 to 10000, 2200 if not given);\n"
+    "                 the space bar rings one more blow; without a Ringing Room\n"
+    "                 window it counts only\n"
+    "  --count-only   count without Ringing Room: no window, no keys\n"
     "  --report FILE  show the summary of a record kept earlier and draw its\n"
     "                 intervals in a picture beside it (the .csv replaced by .svg)\n"
     "  --help         show this and end\n"
@@ -37,6 +44,8 @@ struct OptionSpec {
   const char* value_name;  // what the value is, in a sentence; nullptr: the option takes none
   // Returns what is wrong with the value, as a sentence; "" when it is taken.
   std::string (*apply)(Options& options, const std::string& value);
+  // The value when none is given; nullptr: a value must be given.
+  const char* default_value = nullptr;
 };
 
 std::string TakeDebounce(Options& o, const std::string& value) {
@@ -46,6 +55,17 @@ std::string TakeDebounce(Options& o, const std::string& value) {
            ", not \"" + value + "\".";
   }
   o.debounce_ms = static_cast<int32_t>(*ms);
+  return {};
+}
+
+std::string TakeWholePull(Options& o, const std::string& value) {
+  const std::optional<int64_t> ms = ParseNumber(value, NumberEnd::WholeText, kInt32Range);
+  if (!ms || *ms < kMinWholePullMs || *ms > kMaxWholePullMs) {
+    return "--simulate takes a whole-pull time from " + std::to_string(kMinWholePullMs) + " to " +
+           std::to_string(kMaxWholePullMs) +
+           " milliseconds, such as --simulate=" + std::to_string(kDefaultWholePullMs) + ".";
+  }
+  o.simulate_ms = static_cast<int32_t>(*ms);
   return {};
 }
 
@@ -62,6 +82,12 @@ constexpr OptionSpec kOptionTable[] = {
        return std::string();
      }},
     {"--debounce", "a number of milliseconds", TakeDebounce},
+    {"--simulate", "a whole-pull time", TakeWholePull, "2200"},
+    {"--count-only", nullptr,
+     [](Options& o, const std::string&) {
+       o.count_only = true;
+       return std::string();
+     }},
     {"--bells", nullptr,
      [](Options& o, const std::string&) {
        o.several_bells = true;
@@ -107,6 +133,8 @@ Options ParseOptions(int argc, const char* const* argv) {
       value = arg.substr(equals + 1);
     } else if (k + 1 < argc && !std::string(argv[k + 1]).starts_with("-")) {
       value = argv[++k];
+    } else if (entry->default_value != nullptr) {
+      value = entry->default_value;
     }
     if (entry->value_name != nullptr && value.empty()) {
       return Mistake(name + " needs " + entry->value_name + " after it.");
@@ -114,6 +142,9 @@ Options ParseOptions(int argc, const char* const* argv) {
     if (const std::string wrong = entry->apply(options, value); !wrong.empty()) {
       return Mistake(wrong);
     }
+  }
+  if (options.several_bells && options.simulate_ms > 0) {
+    return Mistake("--simulate rings one simulated bell, so it does not go with --bells.");
   }
   return options;
 }

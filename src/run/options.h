@@ -17,7 +17,9 @@ struct Options {
   std::string report_file;                   // --report FILE
   int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
   bool several_bells = false;                // --bells
-  std::string mistake;  // what is wrong with the command line, for Command::Mistake
+  int32_t simulate_ms = 0;  // --simulate[=MS]: the simulated bell's whole pull; 0 rings a real one
+  bool count_only = false;  // --count-only: no Ringing Room, no keys
+  std::string mistake;      // what is wrong with the command line, for Command::Mistake
 };
 
 // Reads the arguments after the program's name; none at all means Count, as ever.

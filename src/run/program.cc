@@ -1,5 +1,6 @@
 #include "run/program.h"
 
+#include <optional>
 #include <string>
 
 #include "calibration/bells_calibration.h"
@@ -9,6 +10,7 @@
 #include "record/summary.h"
 #include "run/counting.h"
 #include "run/run_state.h"
+#include "run/simulated_bell.h"
 #include "target/target.h"
 
 namespace strikewell {
@@ -83,33 +85,16 @@ bool SetUpBells(RunState& state, Platform& p) {
   return true;
 }
 
-int RunPhases(RunState& state, Platform& p, Practice& practice) {
+// Opens the sensor port of the stored or a new calibration (of one bell, or of several
+// with --bells); false when the run ends.
+bool OpenSensorPort(RunState& state, Platform& p) {
   Console& console = p.console;
-
-  console.TextBackground(1);
-  console.TextColor(14);
-  console.ClrScr();
-
-  ListCommPort(state.SSSI, state.SSS, p.ports);
-  SetupFont(state.screen.Line);
-  PrintBanner(console);
-
-  // A record that cannot be kept is found out before the ringer calibrates and rings.
-  if (!p.record_dir.empty()) {
-    if (const std::string error =
-            practice.OpenFile(p.record_dir, p.clock.LocalStamp(), p.several_bells);
-        !error.empty()) {
-      console.WriteLn(error);
-      return 1;
-    }
-  }
-
   if (p.several_bells) {
-    if (!SetUpBells(state, p)) return 0;
+    if (!SetUpBells(state, p)) return false;
   } else if (ReadSettings(state.settings, console, p.settings_path) == SettingsOutcome::Calibrate) {
     if (Calibrate(state, p.serial, console, p.clock, p.settings_path) ==
         CalibrationOutcome::NoPortOpened) {
-      return 0;
+      return false;
     }
   }
 
@@ -118,7 +103,7 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
   if (state.SerialHandle == 0) {
     console.WriteLn("Open of serial failed - aborting - recalibrate!");
     console.ReadBareLine();
-    return 0;
+    return false;
   }
   ConfigureSensorPort(p.serial, state.SerialHandle);
   // A USB adapter that holds line changes back moves every key later by up to its
@@ -128,8 +113,68 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
                     " ms: set it to 1 ms (Device Manager, the port's Properties, Port "
                     "Settings, Advanced) for the most accurate striking");
   }
+  return true;
+}
 
-  if (!FindTargetWindow(state, p.desktop, console)) {
+// Forgets the simulated bell's handle when the run leaves counting by any way, the
+// exceptions included.
+struct ForgetSimulatedHandle {
+  RunState& state;
+  bool simulated;
+  ~ForgetSimulatedHandle() {
+    if (simulated) state.SerialHandle = 0;
+  }
+};
+
+// Under the counter for the whole practice: a screenshot says what kind it was.
+std::string PracticeNote(bool simulate, bool count_only) {
+  if (simulate) {
+    return std::string("Simulated bell") + (count_only ? ", counting only" : "") +
+           " - the space bar rings one more blow";
+  }
+  return count_only ? "Counting only - no keys are sent" : "";
+}
+
+int RunPhases(RunState& state, Platform& p, Practice& practice) {
+  Console& console = p.console;
+
+  console.TextBackground(1);
+  console.TextColor(14);
+  console.ClrScr();
+
+  const bool simulate = p.simulate_ms > 0;
+  // A simulated bell needs no port: none is listed, none is opened.
+  if (!simulate) ListCommPort(state.SSSI, state.SSS, p.ports);
+  SetupFont(state.screen.Line);
+  PrintBanner(console);
+
+  // A record that cannot be kept is found out before the ringer calibrates and rings.
+  if (!p.record_dir.empty()) {
+    if (const std::string error =
+            practice.OpenFile(p.record_dir, p.clock.LocalStamp(), simulate, p.several_bells);
+        !error.empty()) {
+      console.WriteLn(error);
+      return 1;
+    }
+  }
+
+  if (simulate) {
+    state.settings =
+        SimulatedBellSettings(IntroduceSimulatedBell(p.simulate_ms, console, p.settings_path));
+  } else if (!OpenSensorPort(state, p)) {
+    return 0;
+  }
+
+  bool count_only = p.count_only;
+  if (!count_only && simulate) {
+    // Trying the program is worth it without Ringing Room too.
+    if (SearchWindows(state, p.desktop)) {
+      console.WriteLn("Target window is " + state.WindowTitle);
+    } else {
+      console.WriteLn("No Ringing Room window found - counting only");
+      count_only = true;
+    }
+  } else if (!count_only && !FindTargetWindow(state, p.desktop, console)) {
     state.TerminateProgram = true;
     // The process end would release the port anyway; close it so that a caller
     // that goes on (a test) finds it free.
@@ -137,13 +182,27 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
     state.SerialHandle = 0;
     return 0;
   }
+  if (!count_only) KeySendTest(p.desktop, console);
 
-  KeySendTest(p.desktop, console);
+  // Set going once counting is about to start, so that its first blow is not lost in
+  // the key-send test.
+  std::optional<SimulatedSensor> sim;
+  if (simulate) {
+    sim.emplace(p.clock, p.wait, p.simulate_ms, RandomJitter(p.clock.MonotonicMicros()));
+  }
+  Serial& serial = sim ? static_cast<Serial&>(sim->bell) : p.serial;
+  EventWait& wait = sim ? static_cast<EventWait&>(sim->wait) : p.wait;
+  // Whatever ends the run, the real port backend is never handed this handle to close.
+  ForgetSimulatedHandle forget{state, sim.has_value()};
+  if (sim) state.SerialHandle = sim->bell.SerOpen(kSimulatedPortName);
 
-  CountingIo io{p.serial, console, p.desktop, p.clock, p.wait, &practice};
+  CountingIo io{serial, console, p.desktop, p.clock, wait, &practice};
+  io.simulated_bell = sim ? &sim->bell : nullptr;
+  io.count_only = count_only;
+  io.practice_note = PracticeNote(simulate, count_only);
   CountBlows(state, io);
 
-  ShutDownPort(state, p.serial);
+  ShutDownPort(state, serial);
   PrintSummary(practice, console);
   return 0;
 }

@@ -1,6 +1,7 @@
 // The program's main sequence, from console set-up to shutdown.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/clock.h"
@@ -30,6 +31,8 @@ struct Platform {
   int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
   bool several_bells = false;                // --bells
   std::string bells_path = kBellsFileName;
+  int32_t simulate_ms = 0;  // --simulate: the simulated bell's whole pull; 0 rings a real one
+  bool count_only = false;  // --count-only: no Ringing Room window, no keys
 };
 
 // Runs the whole program and returns the process's exit status: 0 for every

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
 #include "settings/file_replace.h"
 #include "settings/number.h"
@@ -267,6 +269,18 @@ SettingsOutcome ReadSettings(Settings& settings, Console& console, const std::st
   console.WriteLn();
   console.WriteLn("Use existing calibration? (Y/n)");
   return console.ReadAnswerKey() == 'N' ? SettingsOutcome::Calibrate : SettingsOutcome::UseStored;
+}
+
+SettingsText PeekSettings(Settings& settings, const std::string& path) {
+  FileCloser closer{std::fopen(path.c_str(), "rb")};
+  if (closer.file == nullptr) {
+    const int error = errno;
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) return {};
+    Fail(path, "read", std::strerror(error));
+  }
+  FileSource source(closer.file, path);
+  return ParseFields(source, settings, path);
 }
 
 void WriteSettings(const Settings& settings, const std::string& path) {

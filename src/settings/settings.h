@@ -42,6 +42,13 @@ enum class SettingsOutcome { Calibrate, UseStored };
 SettingsOutcome ReadSettings(Settings& settings, Console& console,
                              const std::string& path = kSettingsFileName);
 
+struct SettingsText;
+
+// Reads the file into settings as ReadSettings does, but asks nothing and never creates
+// the file: for a run that must leave it as it found it. A missing file holds nothing.
+// Throws SettingsFileError when the file is there but cannot be read.
+SettingsText PeekSettings(Settings& settings, const std::string& path = kSettingsFileName);
+
 // What the bytes of a settings file hold.
 struct SettingsText {
   // False for an empty file: there is nothing to offer the ringer.

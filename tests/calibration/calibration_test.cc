@@ -458,6 +458,7 @@ TEST(CalibrationTest, NoPortOpened) {
                             "other",
                             "program is using it. On Linux, check that you may use serial ports",
                             "(usually by being a member of the dialout group).",
+                            "To try strikewell without a bell, start it with --simulate",
                             "Press [ENTER] to end the program", "whatever"));
     EXPECT_FALSE(std::filesystem::exists(rig.settings_path));
     EXPECT_THAT(rig.serial.open_handles, IsEmpty());

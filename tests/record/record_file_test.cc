@@ -66,6 +66,50 @@ TEST(PracticeFileTest, EachEntryIsOnDiskAsSoonAsItIsReported) {
   EXPECT_EQ(ReadBytes(path), expected) << "an earlier record is never written over";
 }
 
+// A screenshot or a record of the simulated bell never passes for a real practice.
+TEST(PracticeFileTest, ASimulatedBellsRecordSaysSoInItsNameAndFirstLineAndReadsBack) {
+  TempDir temp("record");
+  const std::string dir = temp.File("practice");
+  Practice practice;
+  ASSERT_EQ(practice.OpenFile(dir, kStamp, true), "");
+  const std::string path = (fs::path(dir) / "strikewell-20261207-120000-simulated.csv").string();
+  EXPECT_EQ(practice.file_path(), path);
+  for (int32_t blow = 1; blow <= 5; ++blow) {
+    practice.Blow({.blow = blow,
+                   .sensor_us = kT + blow * 1'100'000,
+                   .key_us = kT + blow * 1'100'000 + 250'000,
+                   .keyless = true});
+  }
+  EXPECT_EQ(ReadBytes(path),
+            "# simulated bell\nblow,sensor_ms,key_ms,key\n1,0,250,none\n2,1100,1350,none\n"
+            "3,2200,2450,none\n4,3300,3550,none\n5,4400,4650,none\n");
+  Practice again;
+  ASSERT_EQ(again.OpenFile(dir, kStamp, true), "");
+  EXPECT_EQ(fs::path(again.file_path()).filename(), "strikewell-20261207-120000-simulated-2.csv");
+
+  const RecordFileRead read = ReadRecordFile(path);
+  EXPECT_EQ(read.error, "");
+  EXPECT_TRUE(read.simulated);
+  EXPECT_EQ(read.record, practice.record());
+  const RecordFileRead empty = ReadRecordFile(again.file_path());
+  EXPECT_EQ(empty.error, "") << "a simulated record without blows yet";
+  EXPECT_TRUE(empty.simulated);
+  EXPECT_TRUE(empty.record.empty());
+  std::string out, err;
+  EXPECT_EQ(RunReport(path, out, err), 0);
+  EXPECT_THAT(out, StartsWith("A practice on the simulated bell (strikewell --simulate), not on a "
+                              "real one.\nPractice summary\n"));
+  EXPECT_NE(out.find("\nKeys: none, counting only.\n"), std::string::npos);
+  EXPECT_EQ(StampOfFileName(path), kStamp) << "the picture keeps its date";
+
+  // The mark is a first line only, and the heading must still follow it.
+  WriteBytes(temp.File("late.csv"), "blow,sensor_ms,key_ms,key\n# simulated bell\n");
+  EXPECT_THAT(ReadRecordFile(temp.File("late.csv")).error, StartsWith("Line 2 of "));
+  WriteBytes(temp.File("bare.csv"), "# simulated bell\n");
+  EXPECT_THAT(ReadRecordFile(temp.File("bare.csv")).error,
+              StartsWith("Line 2 of " + temp.File("bare.csv") + " is empty, not the heading"));
+}
+
 TEST(PracticeFileTest, AFolderThatCannotBeMadeIsOneSentenceAndThePracticeStillCounts) {
   TempDir temp("record");
   WriteBytes(temp.File("notes"), "not a folder");
@@ -83,7 +127,7 @@ TEST(PracticeFileTest, AFolderThatCannotBeMadeIsOneSentenceAndThePracticeStillCo
 TEST(PracticeFileTest, ARecordOfSeveralBellsNamesTheBellOfEachBlow) {
   TempDir temp("record");
   Practice practice;
-  ASSERT_EQ(practice.OpenFile(temp.path().string(), kStamp, true), "");
+  ASSERT_EQ(practice.OpenFile(temp.path().string(), kStamp, false, true), "");
   practice.Blow({.blow = 1, .sensor_us = kT, .key_us = kT + 250'000, .sent = true, .bell = 2});
   practice.Blow(
       {.blow = 1, .sensor_us = kT + 40'000, .key_us = kT + 100'000, .sent = false, .bell = 11});
@@ -180,7 +224,7 @@ TEST(ReportTest, AFileThatIsNoRecordIsOneSentenceNamingTheLine) {
        "3 of {f} holds \"2,2200,sent\", not a blow line (blow,sensor_ms,key_ms,key) nor "
        "# zeroed."},
       {head + "2,22OO,2450,sent\n", "3 of {f} has \"22OO\" for sensor_ms, not a whole number."},
-      {head + "2,2200,2450,maybe\n", "3 of {f} has \"maybe\" for key, neither sent nor dropped."},
+      {head + "2,2200,2450,maybe\n", "3 of {f} has \"maybe\" for key, not sent, dropped or none."},
       {head + "\n2,2200,2450,sent\n", "3 of {f} is empty."},
       {head + std::string(200, '7') + "\n",
        "3 of {f} is longer than any line of a practice "

@@ -35,6 +35,16 @@ TEST(PracticeSummaryTest, EvenCountWithADroppedKey) {
                    "  blow 3, back to hand: -50 ms"}));
 }
 
+TEST(PracticeSummaryTest, CountingOnlyHasNoKeysToCount) {
+  PracticeRecord record = Piece({0, 1000, 2100, 3100, 4200});
+  for (RecordLine& line : record) line.keyless = true;
+  const Lines summary = PracticeSummary(record);
+  ASSERT_GE(summary.size(), 4u);
+  EXPECT_EQ(summary[3], "Keys: none, counting only.");
+  EXPECT_EQ(Figures(record).dropped, 0) << "no key was dropped";
+  EXPECT_EQ(Figures(record).keyless, 5);
+}
+
 TEST(PracticeSummaryTest, OddCount) {
   // Blows 1-7. Hand to back (2, 4, 6): 2000, 1900, 1900. Back to hand (3, 5, 7): 2100, 2300,
   // 2100. E = 12 s over 6 intervals: 2.00 s; peal 12 * 84 / 6 = 168 min = 2 h 48 min.

@@ -6,6 +6,7 @@
 
 #include "run/options.h"
 #include "run/program.h"
+#include "run/simulated_bell.h"
 #include "strikewell_version.h"
 
 namespace strikewell {
@@ -43,6 +44,22 @@ TEST(OptionsTest, ValuesFollowAsTheNextArgumentOrAfterAnEqualsSign) {
   EXPECT_EQ(Parse({"--report=p.csv"}).report_file, "p.csv");
 }
 
+TEST(OptionsTest, SimulateTakesAnOptionalWholePullAndCountOnlyNone) {
+  EXPECT_EQ(Parse({}).simulate_ms, 0) << "a real bell";
+  EXPECT_FALSE(Parse({}).count_only);
+  EXPECT_EQ(Parse({"--simulate"}).simulate_ms, kDefaultWholePullMs);
+  EXPECT_EQ(Parse({"--simulate=1000"}).simulate_ms, 1000);
+  EXPECT_EQ(Parse({"--simulate=10000"}).simulate_ms, 10000);
+  EXPECT_EQ(Parse({"--simulate", "1500"}).simulate_ms, 1500);
+  const Options both = Parse({"--simulate", "--count-only", "--record", "p"});
+  EXPECT_EQ(both.command, Command::Count);
+  EXPECT_EQ(both.simulate_ms, kDefaultWholePullMs);
+  EXPECT_TRUE(both.count_only);
+  EXPECT_EQ(both.record_dir, "p");
+  EXPECT_TRUE(Parse({"--count-only"}).count_only);
+  EXPECT_EQ(Parse({"--count-only"}).simulate_ms, 0);
+}
+
 TEST(OptionsTest, TheDebounceIsTwentyMillisecondsUnlessGiven) {
   EXPECT_EQ(Parse({}).debounce_ms, 20);
   EXPECT_EQ(Parse({"--debounce", "0"}).debounce_ms, 0);
@@ -61,7 +78,9 @@ TEST(OptionsTest, SeveralBellsAreAskedForWithBells) {
 TEST(OptionsTest, HelpAndVersionPrintToStandardOutputAndEnd) {
   const Ran help = Carry(Parse({"--help"}));
   EXPECT_EQ(help.status, 0);
-  EXPECT_TRUE(help.out.starts_with("Usage: strikewell [--bells] [--record DIR] [--debounce MS]\n"))
+  EXPECT_TRUE(help.out.starts_with(
+      "Usage: strikewell [--bells] [--record DIR] [--debounce MS] [--count-only]\n"
+      "       strikewell --simulate[=MS] [--record DIR] [--count-only]\n"))
       << help.out;
   EXPECT_EQ(help.err, "");
   EXPECT_EQ(Parse({"--report", "p.csv", "--help"}).command, Command::Help) << "help wins";
@@ -72,6 +91,10 @@ TEST(OptionsTest, HelpAndVersionPrintToStandardOutputAndEnd) {
                                      "strikewell ") +
                              kReleaseVersion + "\n");
 }
+
+constexpr const char* kWholePullMistake =
+    "--simulate takes a whole-pull time from 1000 to 10000 milliseconds, such as "
+    "--simulate=2200.";
 
 // Each mistake: one sentence, then the usage, on standard error; status 2.
 TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
@@ -87,6 +110,8 @@ TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
       {{"--report"}, "--report needs a record file after it."},
       {{"--help=yes"}, "--help takes no value."},
       {{"--bells=2"}, "--bells takes no value."},
+      {{"--bells", "--simulate"},
+       "--simulate rings one simulated bell, so it does not go with --bells."},
       {{"practice.csv"}, "Unexpected argument \"practice.csv\"."},
       {{"--debounce"}, "--debounce needs a number of milliseconds after it."},
       {{"--debounce", "1001"},
@@ -94,6 +119,14 @@ TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
       {{"--debounce=-1"}, "--debounce needs a number of milliseconds from 0 to 1000, not \"-1\"."},
       {{"--debounce", "20ms"},
        "--debounce needs a number of milliseconds from 0 to 1000, not \"20ms\"."},
+      {{"--simulate=999"}, kWholePullMistake},
+      {{"--simulate=10001"}, kWholePullMistake},
+      {{"--simulate=-1500"}, kWholePullMistake},
+      {{"--simulate=1500ms"}, kWholePullMistake},
+      {{"--simulate=99999999999"}, kWholePullMistake},
+      {{"--simulate", "fast"}, kWholePullMistake},
+      {{"--simulate="}, "--simulate needs a whole-pull time after it."},
+      {{"--count-only=yes"}, "--count-only takes no value."},
   };
   const std::string usage = Carry(Parse({"--help"})).out;
   for (const auto& m : mistakes) {

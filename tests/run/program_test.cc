@@ -43,7 +43,11 @@ const std::string kCtsFile = "\\\\.\\COM3\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n2\r\n
 
 struct FixedPortNames : PortNames {
   std::string text;
-  std::string GetSerialPortNames() override { return text; }
+  int reads = 0;
+  std::string GetSerialPortNames() override {
+    ++reads;
+    return text;
+  }
 };
 
 // One run of the program with a settings file in a temporary directory.
@@ -56,6 +60,8 @@ struct Program {
   int Run() {
     Platform platform{serial, ports, console, desktop, clock, wait, settings_path};
     platform.record_dir = record_dir;
+    platform.simulate_ms = simulate_ms;
+    platform.count_only = count_only;
     return RunProgram(platform);
   }
 
@@ -90,6 +96,8 @@ struct Program {
   testing::TempDir dir{"program"};
   std::string settings_path = dir.File(kSettingsFileName);
   std::string record_dir;
+  int32_t simulate_ms = 0;
+  bool count_only = false;
 };
 
 std::string FileText(const std::filesystem::path& path) {
@@ -360,6 +368,155 @@ TEST(ProgramTest, UnusableSettingsFileStopsWithItsNameAndANonZeroStatus) {
   EXPECT_NE(unwrapped.find("serialport_strikewell.ini cannot be"), std::string::npos)
       << p.raw.transcript;
   EXPECT_TRUE(p.serial.calls.empty());
+}
+
+// The lines of a record file after its heading (and the simulated bell's mark), each
+// split at its commas.
+std::vector<std::vector<std::string>> RecordFields(const std::string& text, size_t skip) {
+  std::vector<std::vector<std::string>> lines;
+  size_t at = 0;
+  for (size_t n = 0; at < text.size(); ++n) {
+    const size_t end = text.find('\n', at);
+    if (n >= skip) {
+      std::vector<std::string> fields(1);
+      for (const char c : text.substr(at, end - at)) {
+        if (c == ',') {
+          fields.emplace_back();
+        } else {
+          fields.back() += c;
+        }
+      }
+      lines.push_back(fields);
+    }
+    at = end + 1;
+  }
+  return lines;
+}
+
+// A simulated bell with the Ringing Room window open: no port listed or opened, the
+// bell delay taken from the stored calibration or asked, the settings file as it was
+// (or still missing), and a J at every blow's time plus the bell delay.
+TEST(ProgramSimulated, RingsThroughTheWindowWithNoPortAndTheSettingsFileUntouched) {
+  struct Case {
+    const char* name;
+    std::string file;  // "": none
+    std::vector<std::string> typed_lines;
+    int64_t delay_ms;
+  };
+  const Case cases[] = {
+      {.name = "stored calibration", .file = kCtsFile, .typed_lines = {}, .delay_ms = 250},
+      {.name = "no settings file: asked", .file = "", .typed_lines = {"x", "180"}, .delay_ms = 180},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Program p;
+    p.simulate_ms = 1500;
+    p.record_dir = p.dir.File("practice");
+    if (!c.file.empty()) p.WriteFile(c.file);
+    p.desktop.AddWindow("Ringing Room - Chromium");
+    for (const std::string& line : c.typed_lines) p.raw.TypeLine(line);
+    p.raw.Type("q", 16000);
+
+    EXPECT_EQ(p.Run(), 0);
+
+    EXPECT_EQ(p.ports.reads, 0) << "no port listed";
+    EXPECT_TRUE(p.serial.calls.empty()) << "no port opened";
+    EXPECT_EQ(std::filesystem::exists(p.settings_path), !c.file.empty());
+    if (!c.file.empty()) {
+      EXPECT_EQ(p.ReadFile(), c.file);
+    }
+    EXPECT_FALSE(p.Printed(kReuse));
+    EXPECT_TRUE(
+        p.Printed("Simulated bell: a handstroke every 1.50 s whole pull; no serial port is "
+                  "used."));
+    EXPECT_EQ(p.Printed("Give the delay in milliseconds between the sensor input and strike point"),
+              c.file.empty());
+    EXPECT_EQ(p.Printed("Input x not an integer, try again"), c.file.empty());
+    EXPECT_TRUE(p.Printed("Ending Key send test - a round"));
+    EXPECT_TRUE(p.Printed("Port=simulated bell usects=TRUE usedsr=FALSE usecd=FALSE useri=FALSE"));
+    EXPECT_NE(p.raw.transcript.find("Simulated bell - the space bar rings one more blow"),
+              std::string::npos);
+
+    // Counting starts after the round at 4.4 s; the first blow a second later. Blows
+    // 1.5 s a whole pull apart until Q at 16 s: 15 of them, give or take the jitter.
+    const std::string record =
+        FileText(p.dir.path() / "practice" / "strikewell-20261207-120000-simulated.csv");
+    ASSERT_TRUE(record.starts_with("# simulated bell\nblow,sensor_ms,key_ms,key\n")) << record;
+    const auto lines = RecordFields(record, 2);
+    ASSERT_EQ(lines.size(), 15u) << record;
+    std::vector<int64_t> keys_ms;
+    for (size_t k = 0; k < lines.size(); ++k) {
+      ASSERT_EQ(lines[k].size(), 4u);
+      EXPECT_EQ(lines[k][0], std::to_string(k + 1));
+      EXPECT_EQ(std::stoll(lines[k][2]) - std::stoll(lines[k][1]), c.delay_ms);
+      EXPECT_EQ(lines[k][3], "sent");
+      keys_ms.push_back(std::stoll(lines[k][2]));
+    }
+    // The keys pressed: the round, then a J at each recorded key time (counted from
+    // the first blow, which came a second after counting started, give or take 5 ms).
+    std::vector<int64_t> j_ms;
+    for (const auto& key : p.desktop.keys) {
+      if (key.vk == 0x4A && key.flags == 0) j_ms.push_back(key.at_ms);
+    }
+    ASSERT_EQ(j_ms.size(), keys_ms.size());
+    for (size_t k = 0; k < j_ms.size(); ++k) {
+      // The record rounds to the nearest millisecond, the fake desktop truncates.
+      EXPECT_LE(std::abs(j_ms[k] - j_ms[0] - (keys_ms[k] - keys_ms[0])), 1) << "key " << k + 1;
+    }
+    EXPECT_LE(std::abs(j_ms[0] - c.delay_ms - 5400), 5);
+    EXPECT_TRUE(p.Printed("Keys: 15 sent, none dropped."));
+  }
+}
+
+TEST(ProgramSimulated, WithoutARingingRoomWindowItCountsOnly) {
+  Program p;
+  p.simulate_ms = 2200;
+  p.record_dir = p.dir.File("practice");
+  p.desktop.AddWindow("Editor");
+  p.raw.TypeLine("250");
+  p.raw.Type("q", 11500);
+
+  EXPECT_EQ(p.Run(), 0);
+
+  EXPECT_TRUE(p.Printed("No Ringing Room window found - counting only"));
+  EXPECT_FALSE(p.Printed("Key send test - a round"));
+  EXPECT_TRUE(p.desktop.keys.empty());
+  EXPECT_TRUE(p.desktop.activations.empty());
+  EXPECT_FALSE(std::filesystem::exists(p.settings_path)) << "never made";
+  EXPECT_TRUE(p.serial.calls.empty());
+  EXPECT_NE(
+      p.raw.transcript.find("Simulated bell, counting only - the space bar rings one more blow"),
+      std::string::npos);
+  const std::string record =
+      FileText(p.dir.path() / "practice" / "strikewell-20261207-120000-simulated.csv");
+  const auto lines = RecordFields(record, 2);
+  // Counting starts at once (no key-send test) and the first blow comes a second later:
+  // handstrokes at 1, 3.2, ... 9.8 s and backstrokes 1.035 s after each, before Q.
+  ASSERT_EQ(lines.size(), 10u) << record;
+  for (const auto& line : lines) EXPECT_EQ(line.back(), "none");
+  EXPECT_TRUE(p.Printed("Keys: none, counting only."));
+}
+
+// A real sensor without Ringing Room: the calibration and port as ever, then neither a
+// window search nor a key; every blow counted and recorded.
+TEST(ProgramCountOnly, ARealSensorIsCountedAndRecordedWithoutWindowOrKeys) {
+  Program p;
+  p.count_only = true;
+  p.record_dir = p.dir.File("practice");
+  RingSixBlows(p);
+
+  EXPECT_EQ(p.Run(), 0);
+
+  EXPECT_TRUE(p.desktop.visited.empty()) << "no window search";
+  EXPECT_TRUE(p.desktop.activations.empty());
+  EXPECT_TRUE(p.desktop.keys.empty()) << "no key-send test, no J";
+  EXPECT_FALSE(p.Printed("Key send test - a round"));
+  EXPECT_EQ(FileText(p.dir.path() / "practice" / "strikewell-20261207-120000.csv"),
+            "blow,sensor_ms,key_ms,key\n"
+            "1,0,250,none\n2,1000,1250,none\n3,2000,2250,none\n"
+            "4,3000,3250,none\n5,4000,4250,none\n6,5000,5250,none\n");
+  EXPECT_TRUE(p.Printed("Keys: none, counting only."));
+  EXPECT_EQ(p.serial.calls.back(), "close 1");
 }
 
 }  // namespace

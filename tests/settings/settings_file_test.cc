@@ -163,6 +163,32 @@ TEST(SettingsFileTest, UnusableFileIsAnError) {
   EXPECT_THROW(ReadSettings(read, ringer.console, dir.File()), SettingsFileError);
 }
 
+// For a run that must leave the file as it found it (the simulated bell's).
+TEST(SettingsFileTest, PeekingReadsTheFileWithoutAskingMakingOrChangingIt) {
+  TempDir dir;
+  Settings read;
+  const SettingsText none = PeekSettings(read, dir.File());
+  EXPECT_FALSE(none.held_anything);
+  EXPECT_FALSE(fs::exists(dir.File())) << "a missing file is not made";
+  EXPECT_EQ(read, Settings{});
+
+  WriteBytes(dir.File(), kCtsOnCom3File);
+  const SettingsText held = PeekSettings(read, dir.File());
+  EXPECT_TRUE(held.held_anything);
+  EXPECT_EQ(held.malformed, "");
+  EXPECT_EQ(read, kCtsOnCom3);
+  EXPECT_EQ(ReadBytes(dir.File()), kCtsOnCom3File);
+
+  WriteBytes(dir.File(), "\\\\.\\COM3\r\n1\r\nyes\r\n");
+  Settings kept = kBoxOnCom4;
+  EXPECT_THAT(PeekSettings(kept, dir.File()).malformed, StartsWith("Line 3 of " + dir.File()));
+  EXPECT_EQ(kept, kBoxOnCom4) << "a damaged file changes nothing";
+
+  fs::remove(dir.File());
+  fs::create_directory(dir.File());
+  EXPECT_THROW(PeekSettings(read, dir.File()), SettingsFileError) << "there, but unreadable";
+}
+
 TEST(SettingsFileTest, OnlyNCalibratesAtTheQuestion) {
   // PgDn's second half is 81, "Q": it must not answer.
   const struct {

@@ -38,6 +38,10 @@ SUSPENDED = ["Ringing Room is not the focus window - Key sending suspended",
              "Keystrokes will be sent when focus is resumed", ""]
 NOT_FOUND = ["The required target window (Ringing Room) NOT FOUND",
              "Ending program press Q to exit", ""]
+# Under the counter for the whole practice, in the row below the status lines.
+SIMULATED_NOTE = "Simulated bell - the space bar rings one more blow"
+SIMULATED_ONLY_NOTE = "Simulated bell, counting only - the space bar rings one more blow"
+COUNT_ONLY_NOTE = "Counting only - no keys are sent"
 # What a start prints first. Two lines are the program's own choice (its attribution
 # and the web address of the ringing service): only their shape is fixed.
 BANNER = [
@@ -152,13 +156,13 @@ def glyph_cells(rows):
     return [tuple(row[c * 20:(c + 1) * 20].rstrip() for row in rows[:18]) for c in range(4)]
 
 
-def is_counter_at_zero(rows):
+def is_counter_at_zero(rows, note=""):
     """The counter screen at 0: the 0 glyph alone, right-aligned and symmetric top to
-    bottom, then the count line and the key line."""
+    bottom, then the count line and the key line (and a note under them)."""
     cells = glyph_cells(rows)
     return (cells[:3] == [("",) * 18] * 3 and set("".join(cells[3])) == {" ", "*"}
             and cells[3][9:] == cells[3][8::-1] and rows[18:] == [
-                "", "", "count =0 time from first blow=0 secs", "", COUNTER_KEYS, "", ""])
+                "", "", "count =0 time from first blow=0 secs", "", COUNTER_KEYS, note, ""])
 
 
 class KeyWindow:
@@ -420,8 +424,10 @@ class Run:
 
     # --------------------------------------------------------- the program's terminal
 
-    def start(self, saved=None, shim=False, port_present=True, by_id=None, args=""):
-        """Starts the program, with saved as its settings file, and the modem-line shim."""
+    def start(self, saved=None, shim=False, port_present=True, by_id=None, args="",
+              display=True):
+        """Starts the program, with saved as its settings file, and the modem-line shim;
+        without display, as if no X display were running."""
         if saved:
             write(self.settings, saved)
         need(self.args.modem_shim or not shim, "the modem-line shim was not built")
@@ -431,6 +437,7 @@ class Run:
                    f"STRIKEWELL_SHIM_LOG={self.shim_log} "
                    f"{'STRIKEWELL_WINE_PRELOAD' if self.wine else 'LD_PRELOAD'}="
                    f"{self.args.modem_shim} ") if shim else ""
+        command = ("" if display else "env -u DISPLAY ") + command
         if self.wine:  # scripts/wine-run's prefix has only test ports
             command += f"{self.args.wine_run} {self.args.wine_dir} {self.args.strikewell}"
         else:
@@ -607,7 +614,7 @@ set +e
         self.answer(key, "Target window is " + self.target.title)
         return self.key_send_test()
 
-    def key_send_test(self):
+    def key_send_test(self, note=""):
         """The digits 1 to 8 in the target, then the whole counter screen at 0."""
         self.wait_text("Target window is " + self.target.title)
         if not self.wine:  # under Wine the line may be gone before it is seen
@@ -617,11 +624,12 @@ set +e
         if digits := self.target.presses():
             gaps = [round((b[0] - a[0]) * 1000) for a, b in zip(digits, digits[1:])]
             print(f"key-send test: gaps between digits {gaps} ms")
-        return self.counter_at_zero()
+        return self.counter_at_zero(note)
 
-    def counter_at_zero(self):
+    def counter_at_zero(self, note=""):
         """A screen is drawn piece by piece, under Wine slowly enough to be caught half-drawn."""
-        return self.wait_rows(is_counter_at_zero, 12, "the whole counter screen at 0")
+        return self.wait_rows(lambda rows: is_counter_at_zero(rows, note), 12,
+                              "the whole counter screen at 0")
 
     def ring(self, blows, gap=0.3, first=None):
         """Rings blows on an interface box; each counts one and presses one J, whose
@@ -661,8 +669,9 @@ set +e
         presses = self.target.presses()[presses_before:]
         self.strikes += [p[0] - m for p, m in zip(presses, moments)]
 
-    def quit(self, key="Q"):
-        if not self.wine:
+    def quit(self, key="Q", port=True):
+        """Quits; port: the sensor port is held until then (a simulated bell holds none)."""
+        if not self.wine and port:
             expect(not self.sensor.port_is_free(), "the sensor port is not held while counting")
         self.type(key)
         if self.wine:
@@ -1198,13 +1207,118 @@ def scenario_chromium_target(run):
     run.quit()
 
 
+def scenario_simulate_window(run):
+    """--simulate=1500 with no sensor and no settings file: the bell delay asked, the
+    key-send test, then a blow every 750 ms or so, each keyed at its time; about 13 blows
+    in 10 s; Q ends with 0 and the settings file is still missing."""
+    run.setup()
+    folder = run.path("practice")
+    run.start(args=f"--simulate=1500 --record {'Z:' * run.wine}{folder}")
+    run.wait_text("Simulated bell: a handstroke every 1.50 s whole pull; no serial port is used.", 15)
+    run.wait_text("Give the delay in milliseconds")
+    run.type("100")
+    run.type("Enter")
+    run.key_send_test(SIMULATED_NOTE)
+    started = time.monotonic()
+    time.sleep(max(0.0, started + 10 - time.monotonic()))
+    # Under Wine a redraw can be caught half done.
+    counted = count_line(run.wait_rows(lambda rows: count_line(rows)[0] is not None, 2,
+                                       "the count line"))[0]
+    expect(12 <= counted <= 14, f"{counted} blows in 10 s, want about 13")
+    run.quit(port=False)
+    keys = run.target.keys()
+    expect(keys.startswith("12345678") and set(keys[8:]) <= {"j"} and
+           len(keys) - 8 in (counted, counted + 1),
+           f"keys {keys!r} for {counted} blows counted before Q")
+    # The blows alternate the backstroke gap (hand to back, 8/17 of the whole pull) and
+    # the handstroke gap (9/17), each blow within 5 ms of the rhythm (and a millisecond of
+    # rounding); each key is due the bell delay after its blow, and sent then.
+    records = os.listdir(folder)
+    expect(len(records) == 1 and records[0].endswith("-simulated.csv"), f"records: {records}")
+    with open(os.path.join(folder, records[0])) as f:
+        lines = [line.split(",") for line in f.read().splitlines()[2:]]
+    expect(len(lines) == len(keys) - 8 and all(
+        int(key) - int(sensor) == 100 and outcome == "sent" for _, sensor, key, outcome in lines),
+           f"the record does not match the keys: {lines}")
+    gaps = [int(b[1]) - int(a[1]) for a, b in zip(lines, lines[1:])]
+    for n, gap in enumerate(gaps):
+        want = 1500 * (8 if n % 2 == 0 else 9) / 17
+        expect(abs(gap - want) <= 11, f"gap {n + 1} between blows is {gap} ms, want "
+               f"{want:.0f} ms: {gaps}")
+    # The keys as the target saw them: figures, and a sanity check only (a key a second
+    # out means the keys do not follow the blows at all); speed is for scripts/bench.
+    if presses := [t for t, key in run.target.presses()[8:]]:
+        key_gaps = [round((b - a) * 1000) for a, b in zip(presses, presses[1:])]
+        print(f"simulated bell: gaps between blows {gaps} ms, between keys {key_gaps} ms")
+        expect(all(abs(k - g) <= 1000 for k, g in zip(key_gaps, gaps)),
+               f"gaps between keys {key_gaps} ms, between blows {gaps} ms")
+    expect(run.saved() is None, "a settings file was written")
+
+
+def scenario_simulate_no_display(run):
+    """--simulate with no X display at all: counting only at once, the counter moving; Q
+    ends with 0 and the file is as it was. The record says simulated, and its key times
+    show the bell delay of the stored calibration."""
+    run.setup(target=False)
+    saved = run.box_settings(delay=120)
+    folder = run.path("practice")
+    run.start(saved, args=f"--simulate --record {'Z:' * run.wine}{folder}", display=False)
+    run.counter_at_zero(SIMULATED_ONLY_NOTE)
+    run.wait_rows(lambda rows: (count_line(rows)[0] or 0) >= 3 and rows[23] == SIMULATED_ONLY_NOTE,
+                  10, "three blows, the note still under the counter")
+    run.quit(port=False)
+    expect(run.saved() == saved, "the settings file changed")
+    records = os.listdir(folder)
+    expect(len(records) == 1 and re.fullmatch(r"strikewell-\d{8}-\d{6}-simulated\.csv",
+                                              records[0]), f"record files: {records}")
+    with open(os.path.join(folder, records[0])) as f:
+        lines = f.read().splitlines()
+    expect(lines[:2] == ["# simulated bell", "blow,sensor_ms,key_ms,key"] and len(lines) >= 5,
+           f"record: {lines!r}")
+    for n, line in enumerate(lines[2:], 1):
+        blow, sensor_ms, key_ms, key = line.split(",")
+        expect(int(blow) == n and int(key_ms) - int(sensor_ms) == 120 and key == "none",
+               f"record line {n}: {line!r}")
+
+
+def scenario_count_only_record(run):
+    """--count-only with a real (pty) sensor and --record: no window search, no key-send
+    test, no key; every blow counted and recorded, its key column none."""
+    run.setup()
+    folder = run.path("practice")
+    run.start(run.box_settings(delay=100),
+              args=f"--count-only --record {'Z:' * run.wine}{folder}")
+    run.wait_text(REUSE, 15)
+    run.type("y")
+    run.counter_at_zero(COUNT_ONLY_NOTE)
+    blows = 6
+    for blow in range(1, blows + 1):
+        run.sensor.send(b"A")
+        run.wait_count(blow)
+        time.sleep(0.3)
+    run.quit()
+    expect(run.target.keys() == "", f"keys were sent: {run.target.keys()!r}")
+    records = os.listdir(folder)
+    expect(len(records) == 1 and re.fullmatch(r"strikewell-\d{8}-\d{6}\.csv", records[0]),
+           f"record files: {records}")
+    with open(os.path.join(folder, records[0])) as f:
+        lines = f.read().splitlines()
+    expect(lines[0] == "blow,sensor_ms,key_ms,key" and len(lines) == blows + 1,
+           f"record: {lines!r}")
+    for n, line in enumerate(lines[1:], 1):
+        blow, sensor_ms, key_ms, key = line.split(",")
+        expect(int(blow) == n and int(key_ms) - int(sensor_ms) == 100 and key == "none",
+               f"record line {n}: {line!r}")
+
+
 BENCH_SCENARIOS = ["bench_box", "bench_line", "bench_box_seen", "bench_line_seen",
                    "bench_box_record", "bench_eight_bells"]
 LINUX_SCENARIOS = ["first_run_interface_box", "cts_two_pulses", "focus_lost",
                    "zero_quit_release", "absent_port", "no_target", "chromium_target",
                    "race_box", "race_line", "unplug", "window_closed", "x_lost",
                    "resize", "record_report", "chattering_cts",
-                   "window_id_reused", "pair_cts_dsr"] + BENCH_SCENARIOS
+                   "window_id_reused", "simulate_window", "simulate_no_display",
+                   "count_only_record", "pair_cts_dsr"] + BENCH_SCENARIOS
 WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_focus_lost": "focus_lost", "wine_cts_two_pulses": "cts_two_pulses",
                   "wine_calibrate_cts": "calibrate_cts", "wine_absent_port": "absent_port",
@@ -1212,6 +1326,9 @@ WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_race_line": "race_line", "wine_unplug": "unplug",
                   "wine_window_closed": "window_closed",
                   "wine_chattering_cts": "chattering_cts",
+                  "wine_simulate_window": "simulate_window",
+                  "wine_simulate_no_display": "simulate_no_display",
+                  "wine_count_only_record": "count_only_record",
                   "wine_pair_cts_dsr": "pair_cts_dsr"}
 WINE_SCENARIOS.update({"wine_" + name: name for name in BENCH_SCENARIOS})
 
