@@ -42,6 +42,7 @@ struct BellsProgram {
     platform.record_dir = record_dir;
     platform.several_bells = true;
     platform.bells_path = bells_path;
+    platform.count_only = count_only;
     return RunProgram(platform);
   }
 
@@ -73,6 +74,7 @@ struct BellsProgram {
   std::string settings_path = dir.File(kSettingsFileName);
   std::string bells_path = dir.File(kBellsFileName);
   std::string record_dir;
+  bool count_only = false;
 };
 
 // A pair kept from before: asked about, used, rung with f and j at each bell's own
@@ -101,6 +103,29 @@ TEST(BellsProgramTest, AKeptPairIsOfferedAndRungWithFAndJ) {
     record = testing::ReadBytes(entry.path().string());
   }
   EXPECT_EQ(record, "blow,sensor_ms,key_ms,key,bell\n1,0,250,sent,1\n1,300,500,sent,2\n");
+}
+
+// Counting only: no window is looked for and no key sent; the record names each bell.
+TEST(BellsProgramTest, CountingOnlyCountsEveryBellAndSendsNoKey) {
+  BellsProgram p;
+  testing::WriteBytes(p.bells_path, kPairFile);
+  p.record_dir = p.dir.File("records");
+  p.count_only = true;
+  p.serial.SetLines(kCom3, 1000, kCts);
+  p.serial.SetLines(kCom3, 1100, kOff);
+  p.serial.SetLines(kCom3, 1300, kDsr);
+  p.serial.SetLines(kCom3, 1400, kOff);
+  p.raw.Type("y");
+  p.raw.Type("q", 3000);
+
+  EXPECT_EQ(p.Run(), 0);
+
+  EXPECT_TRUE(p.desktop.keys.empty());
+  std::string record;
+  for (const auto& entry : std::filesystem::directory_iterator(p.record_dir)) {
+    record = testing::ReadBytes(entry.path().string());
+  }
+  EXPECT_EQ(record, "blow,sensor_ms,key_ms,key,bell\n1,0,250,none,1\n1,300,500,none,2\n");
 }
 
 // No set-up yet: a convention box on COM3 is set up without ringing, then rung.
