@@ -252,6 +252,23 @@ TEST_F(EventWaitTest, ConsoleThatIsNotTheTerminalIsLookedAtWithoutWaiting) {
   EXPECT_LT(Now() - start_us, kFarUs / 2);
 }
 
+// A network that is not this platform's own (a test's stand-in) has no descriptor to
+// wait on: it too is looked at without waiting, and only when asked for.
+TEST_F(EventWaitTest, NetworkThatIsNotThePlatformsIsLookedAtWithoutWaiting) {
+  class ForeignNetwork : public Network {
+   public:
+    HttpResponse Fetch(const HttpRequest&, int32_t) override { return {}; }
+    std::unique_ptr<WebSocket> OpenWebSocket(const std::string&) override { return nullptr; }
+  } network;
+  const auto wait = MakeEventWait(*serial_, console_, *clock_, &network);
+  const int64_t start_us = Now();
+  const WaitResult woke =
+      wait->Wait({.console = false, .network = true, .deadline_us = start_us + kFarUs});
+  EXPECT_TRUE(woke.network);
+  EXPECT_LT(Now() - start_us, kFarUs / 2);
+  EXPECT_FALSE(wait->Wait({.console = false, .deadline_us = Now() + 20'000}).network);
+}
+
 // Standard input and output on a pty, as when the program runs in a terminal. The
 // test's own output stays away from the pty: results are checked after restoring.
 class TerminalOnPty {

@@ -156,6 +156,22 @@ TEST_F(LoginStorePosixTest, AFailedWriteSaysWhereAndWhy) {
   EXPECT_EQ(error, "cannot use the folder " + config_ + ": Not a directory");
 }
 
+TEST_F(LoginStorePosixTest, AFailedReplaceLeavesNothingBesideIt) {
+  std::filesystem::create_directories(file_ + "/in-the-way");  // a folder where the file goes
+  std::string error;
+  EXPECT_FALSE(MakeLoginStore()->Write("token abc\n", error));
+  EXPECT_EQ(error, "cannot replace " + file_ + ": Is a directory");
+  EXPECT_EQ(Names(folder_), std::vector<std::string>{"ringingroom"});
+}
+
+TEST_F(LoginStorePosixTest, AFileFarLargerThanALoginIsNotRead) {
+  std::filesystem::create_directories(folder_);
+  testing::WriteBytes(file_, std::string(1024 * 1024, 'x'));
+  std::string error;
+  EXPECT_EQ(MakeLoginStore()->Read(error), std::nullopt);
+  EXPECT_EQ(error, "cannot read " + file_ + ": File too large");
+}
+
 TEST_F(LoginStorePosixTest, AFailedReadSaysWhereAndWhy) {
   std::filesystem::create_directories(file_);  // a folder where the file should be
   std::string error;

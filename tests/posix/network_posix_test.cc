@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,7 +36,8 @@ using testing::StandinProcess;
 constexpr int kTower = 123456789;
 const std::string kEmail = "ann@example.org";
 const std::string kPassword = "pull:off";
-// Bounds on waiting for the stand-in; a working backend answers in milliseconds.
+// Bounds on waiting for the stand-in, never reached when the backend and the wait
+// work: they answer in milliseconds.
 constexpr int64_t kNewsLimitUs = 5'000'000;
 constexpr int32_t kFetchLimitMs = 5000;
 
@@ -56,6 +58,20 @@ int ClosedPort() {
   close(fd);
   return ntohs(address.sin_port);
 }
+
+// Runs action on a thread of its own after a pause, while the test waits.
+class Later {
+ public:
+  Later(std::chrono::milliseconds pause, std::function<void()> action)
+      : thread_([pause, action = std::move(action)] {
+          std::this_thread::sleep_for(pause);
+          action();
+        }) {}
+  ~Later() { thread_.join(); }
+
+ private:
+  std::thread thread_;
+};
 
 // body as one chunk of a chunked HTTP body.
 std::string ChunkOf(const std::string& body) {
@@ -379,11 +395,23 @@ TEST_F(NetworkPosixTest, FetchTakesAResponseAtTheLimit) {
 }
 
 TEST_F(NetworkPosixTest, FetchRefusesAddressesItCannotUse) {
-  for (const std::string url : {"ftp://localhost/", "localhost/api/user", "https:///api/user",
-                                "https://localhost:port/", "https://user@localhost/"}) {
+  for (const std::string url :
+       {"ftp://localhost/", "localhost/api/user", "https:///api/user", "https://localhost:port/",
+        "https://user@localhost/", "https://localhost/a b", "https://localhost/\r\nX: y"}) {
     const HttpResponse r = Get(url);
     EXPECT_EQ(r.status, 0) << url;
     EXPECT_NE(r.error, "") << url;
+  }
+}
+
+TEST_F(NetworkPosixTest, FetchRefusesAHeaderWithALineBreak) {
+  const CannedServer never_asked("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  for (const std::string& token :
+       std::vector<std::string>{"abc\r\nX-Injected: 1", "abc\nX: 1", std::string("a\0b", 3)}) {
+    const HttpResponse r =
+        Get("http://127.0.0.1:" + std::to_string(never_asked.port()) + "/api/user", token);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.error, "a line break in a request header");
   }
 }
 
@@ -436,6 +464,16 @@ TEST_F(NetworkPosixTest, WebSocketRefusedUpgradeGivesTheStatusAndTheServersWords
   std::unique_ptr<WebSocket> ws =
       network_->OpenWebSocket(EngineIoUrl("ws", "127.0.0.1", standin->port(), 3));
   EXPECT_EQ(AwaitClosed(*ws), "HTTP 400 unsupported version");
+}
+
+TEST_F(NetworkPosixTest, WebSocketAddressWithALineBreakIsClosedAtOnce) {
+  // As a socket server's address from a hostile site might be.
+  std::unique_ptr<WebSocket> ws =
+      network_->OpenWebSocket("ws://127.0.0.1:1/socket.io/?EIO=4\r\nX-Injected: 1");
+  const std::optional<SocketNews> news = ws->Next();
+  ASSERT_TRUE(news.has_value());
+  EXPECT_EQ(news->kind, SocketNews::Kind::kClosed);
+  EXPECT_EQ(news->text, "a space or control character in the address");
 }
 
 TEST_F(NetworkPosixTest, WebSocketAddressThatIsNotOneIsClosedAtOnce) {
@@ -521,6 +559,14 @@ TEST_F(NetworkPosixTest, WebSocketIsClosedWhenTheServerGoesAway) {
   EXPECT_FALSE(ws->Next().has_value());
 }
 
+TEST_F(NetworkPosixTest, WebSocketIsClosedWhenTheServerEndsTheConnection) {
+  const auto standin = StartStandin();
+  std::unique_ptr<WebSocket> ws = Join(standin->port());
+  Control(standin->port(), "disconnect", json::object());
+  EXPECT_EQ(AwaitText(*ws), "1");  // Engine.IO's close, for the owner to read
+  EXPECT_EQ(AwaitClosed(*ws), "closed by the server");
+}
+
 TEST_F(NetworkPosixTest, WebSocketReconnectsToAServerStartedAgainOnItsPort) {
   auto standin = StartStandin();
   const int port = standin->port();
@@ -564,10 +610,14 @@ TEST_F(NetworkPosixTest, DestroyingAWebSocketStillOpeningReturns) {
 TEST_F(NetworkPosixTest, WaitWakesForNewsOnAWebSocket) {
   const auto standin = StartStandin();
   std::unique_ptr<WebSocket> ws = OpenEngineIo(EngineIoUrl("ws", "127.0.0.1", standin->port()));
-  ws->Send("40");
-  const WaitResult woke = wait_->Wait(WaitFor{
-      .console = false, .network = true, .deadline_us = MonotonicMicrosNow() + kNewsLimitUs});
+  const int64_t deadline = MonotonicMicrosNow() + kNewsLimitUs;
+  WaitResult woke;
+  {
+    const Later send(std::chrono::milliseconds(50), [&] { ws->Send("40"); });
+    woke = wait_->Wait(WaitFor{.console = false, .network = true, .deadline_us = deadline});
+  }
   EXPECT_TRUE(woke.network);
+  EXPECT_LT(MonotonicMicrosNow(), deadline) << "it woke at the deadline, not for the news";
   const std::optional<SocketNews> answer = ws->Next();
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(answer->text.substr(0, 3), "40{");
@@ -599,12 +649,14 @@ TEST_F(NetworkPosixTest, WaitReportsNewsUntilItIsTaken) {
 TEST_F(NetworkPosixTest, WaitWakesWhenAWebSocketIsClosed) {
   auto standin = StartStandin();
   std::unique_ptr<WebSocket> ws = OpenEngineIo(EngineIoUrl("ws", "127.0.0.1", standin->port()));
-  standin->Stop();
-  EXPECT_TRUE(wait_
-                  ->Wait(WaitFor{.console = false,
-                                 .network = true,
-                                 .deadline_us = MonotonicMicrosNow() + kNewsLimitUs})
-                  .network);
+  const int64_t deadline = MonotonicMicrosNow() + kNewsLimitUs;
+  WaitResult woke;
+  {
+    const Later stop(std::chrono::milliseconds(50), [&] { standin->Stop(); });
+    woke = wait_->Wait(WaitFor{.console = false, .network = true, .deadline_us = deadline});
+  }
+  EXPECT_TRUE(woke.network);
+  EXPECT_LT(MonotonicMicrosNow(), deadline) << "it woke at the deadline, not for the news";
   const std::optional<SocketNews> news = ws->Next();
   ASSERT_TRUE(news.has_value());
   EXPECT_EQ(news->kind, SocketNews::Kind::kClosed);

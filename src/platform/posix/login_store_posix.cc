@@ -86,7 +86,7 @@ class PosixLoginStore : public LoginStore {
 
   std::optional<std::string> Read(std::string& error) override {
     error.clear();
-    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
       if (errno != ENOENT) error = Reason("cannot read", path_);
       return std::nullopt;

@@ -62,6 +62,13 @@ const std::string& UserAgent() {
   return agent;
 }
 
+bool IsPrintable(const std::string& text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
+
 struct Url {
   bool secure = false;
   std::string host;       // without the brackets of an IPv6 literal
@@ -73,6 +80,12 @@ struct Url {
 // scheme://host[:port][/path][?query] with the scheme secure or plain.
 std::optional<Url> ParseUrl(const std::string& text, const std::string& secure,
                             const std::string& plain, std::string& error) {
+  // An address can come from a server (a tower's socket server): a line break in it
+  // would write lines of the server's choosing into the request.
+  if (!IsPrintable(text)) {
+    error = "a space or control character in the address";
+    return std::nullopt;
+  }
   Url url;
   const size_t scheme_end = text.find("://");
   const std::string scheme = scheme_end == std::string::npos ? "" : text.substr(0, scheme_end);
@@ -370,8 +383,14 @@ class SocketSession {
   virtual void Run() = 0;
   // In the session's thread.
   virtual void Write(std::string text) = 0;
-  // In the owner's thread once the session's thread has ended.
+  // Closes the connection under any pending operation: in the session's thread, or in
+  // the owner's once that thread has ended.
   virtual void CloseNow() = 0;
+  // Whether the connection has ended (or never opened); any thread may ask.
+  bool ended() const { return ended_.load(); }
+
+ protected:
+  std::atomic<bool> ended_{false};
 };
 
 // One WebSocket over Stream (beast::tcp_stream, or an ssl_stream over one). Every
@@ -532,8 +551,7 @@ class WebSocketSession : public SocketSession,
 
   // Tells the owner once, and ends every pending operation so the thread can end.
   void End(std::string why) {
-    if (ended_) return;
-    ended_ = true;
+    if (ended_.exchange(true)) return;
     open_ = false;
     writes_.clear();
     news_->Push(SocketNews::Kind::kClosed, std::move(why));
@@ -548,7 +566,6 @@ class WebSocketSession : public SocketSession,
   beast::flat_buffer incoming_;
   std::deque<std::string> writes_;
   bool open_ = false;
-  bool ended_ = false;
   bool discarding_ = false;  // the message being read is binary or too large
 };
 
@@ -582,7 +599,8 @@ class BeastWebSocket : public WebSocket {
   }
 
   void Send(const std::string& text) override {
-    if (!session_) return;
+    // Once the thread has nothing left to do, nothing would ever take the message.
+    if (!session_ || session_->ended()) return;
     net::post(ioc_, [session = session_, text] { session->Write(text); });
   }
 
@@ -639,6 +657,14 @@ HttpResponse BeastNetwork::Fetch(const HttpRequest& request, int32_t timeout_ms)
   HttpResponse response;
   const std::optional<Url> url = ParseUrl(request.url, "https", "http", response.error);
   if (!url) return response;
+  // A header carries a token that a server gave: a line break in it would add lines
+  // of the server's choosing to the request.
+  for (const std::string& line : request.headers) {
+    if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+      response.error = "a line break in a request header";
+      return response;
+    }
+  }
   const auto timeout = std::chrono::milliseconds(std::max<int32_t>(timeout_ms, 0));
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   net::io_context ioc{1};
