@@ -44,6 +44,9 @@ constexpr int kCounterRows = 23;
 constexpr int64_t kRetryUs = 1'000'000;
 // The time a redraw may take before it would hold up a key due after it.
 constexpr int64_t kRedrawRoomUs = 50'000;
+// Several bells' screen is drawn at most this often: ten times a second is as fast as
+// a ringer reads it.
+constexpr int64_t kBellsRedrawGapUs = 100'000;
 
 // A key owed for a counted blow.
 struct DueKey {
@@ -164,6 +167,11 @@ class Counter {
     // A driver may say nothing when its device goes (Wine's comm wait on a hung-up
     // tty): the port is looked at about once a second whatever else happens.
     what.deadline_us = std::min(what.deadline_us, next_port_try_us_);
+    // A redraw held back by the gap between redraws is owed a wake-up; one held back by
+    // a key due soon is done once that key, which the wait wakes for, has gone.
+    if (redraw_ && redraw_not_before_us_ > io_.clock.MonotonicMicros()) {
+      what.deadline_us = std::min(what.deadline_us, redraw_not_before_us_);
+    }
     if (what.lines) what.deadline_us = std::min(what.deadline_us, NextRecheck());
     if (view_ == View::kWindowClosed) {
       what.deadline_us = std::min(what.deadline_us, next_window_search_us_);
@@ -410,13 +418,18 @@ class Counter {
   // A redraw takes what the console takes (under Wine tens of milliseconds), and a
   // key must not wait behind it: with a key due sooner than that, the screen is drawn
   // once the key has gone. The wait wakes for that key, so the redraw is not lost.
+  // Several bells struck together would otherwise redraw the screen once for each;
+  // the ringer sees no more for it, and every redraw is time the keys may need.
   bool RedrawFits() const {
-    return owed_.empty() || owed_.front().due_us - io_.clock.MonotonicMicros() > kRedrawRoomUs;
+    const int64_t now = io_.clock.MonotonicMicros();
+    return now >= redraw_not_before_us_ &&
+           (owed_.empty() || owed_.front().due_us - now > kRedrawRoomUs);
   }
 
   // Draws what the ringer should be seeing now, whole.
   void Redraw() {
     redraw_ = false;
+    if (bells_) redraw_not_before_us_ = io_.clock.MonotonicMicros() + kBellsRedrawGapUs;
     Console& console = io_.console;
     if (TooSmall()) {
       console.ClrScr();
@@ -485,6 +498,7 @@ class Counter {
   };
   std::vector<Outcome> unrecorded_;
   bool redraw_ = false;
+  int64_t redraw_not_before_us_ = 0;
   View view_ = View::kCounter;
   std::string port_message_;
   int64_t next_port_try_us_ = 0;

@@ -201,6 +201,32 @@ TEST(CountingBells, AClashOfEightBellsEachKeyAtItsOwnTime) {
                                                          {'1', 1400}}));
 }
 
+// Eight blows within 84 ms: the screen is drawn at the first and once more 100 ms
+// later, not once for each blow, and ends showing them all.
+TEST(CountingBells, BlowsTogetherAreDrawnTogether) {
+  std::vector<BellSetup> bells;
+  ByteScript bytes;
+  for (int32_t bell = 1; bell <= 8; ++bell) {
+    bells.push_back({.bell = bell,
+                     .source = BellSource::kChar,
+                     .character = static_cast<uint8_t>(ConventionCharacter(bell)),
+                     .BellDelay = 250});
+    bytes.emplace_back(1000 + 12 * (bell - 1), static_cast<uint8_t>(ConventionCharacter(bell)));
+  }
+  BellsLoop loop(BellsOn(bells, true), {}, bytes);
+  loop.raw.Type("q", 3000);
+  loop.Run();
+
+  size_t drawn = 0;
+  for (size_t at = loop.raw.transcript.find("bell   count"); at != std::string::npos;
+       at = loop.raw.transcript.find("bell   count", at + 1)) {
+    ++drawn;
+  }
+  EXPECT_EQ(drawn, 3u) << "at the start, at the first blow and 100 ms later";
+  EXPECT_EQ(loop.raw.Row(21), "count =8 time from first blow=0 secs");
+  EXPECT_EQ(loop.raw.Row(9), "   8       1");
+}
+
 TEST(CountingBells, ZeroStartsEveryBellAgain) {
   BellsLoop loop(kPair, {{100, kCts}, {200, kOff}, {1100, kCts}, {1200, kOff}});
   loop.raw.Type("0", 1500);
