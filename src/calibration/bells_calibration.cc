@@ -63,7 +63,7 @@ class BellsCalibration {
 
   BellsSetup Run() {
     const int32_t count =
-        AskNumber(console_, "How many bells are on this port? (2 to 16)", 2, kMaxBells);
+        AskNumber(console_, "How many bells are on this port? (2 to 16)", 2, kMostBellsOnAPort);
     console_.WriteLn(
         "Are you using a Bagley box or similar which sends characters to the serial port? (y/N)");
     box_ = console_.ReadAnswerKey() == 'Y';

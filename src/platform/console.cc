@@ -219,10 +219,18 @@ void Console::EraseLastLineChar(const LineOrigin& origin, std::string& line, siz
   MoveToLineIndex(origin, pos);
 }
 
-std::string Console::ReadEditedLine() {
+std::string Console::ReadEditedLine(std::string_view offered) {
   const LineOrigin origin{cursor_x_, cursor_y_, scrolls_};
   std::string line;
   size_t pos = 0;
+  for (const char c : offered.substr(0, kMaxLineLength)) {
+    line += c;
+    ++pos;
+    DrawChar(c);
+    WrapAndScroll();
+  }
+  FlushRun();
+  MoveCursor(cursor_x_, cursor_y_);
   for (;;) {
     bool first_half = false;
     uint8_t key = ReadKeyPart(first_half);
@@ -285,13 +293,45 @@ std::string Console::ReadEditedLine() {
   }
 }
 
-std::string Console::ReadLine() { return ReadEditedLine(); }
+std::string Console::ReadLine() { return ReadEditedLine({}); }
 
-void Console::ReadBareLine() { ReadEditedLine(); }
+std::string Console::ReadLine(std::string_view offered) { return ReadEditedLine(offered); }
+
+std::string Console::ReadHiddenLine() {
+  std::string line;
+  for (;;) {
+    bool first_half = false;
+    uint8_t key = ReadKeyPart(first_half);
+    if (first_half) {
+      if (ReadKey() != kKeypadSlash) continue;
+      key = '/';
+    }
+    switch (key) {
+      case kCarriageReturn:
+        Write("\r\n");
+        return line;
+      case kBackspace:
+      case kCtrlS:
+        if (!line.empty()) line.pop_back();
+        continue;
+      case kEscape:
+      case kCtrlY:
+        line.clear();
+        continue;
+      case kCtrlZ:
+        continue;
+      default:
+        break;
+    }
+    if (line.size() < static_cast<size_t>(kMaxLineLength)) line += static_cast<char>(key);
+  }
+}
+
+void Console::ReadBareLine() { ReadEditedLine({}); }
 
 std::string Console::ReadWordSkippingEmptyLines() {
   for (;;) {
-    const std::string line = ReadEditedLine();
+    const std::string line = ReadEditedLine({});
     size_t start = 0;
     while (start < line.size() && !AboveBlank(line[start])) ++start;
     if (start == line.size()) continue;

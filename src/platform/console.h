@@ -115,6 +115,11 @@ class Console {
   // One edited, echoed line without its line end. Every answer below reads whole
   // new lines: nothing of a line is left over for the next read.
   std::string ReadLine();
+  // ReadLine with offered already typed, for the ringer to edit or take with Enter.
+  std::string ReadLine(std::string_view offered);
+  // A line whose characters are never shown, not even as stars (a password): only
+  // Backspace and Escape edit it; Enter moves to the next row.
+  std::string ReadHiddenLine();
   // Reads a line and throws it away: only Enter matters.
   void ReadBareLine();
   // Skips blanks, control characters and empty lines; takes the next run of
@@ -141,7 +146,7 @@ class Console {
     int y;
     int64_t scrolls;
   };
-  std::string ReadEditedLine();
+  std::string ReadEditedLine(std::string_view offered);
   // The window cell of character index i of the line being edited.
   void LineCell(const LineOrigin& origin, size_t i, int& x, int& y) const;
   void MoveToLineIndex(const LineOrigin& origin, size_t i);

@@ -34,7 +34,7 @@ Practice::~Practice() {
 }
 
 std::string Practice::OpenFile(const std::string& dir, const std::string& stamp, bool simulated,
-                               bool several_bells) {
+                               bool with_strokes, bool several_bells) {
   const auto cannot = [&dir](const std::string& reason) {
     return "Cannot write the practice record in " + dir + ": " + reason;
   };
@@ -50,9 +50,10 @@ std::string Practice::OpenFile(const std::string& dir, const std::string& stamp,
   // Binary, so that Windows writes the same bytes as Linux.
   std::FILE* file = std::fopen(path.string().c_str(), "wb");
   if (file == nullptr) return cannot(std::strerror(errno));
-  const char* columns = several_bells ? kBellsRecordHeading : kRecordHeading;
-  const std::string heading =
-      simulated ? std::string(kSimulatedMark) + "\n" + columns : std::string(columns);
+  const std::string columns = several_bells  ? kBellsRecordHeading
+                              : with_strokes ? kRecordHeadingWithStrokes
+                                             : kRecordHeading;
+  const std::string heading = simulated ? std::string(kSimulatedMark) + "\n" + columns : columns;
   if (const int failed = WriteLine(file, heading)) {
     std::fclose(file);
     std::error_code ignored;
@@ -72,10 +73,13 @@ void Practice::Blow(const BlowLine& line) {
                  .key_ms = RoundedMs(line.key_us - *first_sensor_us_),
                  .sent = line.sent,
                  .keyless = line.keyless,
+                 .stroke = line.stroke,
                  .bell = line.bell});
 }
 
 void Practice::Zeroed() { Add(RecordLine{.zeroed = true}); }
+
+void Practice::Disagreed(int32_t bell) { Add(RecordLine{.disagreed_bell = bell}); }
 
 void Practice::Add(const RecordLine& line) {
   record_.push_back(line);

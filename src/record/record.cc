@@ -1,12 +1,14 @@
 #include "record/record.h"
 
 #include <charconv>
+#include <string_view>
 #include <system_error>
 
 namespace strikewell {
 namespace {
 
 constexpr const char* kZeroedLine = "# zeroed";
+constexpr std::string_view kDisagreedLine = "# disagreed bell ";
 
 // A whole number in decimal, nothing before or after it, in the range of T.
 template <typename T>
@@ -21,11 +23,18 @@ bool WholeNumber(const std::string& text, T& value) {
 
 std::string RecordLineText(const RecordLine& line) {
   if (line.zeroed) return kZeroedLine;
+  if (line.disagreed_bell != 0) {
+    return std::string(kDisagreedLine) + std::to_string(line.disagreed_bell);
+  }
+  const char* stroke = line.stroke == Stroke::kHand   ? ",hand"
+                       : line.stroke == Stroke::kBack ? ",back"
+                                                      : "";
   std::string text = std::to_string(line.blow) + "," + std::to_string(line.sensor_ms) + "," +
                      std::to_string(line.key_ms) + "," +
                      (line.keyless ? "none"
                       : line.sent  ? "sent"
-                                   : "dropped");
+                                   : "dropped") +
+                     stroke;
   if (line.bell > 0) text += "," + std::to_string(line.bell);
   return text;
 }
@@ -33,6 +42,15 @@ std::string RecordLineText(const RecordLine& line) {
 std::string ParseRecordLine(const std::string& text, RecordLine& line, bool with_bell) {
   if (text == kZeroedLine) {
     line = RecordLine{.zeroed = true};
+    return "";
+  }
+  if (text.starts_with(kDisagreedLine)) {
+    int32_t bell = 0;
+    if (!WholeNumber(text.substr(kDisagreedLine.size()), bell) || bell < 1) {
+      return "holds " + Quoted(text) + ", not a bell's number after \"" +
+             std::string(kDisagreedLine) + "\"";
+    }
+    line = RecordLine{.disagreed_bell = bell};
     return "";
   }
   if (text.empty()) return "is empty";
@@ -44,7 +62,13 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line, bool with
       fields.back() += c;
     }
   }
-  if (fields.size() != (with_bell ? 5u : 4u)) {
+  // Of several bells, the bell's number is the last field.
+  std::string bell_field;
+  if (with_bell && fields.size() > 4) {
+    bell_field = fields.back();
+    fields.pop_back();
+  }
+  if ((fields.size() != 4 && fields.size() != 5) || (with_bell && bell_field.empty())) {
     return "holds " + Quoted(text) + ", not a blow line (" +
            (with_bell ? kBellsRecordHeading : kRecordHeading) + ") nor " + kZeroedLine;
   }
@@ -60,8 +84,14 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line, bool with
   }
   read.sent = fields[3] == "sent";
   read.keyless = fields[3] == "none";
-  if (with_bell && (!WholeNumber(fields[4], read.bell) || read.bell < 1 || read.bell > 16)) {
-    return "has " + Quoted(fields[4]) + " for bell, not a bell's number from 1 to 16";
+  if (fields.size() == 5) {
+    if (fields[4] != "hand" && fields[4] != "back") {
+      return "has " + Quoted(fields[4]) + " for stroke, neither hand nor back";
+    }
+    read.stroke = fields[4] == "hand" ? Stroke::kHand : Stroke::kBack;
+  }
+  if (with_bell && (!WholeNumber(bell_field, read.bell) || read.bell < 1 || read.bell > 16)) {
+    return "has " + Quoted(bell_field) + " for bell, not a bell's number from 1 to 16";
   }
   line = read;
   return "";

@@ -6,10 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "record/practice_log.h"
+
 namespace strikewell {
 
 // The record file's first line.
 inline constexpr const char* kRecordHeading = "blow,sensor_ms,key_ms,key";
+// The first line of a record of ringing through the tower's connection, whose sent
+// blows also name the stroke they rang as.
+inline constexpr const char* kRecordHeadingWithStrokes = "blow,sensor_ms,key_ms,key,stroke";
 // The first line of the record of several bells, whose blow lines end in the bell's
 // number; blow is then that bell's count.
 inline constexpr const char* kBellsRecordHeading = "blow,sensor_ms,key_ms,key,bell";
@@ -23,7 +28,11 @@ struct RecordLine {
   int64_t key_ms = 0;
   bool sent = false;
   bool keyless = false;  // counted without Ringing Room: no key was meant to be sent
-  int32_t bell = 0;      // 1..16 in the record of several bells; 0 for the single bell
+  Stroke stroke = Stroke::kUnknown;
+  // Not 0: "# disagreed bell N", the tower's server said a stroke of bell N disagreed
+  // with its state, so another client rang it too; the other fields are unused.
+  int32_t disagreed_bell = 0;
+  int32_t bell = 0;  // 1..16 in the record of several bells; 0 for the single bell
 
   bool operator==(const RecordLine&) const = default;
 };
@@ -35,8 +44,9 @@ using PracticeRecord = std::vector<RecordLine>;
 inline constexpr const char* kSimulatedMark = "# simulated bell";
 
 // The line as the file holds it, without its line end: "12,9600,9850,sent" (or "dropped",
-// or "none" when counting only) or "# zeroed"; a blow of one of several bells ends in its
-// number, "12,9600,9850,sent,3".
+// or "none" when counting only), "12,9600,9850,sent,hand" (a known stroke), "# zeroed" or
+// "# disagreed bell 4"; a blow of one of several bells ends in its number,
+// "12,9600,9850,sent,3".
 std::string RecordLineText(const RecordLine& line);
 
 // Reads one line (without its line end) into `line`: a blow line with a bell when

@@ -74,7 +74,7 @@ RecordFileRead ReadRecordFile(const std::string& path) {
     }
     if (number == 1 + (read.simulated ? 1 : 0)) {
       with_bell = text == kBellsRecordHeading;
-      if (text != kRecordHeading && !with_bell) {
+      if (text != kRecordHeading && text != kRecordHeadingWithStrokes && !with_bell) {
         read.error = where + (text.empty() ? "is empty" : "is " + Quoted(text)) +
                      ", not the heading " + kRecordHeading + " nor " + kBellsRecordHeading + ".";
       }

@@ -149,30 +149,36 @@ PracticeFigures Figures(const PracticeRecord& record) {
   PracticeFigures f;
   const RecordLine* previous = nullptr;
   int64_t piece_first_ms = 0;
-  int32_t place_in_piece = 0;
+  bool previous_hand = false;
   for (const RecordLine& line : record) {
-    if (line.zeroed) continue;
+    if (line.disagreed_bell != 0) ++f.disagreements;
+    if (line.zeroed || line.disagreed_bell != 0) continue;
     ++f.blows;
     ++(line.keyless ? f.keyless : line.sent ? f.sent : f.dropped);
     // After "0" the count starts again at 1. A key that falls due just after the zeroing
     // can still carry the count from before it, so the restart of the count, not the place
     // of the zeroing line, marks where the ringer started again.
-    if (previous == nullptr || line.blow != previous->blow + 1) {
+    const bool restart = previous == nullptr || line.blow != previous->blow + 1;
+    // A stroke the server named stands; a blow without one (the window way, or a ring
+    // not sent) follows the alternation, from handstroke at the start of a piece.
+    const bool hand = line.stroke != Stroke::kUnknown ? line.stroke == Stroke::kHand
+                      : restart                       ? true
+                                                      : !previous_hand;
+    if (restart) {
       if (previous != nullptr) {
         f.ringing_ms += previous->sensor_ms - piece_first_ms;
         f.piece_starts.push_back(f.blows);
       }
       ++f.pieces;
       piece_first_ms = line.sensor_ms;
-      place_in_piece = 0;
     } else {
       f.intervals.push_back(Interval{.index = f.blows,
                                      .blow = line.blow,
                                      .piece = f.pieces,
-                                     .back_to_hand = place_in_piece % 2 == 0,
+                                     .back_to_hand = hand,
                                      .ms = line.sensor_ms - previous->sensor_ms});
     }
-    ++place_in_piece;
+    previous_hand = hand;
     previous = &line;
   }
   if (previous != nullptr) f.ringing_ms += previous->sensor_ms - piece_first_ms;
@@ -182,8 +188,9 @@ PracticeFigures Figures(const PracticeRecord& record) {
 }
 
 bool EnoughForSummary(const PracticeRecord& record) {
-  return std::count_if(record.begin(), record.end(),
-                       [](const RecordLine& line) { return !line.zeroed; }) > 4;
+  return std::count_if(record.begin(), record.end(), [](const RecordLine& line) {
+           return !line.zeroed && line.disagreed_bell == 0;
+         }) > 4;
 }
 
 std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
@@ -197,9 +204,37 @@ std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
   const int32_t n = f.blows - f.pieces;
   lines.push_back("count =" + std::to_string(f.blows) +
                   " time from first blow=" + std::to_string(E) + " secs");
-  if (n > 0) lines.push_back(SpeedLine(E, n, 1));
-  lines.push_back(KeysLine(f.sent, f.dropped, f.keyless, f.blows));
-  if (f.pieces > 1) lines.push_back(RestartsLine(f.pieces));
+  if (n > 0) {
+    const double interval = static_cast<double>(E) / n;
+    // Peal minutes: 5040 blows at this interval.
+    const double P = static_cast<double>(E) * 84.0 / n;
+    const int32_t Hrs = static_cast<int32_t>(P) / 60;
+    lines.push_back(" APPROX Ave interval=" + Fixed8(interval) + " secs peal speed=" +
+                    std::to_string(Hrs) + " hrs:" + Fixed8(P - Hrs * 60.0) + " mins");
+  }
+  // A practice rung through the tower's connection names its strokes.
+  const bool tower = std::any_of(record.begin(), record.end(), [](const RecordLine& line) {
+    return line.stroke != Stroke::kUnknown;
+  });
+  const char* why_dropped = tower ? " dropped (Ringing Room's connection lost, or no bell yours)."
+                                  : " dropped (the Ringing Room window was not in front).";
+  if (f.keyless == f.blows) {
+    lines.push_back("Keys: none, counting only.");
+  } else {
+    lines.push_back(
+        (tower ? "Strokes: " : "Keys: ") + std::to_string(f.sent) + " sent, " +
+        (f.dropped == 0 ? std::string("none dropped.") : std::to_string(f.dropped) + why_dropped));
+  }
+  if (f.disagreements > 0) {
+    lines.push_back("Another client rang your bell too: " + std::to_string(f.disagreements) +
+                    (f.disagreements == 1 ? " stroke" : " strokes") + " disagreed.");
+  }
+  if (f.pieces > 1) {
+    const int32_t restarts = f.pieces - 1;
+    lines.push_back("Zeroed and started again " + std::to_string(restarts) +
+                    (restarts == 1 ? " time" : " times") +
+                    ": the pauses are left out of the figures.");
+  }
 
   lines.push_back(GapLine(kHandstrokeGap, f.handstroke_gap));
   lines.push_back(GapLine(kBackstrokeGap, f.backstroke_gap));

@@ -30,16 +30,18 @@ struct PracticeFigures {
   int32_t pieces = 0;  // 1, and one more at each restart of the count after a zeroing
   int32_t sent = 0;
   int32_t dropped = 0;
-  int32_t keyless = 0;     // counted without Ringing Room: no key was meant to be sent
-  int64_t ringing_ms = 0;  // the pieces' lengths added up, the pauses at zeroings left out
+  int32_t keyless = 0;        // counted without Ringing Room: no key was meant to be sent
+  int32_t disagreements = 0;  // "# disagreed" lines: another client rang the ringer's bell
+  int64_t ringing_ms = 0;     // the pieces' lengths added up, the pauses at zeroings left out
   std::vector<int32_t> piece_starts;  // index of the first blow of each piece after the first
   std::vector<Interval> intervals;
   GapFigures handstroke_gap;  // back to hand
   GapFigures backstroke_gap;  // hand to back
 };
 
-// Counted blows alternate handstroke and backstroke, the first being a handstroke (ringing
-// starts at handstroke); each piece starts again at handstroke, and no interval spans two.
+// A blow's stroke is the one the tower's server gave it where the record names it; other
+// blows alternate handstroke and backstroke, the first being a handstroke (ringing starts
+// at handstroke), and each piece starts again at handstroke. No interval spans two pieces.
 PracticeFigures Figures(const PracticeRecord& record);
 
 // Whether the record holds enough blows (more than 4) to be worth a summary.

@@ -81,6 +81,9 @@ class Counter {
     do {
       io_.console.Flush();
       const WaitResult woke = io_.wait.Wait(NextWait());
+      // What the tower's server said before a ring falls due decides its stroke and
+      // whether the connection still stands; taking it never waits.
+      if (io_.tower != nullptr) io_.tower->Service();
       // A key's time is not to be moved by anything this pass does.
       SendDueKeys();
       const int key = KeyCheck(state_, io_);
@@ -95,10 +98,12 @@ class Counter {
       if (woke.data) ReadBytes(woke.data_at_us);
       SendDueKeys();
       RecordOutcomes();
+      RecordDisagreements();
       CheckPort(woke.port_lost);
       LookForTheWindow();
       if (io_.console.TakeResize()) redraw_ = true;
       if (redraw_ && RedrawFits()) Redraw();
+      ShowTowerStatus();
     } while (!state_.TerminateProgram);
     SendOwedKeys();
   }
@@ -122,6 +127,7 @@ class Counter {
     }
     state_.MyCounter = 0;
     SetPortMessage(io_.practice_note);
+    ShowTowerStatus();
     next_port_try_us_ = io_.clock.MonotonicMicros() + kRetryUs;
     // A window too small for the counter says so at once.
     if (TooSmall()) Redraw();
@@ -164,6 +170,10 @@ class Counter {
     what.lines = any_line_ && what.port != 0;
     what.data = (bells_ ? bells_->UsesCharacters() : s_.UseDat) && what.port != 0;
     what.deadline_us = owed_.empty() ? kNoDeadline : owed_.front().due_us;
+    if (io_.tower != nullptr) {
+      what.network = true;
+      what.deadline_us = std::min(what.deadline_us, io_.tower->NextDeadline());
+    }
     // A driver may say nothing when its device goes (Wine's comm wait on a hung-up
     // tty): the port is looked at about once a second whatever else happens.
     what.deadline_us = std::min(what.deadline_us, next_port_try_us_);
@@ -271,17 +281,51 @@ class Counter {
     while (!owed_.empty() && owed_.front().due_us <= io_.clock.MonotonicMicros()) {
       const DueKey key = owed_.front();
       owed_.pop_front();
-      const bool sent = !io_.count_only && SendOrDrop(key.key);
-      if (io_.log != nullptr) unrecorded_.push_back({key, sent});
+      const Rang rang = RingThisBlow(key);
+      if (io_.log != nullptr) unrecorded_.push_back({key, rang});
     }
   }
 
   void RecordOutcomes() {
-    for (const auto& [key, sent] : unrecorded_) {
-      io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, sent, io_.count_only, key.bell});
+    for (const auto& [key, rang] : unrecorded_) {
+      io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, rang.sent, io_.count_only,
+                             rang.stroke, key.bell});
       for (int32_t i = 0; i < key.zeroings_after; ++i) io_.log->Zeroed();
     }
     unrecorded_.clear();
+  }
+
+  // Another client rang the ringer's bell: the record notes it after the blows
+  // already written.
+  void RecordDisagreements() {
+    if (io_.tower == nullptr) return;
+    for (const int32_t bell : io_.tower->TakeDisagreements()) {
+      if (io_.log != nullptr) io_.log->Disagreed(bell);
+    }
+  }
+
+  // The one step for a blow whose time has come, whichever way it rings.
+  struct Rang {
+    bool sent = false;
+    Stroke stroke = Stroke::kUnknown;
+  };
+  Rang RingThisBlow(const DueKey& key) {
+    if (io_.count_only) return Rang{};
+    if (io_.tower == nullptr) return Rang{SendOrDrop(key.key), Stroke::kUnknown};
+    // Dropped while the connection is lost, no bell is the ringer's or the host
+    // has removed the ringer: a ring sent late is worse than none.
+    const TowerRing ring = io_.tower->Ring();
+    if (!ring.sent) return Rang{};
+    return Rang{true, ring.handstroke ? Stroke::kHand : Stroke::kBack};
+  }
+
+  // The status line of the tower's connection, drawn when it changes.
+  void ShowTowerStatus() {
+    if (io_.tower == nullptr) return;
+    std::string status = io_.tower->StatusText();
+    if (status == tower_status_) return;
+    tower_status_ = std::move(status);
+    DrawPortMessage();
   }
 
   // True when the key was sent.
@@ -389,26 +433,33 @@ class Counter {
     DrawPortMessage();
   }
 
-  // Below the status lines where the window has rows for it, else on the two empty
-  // rows above them; the digits stay. A message longer than a row goes on in the
-  // next one.
+  // The port message, then the tower's status line, below the status lines where
+  // the window has rows for them, else on the two empty rows above them; the digits
+  // stay. A message longer than a row goes on in the next one; what finds no row
+  // left waits for a larger window.
   void DrawPortMessage() {
-    if (port_message_.empty() || TooSmall()) return;
+    if ((port_message_.empty() && tower_status_.empty()) || TooSmall()) return;
     Console& console = io_.console;
     const int width = console.WindowWidth();
     const int height = console.WindowHeight();
     const int first = height > kCounterRows ? kCounterRows + 1 : kCounterRows - 4;
     const int last = std::min(height, first + 1);
-    std::string rest = port_message_;
-    for (int row = first; row <= last; ++row) {
+    int row = first;
+    const auto draw = [&](std::string& rest) {
       // A character in the bottom-right cell would scroll the window.
       const size_t room = static_cast<size_t>(row == height ? width - 1 : width);
       std::string part = rest.substr(0, room);
       rest.erase(0, part.size());
       part.resize(room, ' ');
-      console.GotoXY(1, row);
+      console.GotoXY(1, row++);
       console.Write(part);
+    };
+    for (const std::string* message : {&port_message_, &tower_status_}) {
+      std::string rest = *message;
+      while (!rest.empty() && row <= last) draw(rest);
     }
+    std::string blank;
+    while (row <= last) draw(blank);
   }
 
   bool TooSmall() const {
@@ -465,8 +516,14 @@ class Counter {
       WaitFor what;
       what.console = false;
       what.deadline_us = owed_.front().due_us;
+      if (io_.tower != nullptr) {
+        // The heartbeat goes on being answered while the last rings wait.
+        what.network = true;
+        what.deadline_us = std::min(what.deadline_us, io_.tower->NextDeadline());
+      }
       io_.console.Flush();
       io_.wait.Wait(what);
+      if (io_.tower != nullptr) io_.tower->Service();
       SendDueKeys();
       RecordOutcomes();
     }
@@ -486,7 +543,7 @@ class Counter {
   const std::string port_name_;
   // Set when the port rings several bells; keys_ holds each bell's key by its number.
   std::optional<BellSensors> bells_;
-  std::array<char, kMaxBells + 1> keys_{};
+  std::array<char, kMostBellsOnAPort + 1> keys_{};
   std::array<WatchedLine, 4> lines_{};
   bool any_line_ = false;
   bool counted_ = false;
@@ -494,13 +551,14 @@ class Counter {
   // Keys sent or dropped this pass, written to the record at its end.
   struct Outcome {
     DueKey key;
-    bool sent;
+    Rang rang;
   };
   std::vector<Outcome> unrecorded_;
   bool redraw_ = false;
   int64_t redraw_not_before_us_ = 0;
   View view_ = View::kCounter;
   std::string port_message_;
+  std::string tower_status_;  // "" when ringing through the window
   int64_t next_port_try_us_ = 0;
   int64_t next_window_search_us_ = 0;
 };

@@ -13,6 +13,7 @@
 #include "record/practice_log.h"
 #include "run/run_state.h"
 #include "sensor/line_debounce.h"
+#include "tower/tower_link.h"
 
 namespace strikewell {
 
@@ -32,6 +33,9 @@ struct CountingIo {
   bool count_only = false;
   // Under the counter all the time (what kind of practice this is), or "".
   std::string practice_note{};
+  // Set: each blow rings the ringer's bell through the tower's connection instead
+  // of a key in the window.
+  TowerLink* tower = nullptr;
 };
 
 // Runs until a quit key has been read and every key owed by then has been sent or

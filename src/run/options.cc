@@ -11,6 +11,9 @@
 #include "sensor/line_debounce.h"
 #include "settings/number.h"
 #include "strikewell_version.h"
+#include "tower/address.h"
+#include "tower/protocol.h"
+#include "tower/tower_start.h"
 
 namespace strikewell {
 namespace {
@@ -18,9 +21,11 @@ namespace {
 constexpr const char* kUsage =
     "Usage: strikewell [--bells] [--record DIR] [--debounce MS] [--count-only]\n"
     "       strikewell --simulate[=MS] [--record DIR] [--count-only]\n"
+    "       strikewell [--record DIR] [--debounce MS] --tower TOWER [--bell N] [--server URL]\n"
     "       strikewell --report FILE.csv\n"
-    "       strikewell --help | --version\n"
-    "Counts the blows of a simulator bell and presses j in the Ringing Room window.\n"
+    "       strikewell --forget-login | --help | --version\n"
+    "Counts the blows of a simulator bell and presses j in the Ringing Room window,\n"
+    "or rings a bell in a Ringing Room tower through its own connection.\n"
     "  --bells        ring several bells on one port (a handbell pair, a tower's\n"
     "                 simulator), set up in bells_strikewell.ini\n"
     "  --record DIR   keep a record of every blow in a new file in the folder DIR,\n"
@@ -33,6 +38,11 @@ constexpr const char* kUsage =
     "                 the space bar rings one more blow; without a Ringing Room\n"
     "                 window it counts only\n"
     "  --count-only   count without Ringing Room: no window, no keys\n"
+    "  --tower TOWER  ring in this Ringing Room tower: its number, or its whole\n"
+    "                 address (https://ringingroom.com/123456789/name)\n"
+    "  --server URL   the Ringing Room site (https://ringingroom.com unless given)\n"
+    "  --bell N       ring bell N, not the bell assigned to you in the tower\n"
+    "  --forget-login remove the kept Ringing Room login and end\n"
     "  --report FILE  show the summary of a record kept earlier and draw its\n"
     "                 intervals in a picture beside it (the .csv replaced by .svg)\n"
     "  --help         show this and end\n"
@@ -69,6 +79,16 @@ std::string TakeWholePull(Options& o, const std::string& value) {
   return {};
 }
 
+std::string TakeBell(Options& o, const std::string& value) {
+  const std::optional<int64_t> bell = ParseNumber(value, NumberEnd::WholeText, kInt32Range);
+  if (!bell || *bell < 1 || *bell > kMaxBells) {
+    return "--bell needs a bell's number from 1 to " + std::to_string(kMaxBells) + ", not \"" +
+           value + "\".";
+  }
+  o.bell = static_cast<int32_t>(*bell);
+  return {};
+}
+
 constexpr OptionSpec kOptionTable[] = {
     {"--record", "a folder",
      [](Options& o, const std::string& value) {
@@ -86,6 +106,22 @@ constexpr OptionSpec kOptionTable[] = {
     {"--count-only", nullptr,
      [](Options& o, const std::string&) {
        o.count_only = true;
+       return std::string();
+     }},
+    {"--tower", "a tower's number or address",
+     [](Options& o, const std::string& value) {
+       o.tower = value;
+       return std::string();
+     }},
+    {"--server", "a web address",
+     [](Options& o, const std::string& value) {
+       o.server = value;
+       return std::string();
+     }},
+    {"--bell", "a bell's number", TakeBell},
+    {"--forget-login", nullptr,
+     [](Options& o, const std::string&) {
+       o.command = std::max(o.command, Command::ForgetLogin);
        return std::string();
      }},
     {"--bells", nullptr,
@@ -146,13 +182,27 @@ Options ParseOptions(int argc, const char* const* argv) {
   if (options.several_bells && options.simulate_ms > 0) {
     return Mistake("--simulate rings one simulated bell, so it does not go with --bells.");
   }
+  // Several bells ring by Ringing Room's keys in the window for now.
+  if (options.several_bells && (!options.tower.empty() || options.bell != 0)) {
+    return Mistake(
+        "--bells rings its bells by the keys in Ringing Room's window, so it does "
+        "not go with --tower or --bell.");
+  }
+  // A site that would take the password in the clear is refused before anything
+  // is asked.
+  if (const std::string wrong = ChooseTower(options.tower, options.server).error; !wrong.empty()) {
+    return Mistake(wrong);
+  }
   return options;
 }
 
-int RunCommand(const Options& options, std::string& out, std::string& err) {
+int RunCommand(const Options& options, std::string& out, std::string& err, LoginStore* logins) {
   switch (options.command) {
     case Command::Count:
       return 0;
+    case Command::ForgetLogin:
+      if (logins == nullptr) return 0;
+      return ForgetLogin(*logins, out, err);
     case Command::Report:
       return RunReport(options.report_file, out, err);
     case Command::Version:

@@ -1,5 +1,6 @@
 #include "run/program.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,8 @@
 #include "run/run_state.h"
 #include "run/simulated_bell.h"
 #include "target/target.h"
+#include "tower/address.h"
+#include "tower/tower_start.h"
 
 namespace strikewell {
 namespace {
@@ -116,6 +119,53 @@ bool OpenSensorPort(RunState& state, Platform& p) {
   return true;
 }
 
+// Which tower to ring directly: the one given, else the one kept if the ringer wants
+// it. Otherwise the window way (tower 0), with the window found into state. A ringer
+// who started strikewell from Explorer has no command line for --tower: when no
+// Ringing Room window is open, such a ringer can type a tower instead. Nothing when
+// the program is to end, the reason told.
+std::optional<TowerChoice> DirectTower(RunState& state, Platform& p) {
+  Console& console = p.console;
+  TowerChoice choice = ChooseTower(p.tower, p.server);
+  if (!choice.error.empty()) {
+    console.WriteLn(choice.error);
+    return std::nullopt;
+  }
+  if (choice.tower != 0) return choice;
+  const KeptLogin kept = ReadKeptLogin(*p.logins);
+  // The kept site is checked as a typed one is: the file may have been edited.
+  std::string kept_site;
+  if (kept.tower != 0 && CheckSiteAddress(kept.server, kept_site).empty() &&
+      (p.server.empty() || kept_site == choice.server)) {
+    console.WriteLn("Ring tower " + Shown(kept.tower_name) + " (" + std::to_string(kept.tower) +
+                    ") directly? (Y/n)");
+    if (console.ReadAnswerKey() != 'N') {
+      choice.tower = kept.tower;
+      choice.server = kept_site;
+      return choice;
+    }
+  }
+  if (!console.WindowClosesAtExit()) {
+    if (FindTargetWindow(state, p.desktop, console)) return choice;
+    return std::nullopt;
+  }
+  if (SearchWindows(state, p.desktop)) {
+    console.WriteLn("Target window is " + state.WindowTitle);
+    return choice;
+  }
+  console.WriteLn("The required target window (" + std::string(StringToGet) + ") NOT FOUND");
+  if (const std::string why = p.desktop.Unavailable(); !why.empty()) console.WriteLn(why);
+  for (;;) {
+    console.WriteLn("Type a Ringing Room tower's number or address to ring it directly,");
+    console.Write("or press Enter to end: ");
+    const std::string typed = console.ReadLine();
+    if (typed.empty()) return std::nullopt;
+    const TowerChoice typed_choice = ChooseTower(typed, p.server);
+    if (typed_choice.error.empty()) return typed_choice;
+    console.WriteLn(typed_choice.error);
+  }
+}
+
 // Forgets the simulated bell's handle when the run leaves counting by any way, the
 // exceptions included.
 struct ForgetSimulatedHandle {
@@ -150,8 +200,13 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
 
   // A record that cannot be kept is found out before the ringer calibrates and rings.
   if (!p.record_dir.empty()) {
-    if (const std::string error =
-            practice.OpenFile(p.record_dir, p.clock.LocalStamp(), simulate, p.several_bells);
+    // A practice that may ring in a tower names each blow's stroke; several bells ring
+    // by the window's keys.
+    const bool direct = !simulate && !p.count_only && !p.several_bells && p.network != nullptr &&
+                        p.logins != nullptr &&
+                        (!p.tower.empty() || ReadKeptLogin(*p.logins).tower != 0);
+    if (const std::string error = practice.OpenFile(p.record_dir, p.clock.LocalStamp(), simulate,
+                                                    direct, p.several_bells);
         !error.empty()) {
       console.WriteLn(error);
       return 1;
@@ -166,6 +221,15 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
   }
 
   bool count_only = p.count_only;
+  // The process end would release the port anyway; it is closed on every early end
+  // so that a caller that goes on (a test) finds it free.
+  const auto end_early = [&] {
+    state.TerminateProgram = true;
+    p.serial.SerClose(state.SerialHandle);
+    state.SerialHandle = 0;
+    return 0;
+  };
+  std::unique_ptr<TowerLink> tower;
   if (!count_only && simulate) {
     // Trying the program is worth it without Ringing Room too.
     if (SearchWindows(state, p.desktop)) {
@@ -174,15 +238,20 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
       console.WriteLn("No Ringing Room window found - counting only");
       count_only = true;
     }
+  } else if (!count_only && !p.several_bells && p.network != nullptr && p.logins != nullptr) {
+    // Several bells ring by the window's keys: a kept tower is not offered.
+    const std::optional<TowerChoice> choice = DirectTower(state, p);
+    if (!choice) return end_early();
+    if (choice->tower != 0) {
+      TowerIo tower_io{console, *p.network, *p.logins, p.clock, p.wait};
+      tower = StartTower(tower_io, *choice, p.bell);
+      if (!tower) return end_early();
+    }
   } else if (!count_only && !FindTargetWindow(state, p.desktop, console)) {
-    state.TerminateProgram = true;
-    // The process end would release the port anyway; close it so that a caller
-    // that goes on (a test) finds it free.
-    p.serial.SerClose(state.SerialHandle);
-    state.SerialHandle = 0;
-    return 0;
+    return end_early();
   }
-  if (!count_only) KeySendTest(p.desktop, console);
+  // The key-send test's digits would ring a round in a live tower: only for the window.
+  if (!count_only && !tower) KeySendTest(p.desktop, console);
 
   // Set going once counting is about to start, so that its first blow is not lost in
   // the key-send test.
@@ -200,6 +269,7 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
   io.simulated_bell = sim ? &sim->bell : nullptr;
   io.count_only = count_only;
   io.practice_note = PracticeNote(simulate, count_only);
+  io.tower = tower.get();
   CountBlows(state, io);
 
   ShutDownPort(state, serial);

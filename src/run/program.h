@@ -8,6 +8,7 @@
 #include "platform/console.h"
 #include "platform/desktop.h"
 #include "platform/event_wait.h"
+#include "platform/network.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "sensor/line_debounce.h"
@@ -33,6 +34,13 @@ struct Platform {
   std::string bells_path = kBellsFileName;
   int32_t simulate_ms = 0;  // --simulate: the simulated bell's whole pull; 0 rings a real one
   bool count_only = false;  // --count-only: no Ringing Room window, no keys
+  // Ringing Room's own connection and the kept login; without them (null) every
+  // blow rings by the window's key.
+  Network* network = nullptr;
+  LoginStore* logins = nullptr;
+  std::string tower{};   // --tower: a number or a whole address; "" for none
+  std::string server{};  // --server; "" for the default site
+  int32_t bell = 0;      // --bell; 0 rings the bell assigned to the ringer
 };
 
 // Runs the whole program and returns the process's exit status: 0 for every

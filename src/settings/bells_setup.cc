@@ -161,7 +161,7 @@ class SetupReader {
   void Bell(const std::vector<std::string_view>& words) {
     constexpr const char* kForm =
         "is not of the form \"bell 1 cts pulses 1 delay 250\" (or \"char 1\" for a line)";
-    if (setup_.bells.size() == static_cast<size_t>(kMaxBells)) {
+    if (setup_.bells.size() == static_cast<size_t>(kMostBellsOnAPort)) {
       Fail("names a 17th bell, and strikewell rings at most 16");
     }
     size_t at = 1;
@@ -170,7 +170,7 @@ class SetupReader {
       return words[at++];
     };
     BellSetup bell;
-    bell.bell = Number(next(), {1, kMaxBells, false}, "the bell's number");
+    bell.bell = Number(next(), {1, kMostBellsOnAPort, false}, "the bell's number");
     const std::string_view source = next();
     bool known_source = false;
     for (size_t i = 0; i < kLineNames.size(); ++i) {
@@ -231,7 +231,7 @@ class SetupReader {
 }  // namespace
 
 char ConventionCharacter(int32_t bell) {
-  if (bell < 1 || bell > kMaxBells) return 0;
+  if (bell < 1 || bell > kMostBellsOnAPort) return 0;
   return kConventionCharacters[static_cast<size_t>(bell - 1)];
 }
 

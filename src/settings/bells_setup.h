@@ -29,7 +29,7 @@
 namespace strikewell {
 
 inline constexpr const char* kBellsFileName = "bells_strikewell.ini";
-inline constexpr int32_t kMaxBells = 16;
+inline constexpr int32_t kMostBellsOnAPort = 16;
 inline constexpr int32_t kMaxSensorsPerBell = 16;
 
 // Where a bell's sensor events come from: a modem-status line of the port, or one

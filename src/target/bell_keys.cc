@@ -13,7 +13,7 @@ constexpr std::string_view kNumberKeys = "1234567890-=qwer";
 }  // namespace
 
 char BellKey(const BellSetup& bell, size_t bell_count) {
-  if (bell.bell < 1 || bell.bell > kMaxBells) return 0;
+  if (bell.bell < 1 || bell.bell > kMostBellsOnAPort) return 0;
   if (bell_count == 1) return 'j';
   if (bell_count == 2) {
     if (bell.hand == Hand::kLeft) return 'f';

@@ -112,6 +112,53 @@ TEST(ConsoleLineInput, LineThatScrollsTheWindowIsStillErasedCleanly) {
   EXPECT_EQ(erased.raw.Screen(3), "N? z\n\n");
 }
 
+// An offered line stands as if typed: Enter takes it, Backspace edits it, Escape
+// clears it.
+TEST(ConsoleLineInput, AnOfferedLineIsEditedLikeATypedOne) {
+  const struct {
+    std::string script;  // then Enter
+    std::string line;
+  } cases[] = {
+      {"", "ann@example.org"},
+      {"<BS><BS><BS>com", "ann@example.com"},
+      {"<Esc>bob@example.org", "bob@example.org"},
+      {"<Home>J", "Jnn@example.org"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    Rig rig;
+    rig.console.Write("Email: ");
+    TypeScript(rig.raw, c.script + "<Enter>");
+    EXPECT_EQ(rig.console.ReadLine("ann@example.org"), c.line);
+    EXPECT_EQ(rig.raw.Row(1), "Email: " + c.line);
+    EXPECT_EQ(rig.console.WhereY(), 2);
+  }
+}
+
+// Nothing of a hidden line reaches the screen, not even its length.
+TEST(ConsoleLineInput, AHiddenLineShowsNothing) {
+  const struct {
+    std::string script;  // then Enter
+    std::string line;
+  } cases[] = {
+      {"s3cret pw", "s3cret pw"},
+      {"abc<BS>d", "abd"},
+      {"abc<Esc>xy", "xy"},
+      {"a<Left><Home><F1>b<KP/>", "ab/"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    Rig rig;
+    rig.console.Write("Password: ");
+    TypeScript(rig.raw, c.script + "<Enter>");
+    EXPECT_EQ(rig.console.ReadHiddenLine(), c.line);
+    EXPECT_EQ(rig.raw.Screen(3), "Password:\n\n");
+    EXPECT_EQ(rig.console.WhereX(), 1);
+    EXPECT_EQ(rig.console.WhereY(), 2);
+  }
+}
+
 // A word skips blanks, control characters and empty lines, and takes the rest of its
 // line with it; every kind of answer reads whole lines.
 TEST(ConsoleTextAnswers, EachKindConsumesWholeLines) {

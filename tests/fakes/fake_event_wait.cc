@@ -40,8 +40,12 @@ WaitResult FakeEventWait::Wait(const WaitFor& what) {
     // Input that has ended wakes the wait at once, as end of file does.
     console_at = std::max(now, console_.NextKeyAt().value_or(now));
   }
+  int64_t network_at = kNoDeadline;
+  if (what.network && network_ != nullptr) {
+    network_at = std::max(now, network_->NextNewsAt().value_or(kNoDeadline));
+  }
   const int64_t wake =
-      std::min({lines_at, data_at, console_at, lost_at, resize_at, what.deadline_us});
+      std::min({lines_at, data_at, console_at, lost_at, resize_at, network_at, what.deadline_us});
   // A real wait would block for ever: a script without its end is a broken test.
   if (wake == kNoDeadline) throw std::logic_error("the wait has nothing left to wake it");
   if (wake > now) clock_.Advance(wake - now);
@@ -61,6 +65,7 @@ WaitResult FakeEventWait::Wait(const WaitFor& what) {
   result.port_lost = lost_at == wake;
   if (result.port_lost) loss_reported_.insert(what.port);
   result.resized = resize_at == wake;
+  result.network = network_at == wake;
   return result;
 }
 

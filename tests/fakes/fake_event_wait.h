@@ -1,5 +1,5 @@
-// The counting loop's wait, answered from the scripts of a fake serial port and a
-// fake console in fake time: it moves the clock straight to the first scripted
+// The counting loop's wait, answered from the scripts of a fake serial port, a fake
+// console and a fake network in fake time: it moves the clock straight to the first scripted
 // thing it watches, or to the deadline, and records every wait it was asked for.
 #pragma once
 
@@ -9,6 +9,7 @@
 
 #include "fake_clock.h"
 #include "fake_console.h"
+#include "fake_network.h"
 #include "fake_serial.h"
 #include "platform/event_wait.h"
 
@@ -16,8 +17,10 @@ namespace strikewell::testing {
 
 class FakeEventWait : public EventWait {
  public:
-  FakeEventWait(FakeClock& clock, FakeSerial& serial, FakeRawConsole& console)
-      : clock_(clock), serial_(serial), console_(console) {}
+  // network may be null: then a wait for network news is never woken by it.
+  FakeEventWait(FakeClock& clock, FakeSerial& serial, FakeRawConsole& console,
+                FakeNetwork* network = nullptr)
+      : clock_(clock), serial_(serial), console_(console), network_(network) {}
 
   WaitResult Wait(const WaitFor& what) override;
 
@@ -41,6 +44,7 @@ class FakeEventWait : public EventWait {
   FakeClock& clock_;
   FakeSerial& serial_;
   FakeRawConsole& console_;
+  FakeNetwork* network_;
   int64_t lines_seen_until_us_ = -1;
   int64_t next_line_sample_us_ = 0;
   // Handles whose loss a wait has reported: a hung-up port reports it once, so

@@ -24,6 +24,7 @@
 #include "platform/event_wait.h"
 #include "platform/posix/line_watch_posix.h"
 #include "platform/posix/serial_posix.h"
+#include "later.h"
 #include "pty_pair.h"
 #include "sensor/line_debounce.h"
 
@@ -39,19 +40,7 @@ constexpr int64_t kFarUs = 5'000'000;
 
 int64_t Now() { return MonotonicMicrosNow(); }
 
-// Runs action on a thread of its own after a pause, while the test waits.
-class Later {
- public:
-  Later(milliseconds pause, std::function<void()> action)
-      : thread_([pause, action = std::move(action)] {
-          std::this_thread::sleep_for(pause);
-          action();
-        }) {}
-  ~Later() { thread_.join(); }
-
- private:
-  std::thread thread_;
-};
+using testing::Later;
 
 void Write(int fd, const std::string& bytes) {
   ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "later.h"
 #include "no_console.h"
 #include "platform/backends.h"
 #include "platform/posix/line_watch_posix.h"
@@ -59,19 +60,7 @@ int ClosedPort() {
   return ntohs(address.sin_port);
 }
 
-// Runs action on a thread of its own after a pause, while the test waits.
-class Later {
- public:
-  Later(std::chrono::milliseconds pause, std::function<void()> action)
-      : thread_([pause, action = std::move(action)] {
-          std::this_thread::sleep_for(pause);
-          action();
-        }) {}
-  ~Later() { thread_.join(); }
-
- private:
-  std::thread thread_;
-};
+using testing::Later;
 
 // body as one chunk of a chunked HTTP body.
 std::string ChunkOf(const std::string& body) {

@@ -66,6 +66,53 @@ TEST(PracticeFileTest, EachEntryIsOnDiskAsSoonAsItIsReported) {
   EXPECT_EQ(ReadBytes(path), expected) << "an earlier record is never written over";
 }
 
+TEST(PracticeFileTest, ARecordOfTheTowerNamesEachSentBlowsStroke) {
+  TempDir temp("record");
+  Practice practice;
+  ASSERT_EQ(
+      practice.OpenFile(temp.File("tower"), kStamp, /*simulated=*/false, /*with_strokes=*/true),
+      "");
+  practice.Blow(
+      {.blow = 1, .sensor_us = kT, .key_us = kT + 250'000, .sent = true, .stroke = Stroke::kHand});
+  practice.Blow({.blow = 2,
+                 .sensor_us = kT + 2'000'000,
+                 .key_us = kT + 2'250'000,
+                 .sent = true,
+                 .stroke = Stroke::kBack});
+  practice.Blow({.blow = 3,
+                 .sensor_us = kT + 4'000'000,
+                 .key_us = kT + 4'250'000,
+                 .sent = false,
+                 .stroke = Stroke::kUnknown});
+  EXPECT_EQ(ReadBytes(practice.file_path()),
+            "blow,sensor_ms,key_ms,key,stroke\n"
+            "1,0,250,sent,hand\n"
+            "2,2000,2250,sent,back\n"
+            "3,4000,4250,dropped\n");
+}
+
+TEST(RecordLineTest, StrokesReadBackAndRecordsWithoutThemStillRead) {
+  RecordLine line;
+  EXPECT_EQ(ParseRecordLine("4,100,350,sent,back", line), "");
+  EXPECT_EQ(
+      line,
+      (RecordLine{
+          .blow = 4, .sensor_ms = 100, .key_ms = 350, .sent = true, .stroke = Stroke::kBack}));
+  EXPECT_EQ(ParseRecordLine("4,100,350,sent", line), "");
+  EXPECT_EQ(line.stroke, Stroke::kUnknown);
+  EXPECT_EQ(ParseRecordLine("# disagreed bell 3", line), "");
+  EXPECT_EQ(line, RecordLine{.disagreed_bell = 3});
+  EXPECT_EQ(RecordLineText(line), "# disagreed bell 3");
+  EXPECT_EQ(ParseRecordLine("# disagreed bell x", line),
+            "holds \"# disagreed bell x\", not a bell's number after \"# disagreed bell \"");
+  EXPECT_EQ(ParseRecordLine("4,100,350,sent,sideways", line),
+            "has \"sideways\" for stroke, neither hand nor back");
+  EXPECT_EQ(
+      RecordLineText(
+          {.blow = 4, .sensor_ms = 100, .key_ms = 350, .sent = true, .stroke = Stroke::kHand}),
+      "4,100,350,sent,hand");
+}
+
 // A screenshot or a record of the simulated bell never passes for a real practice.
 TEST(PracticeFileTest, ASimulatedBellsRecordSaysSoInItsNameAndFirstLineAndReadsBack) {
   TempDir temp("record");
@@ -127,7 +174,7 @@ TEST(PracticeFileTest, AFolderThatCannotBeMadeIsOneSentenceAndThePracticeStillCo
 TEST(PracticeFileTest, ARecordOfSeveralBellsNamesTheBellOfEachBlow) {
   TempDir temp("record");
   Practice practice;
-  ASSERT_EQ(practice.OpenFile(temp.path().string(), kStamp, false, true), "");
+  ASSERT_EQ(practice.OpenFile(temp.path().string(), kStamp, false, false, true), "");
   practice.Blow({.blow = 1, .sensor_us = kT, .key_us = kT + 250'000, .sent = true, .bell = 2});
   practice.Blow(
       {.blow = 1, .sensor_us = kT + 40'000, .key_us = kT + 100'000, .sent = false, .bell = 11});
@@ -212,9 +259,7 @@ TEST(ReportTest, AFileThatIsNoRecordIsOneSentenceNamingTheLine) {
       {"blow,sensor,key\n",
        "1 of {f} is \"blow,sensor,key\", not the heading "
        "blow,sensor_ms,key_ms,key nor blow,sensor_ms,key_ms,key,bell."},
-      {head + "2,2200,2450,sent,2\n",
-       "3 of {f} holds \"2,2200,2450,sent,2\", not a blow line (blow,sensor_ms,key_ms,key) nor "
-       "# zeroed."},
+      {head + "2,2200,2450,sent,2\n", "3 of {f} has \"2\" for stroke, neither hand nor back."},
       {bells_head + "2,2200,2450,sent\n",
        "3 of {f} holds \"2,2200,2450,sent\", not a blow line (blow,sensor_ms,key_ms,key,bell) "
        "nor # zeroed."},

@@ -142,5 +142,28 @@ TEST(PracticeSummaryTest, SeveralBellsZeroedStartEachBellAgainAtHandstroke) {
   EXPECT_EQ(lines[7], "   3  none rung                        mean 2100 ms, sd 100 ms");
 }
 
+// Strokes the tower's server gave decide the gaps: here the ringer came in at backstroke,
+// and a dropped blow between two named ones takes its place from the alternation.
+TEST(PracticeSummaryTest, StrokesNamedInTheRecordDecideTheGaps) {
+  PracticeRecord record = Piece({0, 2000, 4200, 6200, 8400, 10400});
+  const Stroke strokes[] = {Stroke::kBack, Stroke::kHand,    Stroke::kBack,
+                            Stroke::kHand, Stroke::kUnknown, Stroke::kHand};
+  for (size_t k = 0; k < record.size(); ++k) record[k].stroke = strokes[k];
+  const PracticeFigures figures = Figures(record);
+  ASSERT_EQ(figures.intervals.size(), 5u);
+  // Back to hand: blows 2, 4 and 6 (2000, 2000, 2000); hand to back: 3 and the
+  // unnamed 5 (2200, 2200).
+  EXPECT_EQ(figures.handstroke_gap.count, 3);
+  EXPECT_EQ(figures.handstroke_gap.mean_ms, 2000);
+  EXPECT_EQ(figures.backstroke_gap.count, 2);
+  EXPECT_EQ(figures.backstroke_gap.mean_ms, 2200);
+  record[4].sent = false;
+  record.push_back(RecordLine{.disagreed_bell = 4});
+  EXPECT_EQ(Figures(record).blows, 6) << "a disagreement is no blow";
+  EXPECT_EQ(PracticeSummary(record)[4], "Another client rang your bell too: 1 stroke disagreed.");
+  EXPECT_EQ(PracticeSummary(record)[3],
+            "Strokes: 5 sent, 1 dropped (Ringing Room's connection lost, or no bell yours).");
+}
+
 }  // namespace
 }  // namespace strikewell

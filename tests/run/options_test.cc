@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_login_store.h"
 #include "run/options.h"
 #include "run/program.h"
 #include "run/simulated_bell.h"
@@ -119,6 +120,18 @@ TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
       {{"--debounce=-1"}, "--debounce needs a number of milliseconds from 0 to 1000, not \"-1\"."},
       {{"--debounce", "20ms"},
        "--debounce needs a number of milliseconds from 0 to 1000, not \"20ms\"."},
+      {{"--tower"}, "--tower needs a tower's number or address after it."},
+      {{"--tower", "st-marys"},
+       "--tower needs the tower's number or its whole address, not st-marys."},
+      {{"--tower", "5", "--server", "http://ringingroom.com"},
+       "Ringing Room's address must start with https:// so that the password is never sent "
+       "unencrypted (http:// only for localhost): http://ringingroom.com"},
+      {{"--server=http://10.0.0.2:5000"},
+       "Ringing Room's address must start with https:// so that the password is never sent "
+       "unencrypted (http:// only for localhost): http://10.0.0.2:5000"},
+      {{"--tower", "5", "--bell", "0"}, "--bell needs a bell's number from 1 to 32, not \"0\"."},
+      {{"--bell=treble"}, "--bell needs a bell's number from 1 to 32, not \"treble\"."},
+      {{"--forget-login=yes"}, "--forget-login takes no value."},
       {{"--simulate=999"}, kWholePullMistake},
       {{"--simulate=10001"}, kWholePullMistake},
       {{"--simulate=-1500"}, kWholePullMistake},
@@ -138,6 +151,31 @@ TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
     EXPECT_EQ(ran.out, "");
     EXPECT_EQ(ran.err, m.sentence + "\n" + usage);
   }
+}
+
+TEST(OptionsTest, TowerServerAndBellAreKeptForTheStart) {
+  const Options options =
+      Parse({"--tower", "https://ringingroom.com/123456789/st-marys", "--bell=3"});
+  EXPECT_EQ(options.command, Command::Count);
+  EXPECT_EQ(options.tower, "https://ringingroom.com/123456789/st-marys");
+  EXPECT_EQ(options.bell, 3);
+  EXPECT_EQ(Parse({"--tower", "42", "--server", "http://127.0.0.1:8080"}).server,
+            "http://127.0.0.1:8080");
+  EXPECT_EQ(Parse({}).tower, "");
+  EXPECT_EQ(Parse({}).bell, 0);
+}
+
+TEST(OptionsTest, ForgetLoginRemovesTheKeptLoginAndEnds) {
+  const Options options = Parse({"--forget-login"});
+  EXPECT_EQ(options.command, Command::ForgetLogin);
+  testing::FakeLoginStore logins;
+  logins.text = "token=abc\n";
+  Ran ran;
+  ran.status = RunCommand(options, ran.out, ran.err, &logins);
+  EXPECT_EQ(ran.status, 0);
+  EXPECT_FALSE(logins.text.has_value());
+  EXPECT_EQ(ran.out,
+            "No Ringing Room login is kept now (/home/ann/.config/strikewell/ringingroom).\n");
 }
 
 TEST(OptionsTest, ReportOfAMissingFileEndsWithStatusOne) {

@@ -21,7 +21,7 @@ BellSetup Bell(int32_t number, Hand hand = Hand::kNone) {
 // The keys of bells 1 to 16 in a set-up of `count` bells, one character each.
 std::string KeysOfBells(size_t count) {
   std::string keys;
-  for (int32_t bell = 1; bell <= kMaxBells; ++bell) keys += BellKey(Bell(bell), count);
+  for (int32_t bell = 1; bell <= kMostBellsOnAPort; ++bell) keys += BellKey(Bell(bell), count);
   return keys;
 }
 
