@@ -113,6 +113,9 @@ TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
       {{"--bells=2"}, "--bells takes no value."},
       {{"--bells", "--simulate"},
        "--simulate rings one simulated bell, so it does not go with --bells."},
+      {{"--bells", "--tower", "123456789"},
+       "--bells rings its bells by the keys in Ringing Room's window, so it does not go with "
+       "--tower or --bell."},
       {{"practice.csv"}, "Unexpected argument \"practice.csv\"."},
       {{"--debounce"}, "--debounce needs a number of milliseconds after it."},
       {{"--debounce", "1001"},
