@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   platform.simulate_ms = options.simulate_ms;
   platform.count_only = options.count_only;
   platform.debounce_ms = options.debounce_ms;
+  platform.several_bells = options.several_bells;
   platform.network = network.get();
   platform.logins = logins.get();
   platform.tower = options.tower;

@@ -243,11 +243,31 @@ void SetupFont(GlyphTable& Line) {
   }
 }
 
-void WriteBig(CounterScreen& screen, int32_t Num, int32_t MyCounter, Console& console,
-              Clock& clock) {
+int32_t TakeClockReading(CounterScreen& screen, int32_t MyCounter, Clock& clock) {
   screen.TimeSaveP = clock.ClockText();
   screen.SecsNow = ConvTime(screen.TimeSaveP);
   if (MyCounter <= 1) screen.SecsFirst = screen.SecsNow;
+  // A peal that runs through midnight keeps its elapsed time.
+  return SecondsBetween(screen.SecsFirst, screen.SecsNow);
+}
+
+std::string CountLine(int32_t MyCounter, int32_t E) {
+  return "count =" + std::to_string(MyCounter) + " time from first blow=" + std::to_string(E) +
+         " secs";
+}
+
+std::string SpeedLine(CounterScreen& screen, int32_t E, double intervals, double blows_per_change) {
+  const double interval = E * blows_per_change / intervals;
+  const double P = E * blows_per_change * 84.0 / intervals;
+  screen.Hrs = static_cast<int32_t>(P) / 60;
+  const double M = P - screen.Hrs * 60.0;
+  return " APPROX Ave interval=" + Fixed8(interval) +
+         " secs peal speed=" + std::to_string(screen.Hrs) + " hrs:" + Fixed8(M) + " mins";
+}
+
+void WriteBig(CounterScreen& screen, int32_t Num, int32_t MyCounter, Console& console,
+              Clock& clock) {
+  const int32_t E = TakeClockReading(screen, MyCounter, clock);
 
   console.ClrScr();
 
@@ -269,26 +289,16 @@ void WriteBig(CounterScreen& screen, int32_t Num, int32_t MyCounter, Console& co
   }
   WriteChar(console, screen.Line, 1 + 3 * kGlyphWidth, 1, Num1);
 
-  // A peal that runs through midnight keeps its elapsed time.
-  const int32_t E = SecondsBetween(screen.SecsFirst, screen.SecsNow);
-
   console.GotoXY(1, 21);
-  console.Write("count =" + std::to_string(MyCounter) +
-                " time from first blow=" + std::to_string(E) + " secs");
+  console.Write(CountLine(MyCounter, E));
 
   if (MyCounter > 1) {
-    const double n = static_cast<double>(MyCounter) - 1;
-    const double interval = E / n;
-    const double P = E * 84.0 / n;
-    screen.Hrs = static_cast<int32_t>(P) / 60;
-    const double M = P - screen.Hrs * 60.0;
     console.GotoXY(1, 22);
-    console.Write(" APPROX Ave interval=" + Fixed8(interval) +
-                  " secs peal speed=" + std::to_string(screen.Hrs) + " hrs:" + Fixed8(M) + " mins");
+    console.Write(SpeedLine(screen, E, static_cast<double>(MyCounter) - 1, 1));
   }
 
   console.GotoXY(1, 23);
-  console.Write("0 will zero counter;  Q=Quit");
+  console.Write(kKeyLine);
 }
 
 }  // namespace strikewell

@@ -34,7 +34,7 @@ Practice::~Practice() {
 }
 
 std::string Practice::OpenFile(const std::string& dir, const std::string& stamp, bool simulated,
-                               bool with_strokes) {
+                               bool with_strokes, bool several_bells) {
   const auto cannot = [&dir](const std::string& reason) {
     return "Cannot write the practice record in " + dir + ": " + reason;
   };
@@ -50,7 +50,9 @@ std::string Practice::OpenFile(const std::string& dir, const std::string& stamp,
   // Binary, so that Windows writes the same bytes as Linux.
   std::FILE* file = std::fopen(path.string().c_str(), "wb");
   if (file == nullptr) return cannot(std::strerror(errno));
-  const std::string columns = with_strokes ? kRecordHeadingWithStrokes : kRecordHeading;
+  const std::string columns = several_bells  ? kBellsRecordHeading
+                              : with_strokes ? kRecordHeadingWithStrokes
+                                             : kRecordHeading;
   const std::string heading = simulated ? std::string(kSimulatedMark) + "\n" + columns : columns;
   if (const int failed = WriteLine(file, heading)) {
     std::fclose(file);
@@ -71,7 +73,8 @@ void Practice::Blow(const BlowLine& line) {
                  .key_ms = RoundedMs(line.key_us - *first_sensor_us_),
                  .sent = line.sent,
                  .keyless = line.keyless,
-                 .stroke = line.stroke});
+                 .stroke = line.stroke,
+                 .bell = line.bell});
 }
 
 void Practice::Zeroed() { Add(RecordLine{.zeroed = true}); }

@@ -23,10 +23,11 @@ class Practice : public PracticeLog {
   // strikewell-STAMP.csv in dir, making dir and its parents if missing. stamp is the local
   // start time, YYYYMMDD-HHMMSS (Clock::LocalStamp). The record of a simulated bell says so
   // in its name (strikewell-STAMP-simulated.csv) and in its first line. with_strokes: the
-  // blows will name their strokes (the tower's connection). Returns "" or, when dir cannot
-  // be made or written, the sentence to show the ringer.
+  // blows will name their strokes (the tower's connection). A record of several bells
+  // (several_bells) has the heading whose lines name the bell. Returns "" or, when dir
+  // cannot be made or written, the sentence to show the ringer.
   std::string OpenFile(const std::string& dir, const std::string& stamp, bool simulated = false,
-                       bool with_strokes = false);
+                       bool with_strokes = false, bool several_bells = false);
 
   void Blow(const BlowLine& line) override;
   void Zeroed() override;

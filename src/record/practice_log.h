@@ -17,6 +17,7 @@ struct BlowLine {
                           // tower's connection was lost, no bell was the ringer's)
   bool keyless = false;   // counting only: there was no key to send
   Stroke stroke = Stroke::kUnknown;
+  int32_t bell = 0;  // of several bells, the bell (blow is then its count); else 0
 };
 
 // What counting tells about the practice, in order: a blow when its key has fallen due (sent or

@@ -29,15 +29,17 @@ std::string RecordLineText(const RecordLine& line) {
   const char* stroke = line.stroke == Stroke::kHand   ? ",hand"
                        : line.stroke == Stroke::kBack ? ",back"
                                                       : "";
-  return std::to_string(line.blow) + "," + std::to_string(line.sensor_ms) + "," +
-         std::to_string(line.key_ms) + "," +
-         (line.keyless ? "none"
-          : line.sent  ? "sent"
-                       : "dropped") +
-         stroke;
+  std::string text = std::to_string(line.blow) + "," + std::to_string(line.sensor_ms) + "," +
+                     std::to_string(line.key_ms) + "," +
+                     (line.keyless ? "none"
+                      : line.sent  ? "sent"
+                                   : "dropped") +
+                     stroke;
+  if (line.bell > 0) text += "," + std::to_string(line.bell);
+  return text;
 }
 
-std::string ParseRecordLine(const std::string& text, RecordLine& line) {
+std::string ParseRecordLine(const std::string& text, RecordLine& line, bool with_bell) {
   if (text == kZeroedLine) {
     line = RecordLine{.zeroed = true};
     return "";
@@ -60,9 +62,15 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line) {
       fields.back() += c;
     }
   }
-  if (fields.size() != 4 && fields.size() != 5) {
-    return "holds " + Quoted(text) + ", not a blow line (blow,sensor_ms,key_ms,key) nor " +
-           kZeroedLine;
+  // Of several bells, the bell's number is the last field.
+  std::string bell_field;
+  if (with_bell && fields.size() > 4) {
+    bell_field = fields.back();
+    fields.pop_back();
+  }
+  if ((fields.size() != 4 && fields.size() != 5) || (with_bell && bell_field.empty())) {
+    return "holds " + Quoted(text) + ", not a blow line (" +
+           (with_bell ? kBellsRecordHeading : kRecordHeading) + ") nor " + kZeroedLine;
   }
   const auto not_whole = [&fields](int k, const char* name) {
     return "has " + Quoted(fields[k]) + " for " + name + ", not a whole number";
@@ -81,6 +89,9 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line) {
       return "has " + Quoted(fields[4]) + " for stroke, neither hand nor back";
     }
     read.stroke = fields[4] == "hand" ? Stroke::kHand : Stroke::kBack;
+  }
+  if (with_bell && (!WholeNumber(bell_field, read.bell) || read.bell < 1 || read.bell > 16)) {
+    return "has " + Quoted(bell_field) + " for bell, not a bell's number from 1 to 16";
   }
   line = read;
   return "";

@@ -15,6 +15,9 @@ inline constexpr const char* kRecordHeading = "blow,sensor_ms,key_ms,key";
 // The first line of a record of ringing through the tower's connection, whose sent
 // blows also name the stroke they rang as.
 inline constexpr const char* kRecordHeadingWithStrokes = "blow,sensor_ms,key_ms,key,stroke";
+// The first line of the record of several bells, whose blow lines end in the bell's
+// number; blow is then that bell's count.
+inline constexpr const char* kBellsRecordHeading = "blow,sensor_ms,key_ms,key,bell";
 
 // One line of a record. Times are whole milliseconds since the sensor time of the record's
 // first blow.
@@ -29,6 +32,7 @@ struct RecordLine {
   // Not 0: "# disagreed bell N", the tower's server said a stroke of bell N disagreed
   // with its state, so another client rang it too; the other fields are unused.
   int32_t disagreed_bell = 0;
+  int32_t bell = 0;  // 1..16 in the record of several bells; 0 for the single bell
 
   bool operator==(const RecordLine&) const = default;
 };
@@ -41,12 +45,14 @@ inline constexpr const char* kSimulatedMark = "# simulated bell";
 
 // The line as the file holds it, without its line end: "12,9600,9850,sent" (or "dropped",
 // or "none" when counting only), "12,9600,9850,sent,hand" (a known stroke), "# zeroed" or
-// "# disagreed bell 4".
+// "# disagreed bell 4"; a blow of one of several bells ends in its number,
+// "12,9600,9850,sent,3".
 std::string RecordLineText(const RecordLine& line);
 
-// Reads one line (without its line end) into `line`. Returns "" when it is a record line,
-// otherwise what is wrong, to follow "Line N of FILE ".
-std::string ParseRecordLine(const std::string& text, RecordLine& line);
+// Reads one line (without its line end) into `line`: a blow line with a bell when
+// with_bell (a record of several bells), without one otherwise. Returns "" when it is a
+// record line, otherwise what is wrong, to follow "Line N of FILE ".
+std::string ParseRecordLine(const std::string& text, RecordLine& line, bool with_bell = false);
 
 // The text quoted in a sentence: at most 30 characters, anything but printable ASCII as "?".
 std::string Quoted(const std::string& text);

@@ -17,10 +17,13 @@ std::string CannotRead(const std::string& path, int error) {
   return "Cannot read the practice record " + path + ": " + std::strerror(error);
 }
 
-std::string SvgPath(const std::string& csv_path) {
+// The record's path with .svg for .csv; `part` goes before the .svg.
+std::string SvgPath(const std::string& csv_path, const std::string& part = "") {
   const std::string csv = ".csv";
-  if (csv_path.ends_with(csv)) return csv_path.substr(0, csv_path.size() - csv.size()) + ".svg";
-  return csv_path + ".svg";
+  if (csv_path.ends_with(csv)) {
+    return csv_path.substr(0, csv_path.size() - csv.size()) + part + ".svg";
+  }
+  return csv_path + part + ".svg";
 }
 
 // Returns "" or the system's reason for the failure.
@@ -44,6 +47,7 @@ RecordFileRead ReadRecordFile(const std::string& path) {
     return read;
   }
   int number = 0;
+  bool with_bell = false;
   for (bool more = true; more && read.error.empty();) {
     std::string text;
     int c = 0;
@@ -69,14 +73,15 @@ RecordFileRead ReadRecordFile(const std::string& path) {
       continue;
     }
     if (number == 1 + (read.simulated ? 1 : 0)) {
-      if (text != kRecordHeading && text != kRecordHeadingWithStrokes) {
+      with_bell = text == kBellsRecordHeading;
+      if (text != kRecordHeading && text != kRecordHeadingWithStrokes && !with_bell) {
         read.error = where + (text.empty() ? "is empty" : "is " + Quoted(text)) +
-                     ", not the heading " + kRecordHeading + ".";
+                     ", not the heading " + kRecordHeading + " nor " + kBellsRecordHeading + ".";
       }
       continue;
     }
     RecordLine line;
-    const std::string wrong = ParseRecordLine(text, line);
+    const std::string wrong = ParseRecordLine(text, line, with_bell);
     if (wrong.empty()) {
       read.record.push_back(line);
     } else if (!more) {
@@ -104,6 +109,22 @@ int RunReport(const std::string& csv_path, std::string& out, std::string& err) {
     out += "Fewer than 5 blows were recorded, too few for a summary.\n";
   }
 
+  if (OfSeveralBells(read.record)) {
+    // One picture per bell: each bell's handstroke and backstroke gaps are its own.
+    for (int32_t bell = 1; bell <= 16; ++bell) {
+      const PracticeRecord lines = LinesOfBell(read.record, bell);
+      if (!OfSeveralBells(lines)) continue;
+      const std::string svg_path = SvgPath(csv_path, "-bell" + std::to_string(bell));
+      const std::string failed = WriteFile(svg_path, PracticeSvg(lines, StampOfFileName(csv_path)));
+      if (!failed.empty()) {
+        err += "Cannot write the picture " + svg_path + ": " + failed + "\n";
+        return 1;
+      }
+      out += "The picture of bell " + std::to_string(bell) + " is in " + svg_path +
+             " (open it in a web browser).\n";
+    }
+    return 0;
+  }
   const std::string svg_path = SvgPath(csv_path);
   const std::string failed =
       WriteFile(svg_path, PracticeSvg(read.record, StampOfFileName(csv_path)));

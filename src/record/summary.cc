@@ -37,7 +37,113 @@ std::string GapLine(const char* name, const GapFigures& gap) {
   return std::string(name) + ": mean " + Ms(gap.mean_ms) + ", standard deviation " + Ms(gap.sd_ms);
 }
 
+std::string SpeedLine(int64_t E, double intervals, double blows_per_change) {
+  const double interval = static_cast<double>(E) * blows_per_change / intervals;
+  // Peal minutes: 5040 changes at this interval.
+  const double P = static_cast<double>(E) * blows_per_change * 84.0 / intervals;
+  const int32_t Hrs = static_cast<int32_t>(P) / 60;
+  return " APPROX Ave interval=" + Fixed8(interval) + " secs peal speed=" + std::to_string(Hrs) +
+         " hrs:" + Fixed8(P - Hrs * 60.0) + " mins";
+}
+
+std::string KeysLine(int32_t sent, int32_t dropped, int32_t keyless, int32_t blows) {
+  if (keyless == blows) return "Keys: none, counting only.";
+  return "Keys: " + std::to_string(sent) + " sent, " +
+         (dropped == 0
+              ? std::string("none dropped.")
+              : std::to_string(dropped) + " dropped (the Ringing Room window was not in front).");
+}
+
+std::string RestartsLine(int32_t pieces) {
+  const int32_t restarts = pieces - 1;
+  return "Zeroed and started again " + std::to_string(restarts) +
+         (restarts == 1 ? " time" : " times") + ": the pauses are left out of the figures.";
+}
+
+std::string GapCell(const GapFigures& gap) {
+  if (gap.count == 0) return "none rung";
+  return "mean " + Ms(gap.mean_ms) + ", sd " + Ms(gap.sd_ms);
+}
+
+std::vector<std::string> BellsSummary(const PracticeRecord& record) {
+  struct OfBell {
+    int32_t bell;
+    PracticeFigures figures;
+  };
+  std::vector<OfBell> bells;
+  for (int32_t bell = 1; bell <= 16; ++bell) {
+    const PracticeFigures f = Figures(LinesOfBell(record, bell));
+    if (f.blows > 0) bells.push_back({bell, f});
+  }
+  int32_t blows = 0, sent = 0, dropped = 0, keyless = 0, intervals = 0, pieces = 1;
+  int64_t ringing_ms = 0;
+  for (const OfBell& b : bells) {
+    blows += b.figures.blows;
+    sent += b.figures.sent;
+    dropped += b.figures.dropped;
+    keyless += b.figures.keyless;
+    intervals += static_cast<int32_t>(b.figures.intervals.size());
+    ringing_ms = std::max(ringing_ms, b.figures.ringing_ms);
+    pieces = std::max(pieces, b.figures.pieces);
+  }
+  std::vector<std::string> lines{"Practice summary"};
+  const int64_t E = ringing_ms / 1000;
+  lines.push_back("count =" + std::to_string(blows) + " time from first blow=" + std::to_string(E) +
+                  " secs");
+  if (intervals > 0) {
+    lines.push_back(SpeedLine(E, intervals, static_cast<double>(bells.size())));
+  }
+  lines.push_back(KeysLine(sent, dropped, keyless, blows));
+  if (pieces > 1) lines.push_back(RestartsLine(pieces));
+
+  lines.push_back("bell  handstroke gap (back to hand)  backstroke gap (hand to back)");
+  struct Uneven {
+    int32_t bell;
+    Interval interval;
+    double off;
+  };
+  std::vector<Uneven> uneven;
+  for (const OfBell& b : bells) {
+    char row[100];
+    std::snprintf(row, sizeof row, "%4d  %-31s  %s", static_cast<int>(b.bell),
+                  GapCell(b.figures.handstroke_gap).c_str(),
+                  GapCell(b.figures.backstroke_gap).c_str());
+    lines.push_back(row);
+    for (const Interval& i : b.figures.intervals) {
+      const GapFigures& gap = i.back_to_hand ? b.figures.handstroke_gap : b.figures.backstroke_gap;
+      uneven.push_back({b.bell, i, static_cast<double>(i.ms) - gap.mean_ms});
+    }
+  }
+  std::stable_sort(uneven.begin(), uneven.end(), [](const Uneven& a, const Uneven& b) {
+    return std::abs(a.off) > std::abs(b.off);
+  });
+  if (uneven.size() > 3) uneven.resize(3);
+  if (!uneven.empty()) lines.push_back("Most uneven intervals, against the mean of their gap:");
+  for (const Uneven& u : uneven) {
+    const int64_t off = std::llround(u.off);
+    std::string line =
+        "  bell " + std::to_string(u.bell) + " blow " + std::to_string(u.interval.blow);
+    if (pieces > 1) line += " (piece " + std::to_string(u.interval.piece) + ")";
+    lines.push_back(line + ", " + (u.interval.back_to_hand ? "back to hand" : "hand to back") +
+                    ": " + (off > 0 ? "+" : "") + std::to_string(off) + " ms");
+  }
+  return lines;
+}
+
 }  // namespace
+
+bool OfSeveralBells(const PracticeRecord& record) {
+  return std::any_of(record.begin(), record.end(),
+                     [](const RecordLine& line) { return line.bell > 0; });
+}
+
+PracticeRecord LinesOfBell(const PracticeRecord& record, int32_t bell) {
+  PracticeRecord lines;
+  for (const RecordLine& line : record) {
+    if (line.zeroed || line.bell == bell) lines.push_back(line);
+  }
+  return lines;
+}
 
 PracticeFigures Figures(const PracticeRecord& record) {
   PracticeFigures f;
@@ -88,6 +194,7 @@ bool EnoughForSummary(const PracticeRecord& record) {
 }
 
 std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
+  if (OfSeveralBells(record)) return BellsSummary(record);
   const PracticeFigures f = Figures(record);
   std::vector<std::string> lines{"Practice summary"};
 

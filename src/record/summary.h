@@ -47,7 +47,17 @@ PracticeFigures Figures(const PracticeRecord& record);
 // Whether the record holds enough blows (more than 4) to be worth a summary.
 bool EnoughForSummary(const PracticeRecord& record);
 
-// The summary for the ringer: at most 13 lines of at most 80 columns.
+// Whether the record is of several bells: its blows name their bells.
+bool OfSeveralBells(const PracticeRecord& record);
+
+// One bell's blows of a record of several bells, with every zeroing.
+PracticeRecord LinesOfBell(const PracticeRecord& record, int32_t bell);
+
+// The summary for the ringer: at most 13 lines of at most 80 columns for one bell. For
+// several bells, the count, time and speed of all the blows together (one bell's
+// interval taken from every bell's, as the counter screen takes it), then a line per
+// bell with its handstroke and backstroke gaps side by side, and the three blows
+// furthest from their own bell's gap.
 std::vector<std::string> PracticeSummary(const PracticeRecord& record);
 
 }  // namespace strikewell

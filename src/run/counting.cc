@@ -9,8 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "bells/bell_sensors.h"
+#include "display/bells_screen.h"
 #include "display/counter_screen.h"
 #include "run/simulated_bell.h"
+#include "target/bell_keys.h"
 #include "target/target.h"
 
 namespace strikewell {
@@ -39,6 +42,11 @@ constexpr int kCounterColumns = 80;
 constexpr int kCounterRows = 23;
 // How often a lost port is tried again and a closed window looked for.
 constexpr int64_t kRetryUs = 1'000'000;
+// The time a redraw may take before it would hold up a key due after it.
+constexpr int64_t kRedrawRoomUs = 50'000;
+// Several bells' screen is drawn at most this often: ten times a second is as fast as
+// a ringer reads it.
+constexpr int64_t kBellsRedrawGapUs = 100'000;
 
 // A key owed for a counted blow.
 struct DueKey {
@@ -48,11 +56,25 @@ struct DueKey {
   // "0" was pressed while this key was the last one owed: the record marks the
   // zeroing after this blow, so that it reads in the order the blows were rung.
   int32_t zeroings_after = 0;
+  // Of several bells, the bell and the key that rings it (blow is then its count).
+  int32_t bell = 0;
+  char key = 'j';
 };
 
 class Counter {
  public:
-  Counter(RunState& state, CountingIo& io) : state_(state), io_(io), s_(state.settings) {}
+  Counter(RunState& state, CountingIo& io)
+      : state_(state),
+        io_(io),
+        s_(state.settings),
+        port_name_(state.several_bells ? state.several_bells->ComPortName : s_.ComPortName) {
+    if (state.several_bells) {
+      bells_.emplace(*state.several_bells, state.debounce_ms);
+      for (const BellSetup& bell : state.several_bells->bells) {
+        keys_[static_cast<size_t>(bell.bell)] = BellKey(bell, state.several_bells->bells.size());
+      }
+    }
+  }
 
   void Run() {
     Start();
@@ -80,7 +102,7 @@ class Counter {
       CheckPort(woke.port_lost);
       LookForTheWindow();
       if (io_.console.TakeResize()) redraw_ = true;
-      if (redraw_) Redraw();
+      if (redraw_ && RedrawFits()) Redraw();
       ShowTowerStatus();
     } while (!state_.TerminateProgram);
     SendOwedKeys();
@@ -92,12 +114,17 @@ class Counter {
     console.WriteLn("Counting started");
     console.ClrScr();
     state_.SNum = 0;
-    console.WriteLn("Port=" + s_.ComPortName + " usects=" + Bool(s_.UseCts) + " usedsr=" +
-                    Bool(s_.UseDsr) + " usecd=" + Bool(s_.UseCd) + " useri=" + Bool(s_.UseRi));
-    console.WriteLn(std::string(" usedat=") + Bool(s_.UseDat) + " usedatnum=" +
-                    std::to_string(s_.UseDatNum) + " sensornum=" + std::to_string(s_.SensorNum) +
-                    " belldelay=" + std::to_string(s_.BellDelay));
-    WriteBig(state_.screen, 0, state_.MyCounter, console, io_.clock);
+    if (bells_) {
+      console.WriteLn("Port=" + port_name_ + " bells=" + std::to_string(bells_->Counts().size()));
+      WriteBells(state_.screen, bells_->Counts(), console, io_.clock);
+    } else {
+      console.WriteLn("Port=" + s_.ComPortName + " usects=" + Bool(s_.UseCts) + " usedsr=" +
+                      Bool(s_.UseDsr) + " usecd=" + Bool(s_.UseCd) + " useri=" + Bool(s_.UseRi));
+      console.WriteLn(std::string(" usedat=") + Bool(s_.UseDat) + " usedatnum=" +
+                      std::to_string(s_.UseDatNum) + " sensornum=" + std::to_string(s_.SensorNum) +
+                      " belldelay=" + std::to_string(s_.BellDelay));
+      WriteBig(state_.screen, 0, state_.MyCounter, console, io_.clock);
+    }
     state_.MyCounter = 0;
     SetPortMessage(io_.practice_note);
     ShowTowerStatus();
@@ -111,26 +138,37 @@ class Counter {
   // from which rising changes count: at the start, and when a lost port returns.
   void TakeLineStates() {
     const LineDebounce debounce(state_.debounce_ms);
-    lines_ = {WatchedLine{&Serial::SerGetCTS, &LineCounts::cts, s_.UseCts, debounce},
-              WatchedLine{&Serial::SerGetDSR, &LineCounts::dsr, s_.UseDsr, debounce},
-              WatchedLine{&Serial::SerGetCD, &LineCounts::cd, s_.UseCd, debounce},
-              WatchedLine{&Serial::SerGetRI, &LineCounts::ri, s_.UseRi, debounce}};
-    any_line_ = s_.UseCts || s_.UseDsr || s_.UseCd || s_.UseRi;
+    const auto uses = [this](BellSource line, bool single) {
+      return bells_ ? bells_->UsesLine(line) : single;
+    };
+    lines_ = {
+        WatchedLine{&Serial::SerGetCTS, &LineCounts::cts, uses(BellSource::kCts, s_.UseCts),
+                    debounce},
+        WatchedLine{&Serial::SerGetDSR, &LineCounts::dsr, uses(BellSource::kDsr, s_.UseDsr),
+                    debounce},
+        WatchedLine{&Serial::SerGetCD, &LineCounts::cd, uses(BellSource::kCd, s_.UseCd), debounce},
+        WatchedLine{&Serial::SerGetRI, &LineCounts::ri, uses(BellSource::kRi, s_.UseRi), debounce}};
+    any_line_ = std::any_of(lines_.begin(), lines_.end(),
+                            [](const WatchedLine& line) { return line.enabled; });
     LineCounts counts;
     counted_ = any_line_ && io_.serial.SerGetLineCounts(state_.SerialHandle, counts);
-    for (WatchedLine& line : lines_) {
+    std::array<bool, 4> levels{};
+    for (size_t i = 0; i < lines_.size(); ++i) {
+      WatchedLine& line = lines_[i];
       if (!line.enabled) continue;
       // Lines already on count only after going off and on again.
-      line.debounce.Reset((io_.serial.*line.read)(state_.SerialHandle));
+      levels[i] = (io_.serial.*line.read)(state_.SerialHandle);
+      line.debounce.Reset(levels[i]);
       if (counted_) line.changes = counts.*line.count;
     }
+    if (bells_) bells_->TakeLineLevels(levels);
   }
 
   WaitFor NextWait() {
     WaitFor what;
     what.port = state_.SerialHandle;
     what.lines = any_line_ && what.port != 0;
-    what.data = s_.UseDat && what.port != 0;
+    what.data = (bells_ ? bells_->UsesCharacters() : s_.UseDat) && what.port != 0;
     what.deadline_us = owed_.empty() ? kNoDeadline : owed_.front().due_us;
     if (io_.tower != nullptr) {
       what.network = true;
@@ -139,6 +177,11 @@ class Counter {
     // A driver may say nothing when its device goes (Wine's comm wait on a hung-up
     // tty): the port is looked at about once a second whatever else happens.
     what.deadline_us = std::min(what.deadline_us, next_port_try_us_);
+    // A redraw held back by the gap between redraws is owed a wake-up; one held back by
+    // a key due soon is done once that key, which the wait wakes for, has gone.
+    if (redraw_ && redraw_not_before_us_ > io_.clock.MonotonicMicros()) {
+      what.deadline_us = std::min(what.deadline_us, redraw_not_before_us_);
+    }
     if (what.lines) what.deadline_us = std::min(what.deadline_us, NextRecheck());
     if (view_ == View::kWindowClosed) {
       what.deadline_us = std::min(what.deadline_us, next_window_search_us_);
@@ -152,6 +195,7 @@ class Counter {
   // The end of the first de-bounce time still running: a line whose level is to be
   // read again then, whether or not it changes meanwhile.
   int64_t NextRecheck() const {
+    if (bells_) return std::min(kNoDeadline, bells_->RecheckAt());
     int64_t next = kNoDeadline;
     for (const WatchedLine& line : lines_) {
       if (line.enabled) next = std::min(next, line.debounce.RecheckAt());
@@ -163,7 +207,9 @@ class Counter {
     if (state_.SerialHandle == 0) return;
     LineCounts counts;
     const bool counted = counted_ && io_.serial.SerGetLineCounts(state_.SerialHandle, counts);
-    for (WatchedLine& line : lines_) {
+    LineLooks looks;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+      WatchedLine& line = lines_[i];
       if (!line.enabled) continue;
       const bool now_on = (io_.serial.*line.read)(state_.SerialHandle);
       std::optional<uint32_t> changes;
@@ -171,8 +217,13 @@ class Counter {
         changes = counts.*line.count - line.changes;
         line.changes = counts.*line.count;
       }
+      looks[i] = LineLook{now_on, changes};
+      if (bells_) continue;
       const TakenRises rises = line.debounce.Look(now_on, changes, at_us);
-      for (int32_t i = 0; i < rises.count; ++i) PulseStep(rises.at_us);
+      for (int32_t k = 0; k < rises.count; ++k) PulseStep(rises.at_us);
+    }
+    if (bells_) {
+      for (const BellBlow& blow : bells_->LookAtLines(looks, at_us)) BellBlowStep(blow);
     }
   }
 
@@ -182,7 +233,13 @@ class Counter {
     // consumed and ignored.
     std::array<uint8_t, 1> byte{};
     while (io_.serial.SerReadTimeout(state_.SerialHandle, byte.data(), 0) > 0) {
-      if (byte[0] == s_.UseDatNum) PulseStep(at_us);
+      if (bells_) {
+        if (const std::optional<BellBlow> blow = bells_->Character(byte[0], at_us)) {
+          BellBlowStep(*blow);
+        }
+      } else if (byte[0] == s_.UseDatNum) {
+        PulseStep(at_us);
+      }
     }
   }
 
@@ -193,8 +250,24 @@ class Counter {
     if (state_.SNum != s_.SensorNum) return;
     state_.SNum = 0;
     ++state_.MyCounter;
-    const DueKey key{at_us + BellDelayMicros(s_.BellDelay), at_us, state_.MyCounter};
-    // Events of one pass may come from the lines and the port out of time order.
+    Owe(DueKey{at_us + BellDelayMicros(s_.BellDelay), at_us, state_.MyCounter});
+  }
+
+  // A blow of one of several bells: its key goes into the one queue at its own due
+  // time, so that no bell's key waits for another's.
+  void BellBlowStep(const BellBlow& blow) {
+    state_.MyCounter = bells_->Total();
+    Owe(DueKey{.due_us = blow.due_us,
+               .sensor_us = blow.sensor_us,
+               .blow = blow.MyCounter,
+               .bell = blow.bell,
+               .key = keys_[static_cast<size_t>(blow.bell)]});
+  }
+
+  void Owe(const DueKey& key) {
+    // Events of one pass may come from the lines and the port out of time order, and
+    // the bells' delays differ: after every key due no later, so that keys due
+    // together go in the order they were rung.
     owed_.insert(
         std::upper_bound(owed_.begin(), owed_.end(), key,
                          [](const DueKey& a, const DueKey& b) { return a.due_us < b.due_us; }),
@@ -208,15 +281,15 @@ class Counter {
     while (!owed_.empty() && owed_.front().due_us <= io_.clock.MonotonicMicros()) {
       const DueKey key = owed_.front();
       owed_.pop_front();
-      const Rang rang = RingThisBlow();
+      const Rang rang = RingThisBlow(key);
       if (io_.log != nullptr) unrecorded_.push_back({key, rang});
     }
   }
 
   void RecordOutcomes() {
     for (const auto& [key, rang] : unrecorded_) {
-      io_.log->Blow(
-          BlowLine{key.blow, key.sensor_us, key.due_us, rang.sent, io_.count_only, rang.stroke});
+      io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, rang.sent, io_.count_only,
+                             rang.stroke, key.bell});
       for (int32_t i = 0; i < key.zeroings_after; ++i) io_.log->Zeroed();
     }
     unrecorded_.clear();
@@ -236,9 +309,9 @@ class Counter {
     bool sent = false;
     Stroke stroke = Stroke::kUnknown;
   };
-  Rang RingThisBlow() {
+  Rang RingThisBlow(const DueKey& key) {
     if (io_.count_only) return Rang{};
-    if (io_.tower == nullptr) return Rang{SendOrDrop(), Stroke::kUnknown};
+    if (io_.tower == nullptr) return Rang{SendOrDrop(key.key), Stroke::kUnknown};
     // Dropped while the connection is lost, no bell is the ringer's or the host
     // has removed the ringer: a ring sent late is worse than none.
     const TowerRing ring = io_.tower->Ring();
@@ -256,7 +329,7 @@ class Counter {
   }
 
   // True when the key was sent.
-  bool SendOrDrop() {
+  bool SendOrDrop(char bell_key) {
     // While the window is being looked for again there is nobody to send to.
     if (view_ == View::kWindowClosed) return false;
     // One look at the foreground per key, taken as late as can be before the key.
@@ -269,7 +342,7 @@ class Counter {
     }
     // SendAKey draws the notice on the screen it finds; in a window too small for
     // it, the size message stays and the notice is drawn once the window grows.
-    if (SendAKeyWithForeground(state_, foreground, io_.desktop, io_.console)) {
+    if (SendAKeyWithForeground(state_, foreground, io_.desktop, io_.console, bell_key)) {
       // The first key sent after a notice brings the counter back.
       if (view_ != View::kCounter) redraw_ = true;
       view_ = View::kCounter;
@@ -300,6 +373,12 @@ class Counter {
   }
 
   void ZeroedByTheRinger() {
+    // KeyCheck zeroed the single count and drew its screen; every bell starts again
+    // and the bells' screen replaces it.
+    if (bells_) {
+      bells_->Zero();
+      redraw_ = true;
+    }
     // The zeroing follows the last blow rung before it, whether its key is still
     // owed, sent but not yet recorded, or recorded.
     if (io_.log != nullptr) {
@@ -335,18 +414,18 @@ class Counter {
       io_.serial.SerClose(h);
       state_.SerialHandle = 0;
       next_port_try_us_ = now + kRetryUs;
-      SetPortMessage("Sensor port " + s_.ComPortName +
+      SetPortMessage("Sensor port " + port_name_ +
                      " lost - plug it back in; counting goes on when it returns");
       return;
     }
     if (now < next_port_try_us_) return;
     next_port_try_us_ = now + kRetryUs;
-    const SerHandle back = io_.serial.SerOpen(s_.ComPortName);
+    const SerHandle back = io_.serial.SerOpen(port_name_);
     if (back == 0) return;
     ConfigureSensorPort(io_.serial, back);
     state_.SerialHandle = back;
     TakeLineStates();
-    SetPortMessage("Sensor port " + s_.ComPortName + " is back");
+    SetPortMessage("Sensor port " + port_name_ + " is back");
   }
 
   void SetPortMessage(std::string message) {
@@ -387,9 +466,21 @@ class Counter {
     return io_.console.WindowWidth() < kCounterColumns || io_.console.WindowHeight() < kCounterRows;
   }
 
+  // A redraw takes what the console takes (under Wine tens of milliseconds), and a
+  // key must not wait behind it: with a key due sooner than that, the screen is drawn
+  // once the key has gone. The wait wakes for that key, so the redraw is not lost.
+  // Several bells struck together would otherwise redraw the screen once for each;
+  // the ringer sees no more for it, and every redraw is time the keys may need.
+  bool RedrawFits() const {
+    const int64_t now = io_.clock.MonotonicMicros();
+    return now >= redraw_not_before_us_ &&
+           (owed_.empty() || owed_.front().due_us - now > kRedrawRoomUs);
+  }
+
   // Draws what the ringer should be seeing now, whole.
   void Redraw() {
     redraw_ = false;
+    if (bells_) redraw_not_before_us_ = io_.clock.MonotonicMicros() + kBellsRedrawGapUs;
     Console& console = io_.console;
     if (TooSmall()) {
       console.ClrScr();
@@ -398,7 +489,11 @@ class Counter {
     }
     switch (view_) {
       case View::kCounter:
-        WriteBig(state_.screen, state_.MyCounter, state_.MyCounter, console, io_.clock);
+        if (bells_) {
+          WriteBells(state_.screen, bells_->Counts(), console, io_.clock);
+        } else {
+          WriteBig(state_.screen, state_.MyCounter, state_.MyCounter, console, io_.clock);
+        }
         break;
       case View::kFocusNotice:
         ShowFocusNotice(console);
@@ -445,6 +540,10 @@ class Counter {
   RunState& state_;
   CountingIo& io_;
   const Settings& s_;
+  const std::string port_name_;
+  // Set when the port rings several bells; keys_ holds each bell's key by its number.
+  std::optional<BellSensors> bells_;
+  std::array<char, kMostBellsOnAPort + 1> keys_{};
   std::array<WatchedLine, 4> lines_{};
   bool any_line_ = false;
   bool counted_ = false;
@@ -456,6 +555,7 @@ class Counter {
   };
   std::vector<Outcome> unrecorded_;
   bool redraw_ = false;
+  int64_t redraw_not_before_us_ = 0;
   View view_ = View::kCounter;
   std::string port_message_;
   std::string tower_status_;  // "" when ringing through the window

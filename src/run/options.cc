@@ -19,13 +19,15 @@ namespace strikewell {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: strikewell [--record DIR] [--debounce MS] [--count-only]\n"
+    "Usage: strikewell [--bells] [--record DIR] [--debounce MS] [--count-only]\n"
     "       strikewell --simulate[=MS] [--record DIR] [--count-only]\n"
     "       strikewell [--record DIR] [--debounce MS] --tower TOWER [--bell N] [--server URL]\n"
     "       strikewell --report FILE.csv\n"
     "       strikewell --forget-login | --help | --version\n"
     "Counts the blows of a simulator bell and presses j in the Ringing Room window,\n"
     "or rings a bell in a Ringing Room tower through its own connection.\n"
+    "  --bells        ring several bells on one port (a handbell pair, a tower's\n"
+    "                 simulator), set up in bells_strikewell.ini\n"
     "  --record DIR   keep a record of every blow in a new file in the folder DIR,\n"
     "                 and show a summary of the practice after Q\n"
     "  --debounce MS  take changes of a sensor line closer together than MS\n"
@@ -122,6 +124,11 @@ constexpr OptionSpec kOptionTable[] = {
        o.command = std::max(o.command, Command::ForgetLogin);
        return std::string();
      }},
+    {"--bells", nullptr,
+     [](Options& o, const std::string&) {
+       o.several_bells = true;
+       return std::string();
+     }},
     {"--version", nullptr,
      [](Options& o, const std::string&) {
        o.command = std::max(o.command, Command::Version);
@@ -171,6 +178,15 @@ Options ParseOptions(int argc, const char* const* argv) {
     if (const std::string wrong = entry->apply(options, value); !wrong.empty()) {
       return Mistake(wrong);
     }
+  }
+  if (options.several_bells && options.simulate_ms > 0) {
+    return Mistake("--simulate rings one simulated bell, so it does not go with --bells.");
+  }
+  // Several bells ring by Ringing Room's keys in the window for now.
+  if (options.several_bells && (!options.tower.empty() || options.bell != 0)) {
+    return Mistake(
+        "--bells rings its bells by the keys in Ringing Room's window, so it does "
+        "not go with --tower or --bell.");
   }
   // A site that would take the password in the clear is refused before anything
   // is asked.

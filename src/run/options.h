@@ -17,6 +17,7 @@ struct Options {
   std::string record_dir;                    // --record DIR; "" keeps no record
   std::string report_file;                   // --report FILE
   int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
+  bool several_bells = false;                // --bells
   int32_t simulate_ms = 0;  // --simulate[=MS]: the simulated bell's whole pull; 0 rings a real one
   bool count_only = false;  // --count-only: no Ringing Room, no keys
   // Ringing Room's own connection: --tower (a number or a whole address), --server

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "calibration/bells_calibration.h"
 #include "calibration/calibration.h"
 #include "display/counter_screen.h"
 #include "record/practice.h"
@@ -59,17 +60,49 @@ void PrintSummary(const Practice& practice, Console& console) {
   }
 }
 
-// Opens the sensor port of the stored or a new calibration; false when the run ends.
+// The set-up of several bells: the one kept, if the ringer wants it, or a new one.
+// False when calibration found no port (the ringer has been told and has pressed Enter).
+bool SetUpBells(RunState& state, Platform& p) {
+  Console& console = p.console;
+  BellsSetup setup;
+  std::string damaged;
+  bool calibrate = true;
+  switch (ReadBellsFile(setup, damaged, p.bells_path)) {
+    case BellsFileState::kRead:
+      console.WriteLn();
+      console.WriteLn("Use the existing set-up of " + std::to_string(setup.bells.size()) +
+                      " bells on " + setup.ComPortName + "? (Y/n)");
+      calibrate = console.ReadAnswerKey() == 'N';
+      break;
+    case BellsFileState::kDamaged:
+      console.WriteLn(damaged);
+      break;
+    case BellsFileState::kMissing:
+      break;
+  }
+  if (calibrate && CalibrateBells(state, setup, p.serial, console, p.clock, p.bells_path) ==
+                       CalibrationOutcome::NoPortOpened) {
+    return false;
+  }
+  state.several_bells = setup;
+  return true;
+}
+
+// Opens the sensor port of the stored or a new calibration (of one bell, or of several
+// with --bells); false when the run ends.
 bool OpenSensorPort(RunState& state, Platform& p) {
   Console& console = p.console;
-  if (ReadSettings(state.settings, console, p.settings_path) == SettingsOutcome::Calibrate) {
+  if (p.several_bells) {
+    if (!SetUpBells(state, p)) return false;
+  } else if (ReadSettings(state.settings, console, p.settings_path) == SettingsOutcome::Calibrate) {
     if (Calibrate(state, p.serial, console, p.clock, p.settings_path) ==
         CalibrationOutcome::NoPortOpened) {
       return false;
     }
   }
 
-  state.SerialHandle = p.serial.SerOpen(state.settings.ComPortName);
+  state.SerialHandle = p.serial.SerOpen(state.several_bells ? state.several_bells->ComPortName
+                                                            : state.settings.ComPortName);
   if (state.SerialHandle == 0) {
     console.WriteLn("Open of serial failed - aborting - recalibrate!");
     console.ReadBareLine();
@@ -167,11 +200,13 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
 
   // A record that cannot be kept is found out before the ringer calibrates and rings.
   if (!p.record_dir.empty()) {
-    // A practice that may ring in a tower names each blow's stroke.
-    const bool direct = !simulate && !p.count_only && p.network != nullptr && p.logins != nullptr &&
+    // A practice that may ring in a tower names each blow's stroke; several bells ring
+    // by the window's keys.
+    const bool direct = !simulate && !p.count_only && !p.several_bells && p.network != nullptr &&
+                        p.logins != nullptr &&
                         (!p.tower.empty() || ReadKeptLogin(*p.logins).tower != 0);
-    if (const std::string error =
-            practice.OpenFile(p.record_dir, p.clock.LocalStamp(), simulate, direct);
+    if (const std::string error = practice.OpenFile(p.record_dir, p.clock.LocalStamp(), simulate,
+                                                    direct, p.several_bells);
         !error.empty()) {
       console.WriteLn(error);
       return 1;
@@ -203,7 +238,8 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
       console.WriteLn("No Ringing Room window found - counting only");
       count_only = true;
     }
-  } else if (!count_only && p.network != nullptr && p.logins != nullptr) {
+  } else if (!count_only && !p.several_bells && p.network != nullptr && p.logins != nullptr) {
+    // Several bells ring by the window's keys: a kept tower is not offered.
     const std::optional<TowerChoice> choice = DirectTower(state, p);
     if (!choice) return end_early();
     if (choice->tower != 0) {

@@ -12,6 +12,7 @@
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "sensor/line_debounce.h"
+#include "settings/bells_setup.h"
 #include "settings/settings.h"
 
 namespace strikewell {
@@ -29,6 +30,8 @@ struct Platform {
   std::string settings_path = kSettingsFileName;
   std::string record_dir{};  // --record DIR: where the practice record goes; "" keeps none
   int32_t debounce_ms = kDefaultDebounceMs;  // --debounce MS
+  bool several_bells = false;                // --bells
+  std::string bells_path = kBellsFileName;
   int32_t simulate_ms = 0;  // --simulate: the simulated bell's whole pull; 0 rings a real one
   bool count_only = false;  // --count-only: no Ringing Room window, no keys
   // Ringing Room's own connection and the kept login; without them (null) every

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "calibration/calibration.h"
@@ -10,6 +11,7 @@
 #include "platform/desktop.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
+#include "settings/bells_setup.h"
 #include "settings/settings.h"
 #include "target/target.h"
 
@@ -25,6 +27,10 @@ struct RunState : CalibrationState, TargetWindow {
   int32_t SNum = 0;
 
   CounterScreen screen;
+
+  // Set when the port rings several bells: counting takes its sources, pulses per blow,
+  // delays and keys from here, and settings names only the port's lines.
+  std::optional<BellsSetup> several_bells;
 };
 
 }  // namespace strikewell

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "settings/file_replace.h"
 #include "settings/number.h"
 
 namespace strikewell {
@@ -20,12 +21,6 @@ constexpr size_t kLongestField = 255;
 [[noreturn]] void Fail(const std::string& path, std::string_view what, const std::string& reason) {
   throw SettingsFileError("The settings file " + path + " cannot be " + std::string(what) + ": " +
                           reason + ".");
-}
-
-// The system's reason for a failed call. A stream can fail without one: Windows' C
-// runtime reports a write that the disk took only part of by the count alone.
-std::string Reason(int error) {
-  return error != 0 ? std::strerror(error) : "only part of it reached the disk";
 }
 
 // Closes the file however the reading ends.
@@ -292,35 +287,8 @@ void WriteSettings(const Settings& settings, const std::string& path) {
   // The new lines go to a file beside the old one, which is replaced only once they
   // are all written: a full disk or a crash half-way leaves the old calibration whole
   // instead of a truncated file.
-  const std::string temp_path = path + ".tmp";
-  // "c": Windows' C runtime then commits the file to disk at fflush
-  // (FlushFileBuffers), so the rename below never puts in place a file whose bytes
-  // are still only in memory, and a disk that fails them is reported here. glibc
-  // reads "c" as "no thread cancellation point", which changes nothing for this
-  // single-threaded write; Linux's standard library has no way to commit a file.
-  std::FILE* file = std::fopen(temp_path.c_str(), "wbc");
-  if (file == nullptr) Fail(path, "written", Reason(errno));
-
-  const std::string text = SettingsFileText(settings);
-  errno = 0;
-  const bool written =
-      std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
-  const int write_errno = errno;
-  errno = 0;
-  const bool closed = std::fclose(file) == 0;
-  const int close_errno = errno;
-  if (!written || !closed) {
-    std::remove(temp_path.c_str());
-    Fail(path, "written", Reason(!written ? write_errno : close_errno));
-  }
-
-  // MinGW's libstdc++ renames with MoveFileExW(MOVEFILE_REPLACE_EXISTING) (checked under
-  // Wine), so an existing file is replaced on Windows as by POSIX rename.
-  std::error_code error;
-  std::filesystem::rename(temp_path, path, error);
-  if (error) {
-    std::remove(temp_path.c_str());
-    Fail(path, "written", error.message());
+  if (const auto reason = ReplaceFileWith(path, SettingsFileText(settings))) {
+    Fail(path, "written", *reason);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "target/bell_keys.h"
 #include "target/target.h"
 
 namespace strikewell {
@@ -23,6 +24,26 @@ constexpr std::array<uint32_t, 2> Flags = {KEYEVENTF_KEYUP_FLAG, 0};
 
 uint8_t LowByte(uint32_t value) { return static_cast<uint8_t>(value & 0xFF); }
 
+// Presses and releases the key C, with Shift around it when VK (a layout's answer)
+// asks for a modifier and none is held.
+void PressKey(Desktop& desktop, uint8_t C, uint16_t VK, bool shift_held) {
+  const uint8_t scan = LowByte(desktop.MapVirtualKey(C));
+  const bool add_shift = !shift_held && (VK >> 8) > 0;
+  if (add_shift) desktop.KeybdEvent(VK_SHIFT, kShiftScanCode, 0);
+  desktop.KeybdEvent(C, scan, 0);
+  desktop.KeybdEvent(C, scan, KEYEVENTF_KEYUP_FLAG);
+  if (add_shift) desktop.KeybdEvent(VK_SHIFT, kShiftScanCode, KEYEVENTF_KEYUP_FLAG);
+}
+
+void PressByLayout(Desktop& desktop, char ch, bool shift_held) {
+  const int16_t answer = desktop.VkKeyScan(ch);
+  // The layout has no key for this character: pressing the key code 0xFF (with
+  // Shift) would type whatever that maps to, so the character is left out.
+  if (answer == -1) return;
+  const auto VK = static_cast<uint16_t>(answer);
+  PressKey(desktop, LowByte(VK), VK, shift_held);
+}
+
 }  // namespace
 
 void SendKeyString(Desktop& desktop, std::string_view Text) {
@@ -37,30 +58,19 @@ void SendKeyString(Desktop& desktop, std::string_view Text) {
       desktop.KeybdEvent(C, LowByte(ScanCode), Flags[Shift]);
       continue;
     }
-    uint16_t VK = 0;
-    uint8_t C = 0;
     if (n >= 240) {
-      C = VkKeys[n - 240];
+      PressKey(desktop, VkKeys[n - 240], 0, Shift);
     } else if (n >= 228) {
-      C = static_cast<uint8_t>(n - 116);
+      PressKey(desktop, static_cast<uint8_t>(n - 116), 0, Shift);
     } else if (n < 110) {
-      C = (n >= 'a' && n <= 'm') ? static_cast<uint8_t>(n - 'a' + 'A') : n;
+      PressKey(desktop, (n >= 'a' && n <= 'm') ? static_cast<uint8_t>(n - 'a' + 'A') : n, 0, Shift);
     } else {
-      const int16_t answer = desktop.VkKeyScan(ch);
-      // The layout has no key for this character: pressing the key code 0xFF (with
-      // Shift) would type whatever that maps to, so the character is left out.
-      if (answer == -1) continue;
-      VK = static_cast<uint16_t>(answer);
-      C = LowByte(VK);
+      PressByLayout(desktop, ch, Shift);
     }
-    const uint8_t scan = LowByte(desktop.MapVirtualKey(C));
-    const bool add_shift = !Shift && (VK >> 8) > 0;
-    if (add_shift) desktop.KeybdEvent(VK_SHIFT, kShiftScanCode, 0);
-    desktop.KeybdEvent(C, scan, 0);
-    desktop.KeybdEvent(C, scan, KEYEVENTF_KEYUP_FLAG);
-    if (add_shift) desktop.KeybdEvent(VK_SHIFT, kShiftScanCode, KEYEVENTF_KEYUP_FLAG);
   }
 }
+
+void TypeCharacter(Desktop& desktop, char ch) { PressByLayout(desktop, ch, false); }
 
 void ShowFocusNotice(Console& console) {
   console.ClrScr();
@@ -73,12 +83,16 @@ bool SendAKey(TargetWindow& state, Desktop& desktop, Console& console) {
 }
 
 bool SendAKeyWithForeground(const TargetWindow& state, WindowHandle foreground, Desktop& desktop,
-                            Console& console) {
+                            Console& console, char bell_key) {
   if (foreground != state.SaveWnd) {
     ShowFocusNotice(console);
     return false;
   }
-  SendKeyString(desktop, "j");
+  if (bell_key == 'j') {
+    SendKeyString(desktop, "j");
+  } else {
+    SendBellKey(desktop, bell_key);
+  }
   return true;
 }
 

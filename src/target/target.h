@@ -46,6 +46,11 @@ bool FindTargetWindow(TargetWindow& state, Desktop& desktop, Console& console);
 // left out.
 void SendKeyString(Desktop& desktop, std::string_view Text);
 
+// Presses the key that types ch in the desktop's keyboard layout, with Shift when
+// the layout wants it. SendKeyString takes codes below 110 as virtual keys, which
+// for "-" (Insert) and "=" would press the wrong key.
+void TypeCharacter(Desktop& desktop, char ch);
+
 // The per-blow key, when it falls due: with the target window in front, "j" and
 // true; otherwise the suspension notice on a cleared screen and false (the key is
 // dropped: a stroke sent late is worse than none).
@@ -53,8 +58,9 @@ bool SendAKey(TargetWindow& state, Desktop& desktop, Console& console);
 // SendAKey with the foreground window that the caller has just read: the counting
 // loop reads it once per key, for this and to tell a closed target from one behind
 // another window, since each read is a round trip to the windowing system.
+// bell_key: the key to press, "j" for the single bell or a bell's own key of several.
 bool SendAKeyWithForeground(const TargetWindow& state, WindowHandle foreground, Desktop& desktop,
-                            Console& console);
+                            Console& console, char bell_key = 'j');
 
 // The two lines that replace the counter while keys are being dropped.
 void ShowFocusNotice(Console& console);

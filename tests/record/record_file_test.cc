@@ -171,6 +171,49 @@ TEST(PracticeFileTest, AFolderThatCannotBeMadeIsOneSentenceAndThePracticeStillCo
   EXPECT_EQ(practice.file_path(), "");
 }
 
+TEST(PracticeFileTest, ARecordOfSeveralBellsNamesTheBellOfEachBlow) {
+  TempDir temp("record");
+  Practice practice;
+  ASSERT_EQ(practice.OpenFile(temp.path().string(), kStamp, false, false, true), "");
+  practice.Blow({.blow = 1, .sensor_us = kT, .key_us = kT + 250'000, .sent = true, .bell = 2});
+  practice.Blow(
+      {.blow = 1, .sensor_us = kT + 40'000, .key_us = kT + 100'000, .sent = false, .bell = 11});
+  practice.Zeroed();
+  EXPECT_EQ(ReadBytes(practice.file_path()),
+            "blow,sensor_ms,key_ms,key,bell\n1,0,250,sent,2\n1,40,100,dropped,11\n# zeroed\n");
+  EXPECT_EQ(ReadRecordFile(practice.file_path()).record, practice.record());
+}
+
+// A pair's record: the summary with both bells' gaps, and a picture of each bell.
+TEST(ReportTest, ARecordOfSeveralBellsDrawsEachBellsPicture) {
+  TempDir temp("record");
+  const std::string csv = temp.File("strikewell-20261207-120000.csv");
+  std::string bytes = "blow,sensor_ms,key_ms,key,bell\n";
+  for (int blow = 1; blow <= 6; ++blow) {
+    const int at = (blow - 1) * 2000;
+    bytes += std::to_string(blow) + "," + std::to_string(at) + "," + std::to_string(at + 250) +
+             ",sent,1\n";
+    bytes += std::to_string(blow) + "," + std::to_string(at + 100) + "," +
+             std::to_string(at + 300) + ",sent,4\n";
+  }
+  WriteBytes(csv, bytes);
+  std::string out, err;
+  EXPECT_EQ(RunReport(csv, out, err), 0);
+  EXPECT_EQ(err, "");
+  const PracticeRecord record = ReadRecordFile(csv).record;
+  ASSERT_EQ(record.size(), 12u);
+  std::string expected;
+  for (const std::string& line : PracticeSummary(record)) expected += line + "\n";
+  const std::string svg1 = temp.File("strikewell-20261207-120000-bell1.svg");
+  const std::string svg4 = temp.File("strikewell-20261207-120000-bell4.svg");
+  EXPECT_EQ(out, expected + "The picture of bell 1 is in " + svg1 +
+                     " (open it in a web browser).\nThe picture of bell 4 is in " + svg4 +
+                     " (open it in a web browser).\n");
+  EXPECT_EQ(ReadBytes(svg1), PracticeSvg(LinesOfBell(record, 1), kStamp));
+  EXPECT_EQ(ReadBytes(svg4), PracticeSvg(LinesOfBell(record, 4), kStamp));
+  EXPECT_FALSE(fs::exists(temp.File("strikewell-20261207-120000.svg")));
+}
+
 // A record as a crash may leave it: CR LF line ends from an editor, the last line cut short.
 TEST(ReportTest, ReadsARecordPrintsItsSummaryAndDrawsItBeside) {
   TempDir temp("record");
@@ -205,14 +248,23 @@ TEST(ReportTest, FewerThanFiveBlowsStillDrawsThePicture) {
 // Each file is no record: one sentence naming the line, status 1, no picture.
 TEST(ReportTest, AFileThatIsNoRecordIsOneSentenceNamingTheLine) {
   const std::string head = "blow,sensor_ms,key_ms,key\n1,0,250,sent\n";
+  const std::string bells_head = "blow,sensor_ms,key_ms,key,bell\n1,0,250,sent,1\n";
   const struct {
     std::string bytes;
     std::string sentence;  // after "Line "; {f} is the file
   } files[] = {
-      {"", "1 of {f} is empty, not the heading blow,sensor_ms,key_ms,key."},
+      {"",
+       "1 of {f} is empty, not the heading blow,sensor_ms,key_ms,key nor "
+       "blow,sensor_ms,key_ms,key,bell."},
       {"blow,sensor,key\n",
        "1 of {f} is \"blow,sensor,key\", not the heading "
-       "blow,sensor_ms,key_ms,key."},
+       "blow,sensor_ms,key_ms,key nor blow,sensor_ms,key_ms,key,bell."},
+      {head + "2,2200,2450,sent,2\n", "3 of {f} has \"2\" for stroke, neither hand nor back."},
+      {bells_head + "2,2200,2450,sent\n",
+       "3 of {f} holds \"2,2200,2450,sent\", not a blow line (blow,sensor_ms,key_ms,key,bell) "
+       "nor # zeroed."},
+      {bells_head + "2,2200,2450,sent,17\n",
+       "3 of {f} has \"17\" for bell, not a bell's number from 1 to 16."},
       {head + "2,2200,sent\n3,4400,4650,sent\n",
        "3 of {f} holds \"2,2200,sent\", not a blow line (blow,sensor_ms,key_ms,key) nor "
        "# zeroed."},

@@ -1,6 +1,7 @@
 // The practice summary against figures worked out by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,53 @@ TEST(PracticeSummaryTest, NeedsMoreThanFourBlowsZeroingsNotCounted) {
   EXPECT_FALSE(EnoughForSummary({}));
   EXPECT_FALSE(EnoughForSummary(Zeroed(Piece({0, 2000}), Piece({9000, 11000}))));
   EXPECT_TRUE(EnoughForSummary(Piece({0, 2000, 4000, 6000, 8000})));
+}
+
+// Blows of one bell of several, counted 1, 2, 3, ... at these sensor times, keys 250 ms later.
+PracticeRecord OfBell(int32_t bell, std::initializer_list<int64_t> sensor_ms) {
+  PracticeRecord record = Piece(sensor_ms);
+  for (RecordLine& line : record) line.bell = bell;
+  return record;
+}
+
+// The two records' lines in the order of their sensor times, as the bells rang them.
+PracticeRecord Together(PracticeRecord a, const PracticeRecord& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  std::stable_sort(a.begin(), a.end(), [](const RecordLine& x, const RecordLine& y) {
+    return x.sensor_ms < y.sensor_ms;
+  });
+  return a;
+}
+
+TEST(PracticeSummaryTest, SeveralBellsShowEachBellsGapsSideBySide) {
+  // Bell 1: hand to back 2000, 2000, 2000; back to hand 2200, 2200.
+  // Bell 2: hand to back 2050, 2050, 2000 (mean 2033.3, SD 23.6); back to hand 2150, 2150.
+  // Both ring 10400 ms: 10 s over 10 intervals, each half a change: 2 * 10 / 10 = 2.00 s a
+  // change; peal 168 min. Off their means: bell 2's blow 6 -33.3, blows 2 and 4 +16.7.
+  const PracticeRecord record = Together(OfBell(1, {0, 2000, 4200, 6200, 8400, 10400}),
+                                         OfBell(2, {100, 2150, 4300, 6350, 8500, 10500}));
+  EXPECT_EQ(PracticeSummary(record),
+            (Lines{"Practice summary", "count =12 time from first blow=10 secs",
+                   " APPROX Ave interval=    2.00 secs peal speed=2 hrs:   48.00 mins",
+                   "Keys: 12 sent, none dropped.",
+                   "bell  handstroke gap (back to hand)  backstroke gap (hand to back)",
+                   "   1  mean 2200 ms, sd 0 ms            mean 2000 ms, sd 0 ms",
+                   "   2  mean 2150 ms, sd 0 ms            mean 2033 ms, sd 24 ms",
+                   "Most uneven intervals, against the mean of their gap:",
+                   "  bell 2 blow 6, hand to back: -33 ms", "  bell 2 blow 2, hand to back: +17 ms",
+                   "  bell 2 blow 4, hand to back: +17 ms"}));
+}
+
+TEST(PracticeSummaryTest, SeveralBellsZeroedStartEachBellAgainAtHandstroke) {
+  PracticeRecord record = Zeroed(Together(OfBell(1, {0, 2000, 4200}), OfBell(3, {100, 2100})),
+                                 Together(OfBell(1, {60000, 62000}), OfBell(3, {60100, 62300})));
+  const std::vector<std::string> lines = PracticeSummary(record);
+  // Bell 1: pieces of 4200 and 2000 ms; bell 3: 2000 and 2200 ms. The longer, 6200 ms, is
+  // the practice's time; bell 1's three intervals and bell 3's two make five.
+  EXPECT_EQ(lines[1], "count =9 time from first blow=6 secs");
+  EXPECT_EQ(lines[4], "Zeroed and started again 1 time: the pauses are left out of the figures.");
+  EXPECT_EQ(lines[6], "   1  mean 2200 ms, sd 0 ms            mean 2000 ms, sd 0 ms");
+  EXPECT_EQ(lines[7], "   3  none rung                        mean 2100 ms, sd 100 ms");
 }
 
 // Strokes the tower's server gave decide the gaps: here the ringer came in at backstroke,

@@ -68,12 +68,20 @@ TEST(OptionsTest, TheDebounceIsTwentyMillisecondsUnlessGiven) {
   EXPECT_EQ(Parse({"--debounce", "5", "--record", "r"}).command, Command::Count);
 }
 
+TEST(OptionsTest, SeveralBellsAreAskedForWithBells) {
+  EXPECT_FALSE(Parse({}).several_bells);
+  const Options bells = Parse({"--bells", "--record", "r"});
+  EXPECT_TRUE(bells.several_bells);
+  EXPECT_EQ(bells.command, Command::Count);
+  EXPECT_EQ(bells.record_dir, "r");
+}
+
 TEST(OptionsTest, HelpAndVersionPrintToStandardOutputAndEnd) {
   const Ran help = Carry(Parse({"--help"}));
   EXPECT_EQ(help.status, 0);
-  EXPECT_TRUE(
-      help.out.starts_with("Usage: strikewell [--record DIR] [--debounce MS] [--count-only]\n"
-                           "       strikewell --simulate[=MS] [--record DIR] [--count-only]\n"))
+  EXPECT_TRUE(help.out.starts_with(
+      "Usage: strikewell [--bells] [--record DIR] [--debounce MS] [--count-only]\n"
+      "       strikewell --simulate[=MS] [--record DIR] [--count-only]\n"))
       << help.out;
   EXPECT_EQ(help.err, "");
   EXPECT_EQ(Parse({"--report", "p.csv", "--help"}).command, Command::Help) << "help wins";
@@ -102,6 +110,12 @@ TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
       {{"--record="}, "--record needs a folder after it."},
       {{"--report"}, "--report needs a record file after it."},
       {{"--help=yes"}, "--help takes no value."},
+      {{"--bells=2"}, "--bells takes no value."},
+      {{"--bells", "--simulate"},
+       "--simulate rings one simulated bell, so it does not go with --bells."},
+      {{"--bells", "--tower", "123456789"},
+       "--bells rings its bells by the keys in Ringing Room's window, so it does not go with "
+       "--tower or --bell."},
       {{"practice.csv"}, "Unexpected argument \"practice.csv\"."},
       {{"--debounce"}, "--debounce needs a number of milliseconds after it."},
       {{"--debounce", "1001"},

@@ -1053,6 +1053,41 @@ def scenario_bench(run, line, delay, blows, record=False):
     run.quit()
 
 
+def scenario_bench_eight_bells(run):
+    """Figures for scripts/bench: an eight-bell box (--bells, the multi-bell convention,
+    every bell's delay 250 ms) rung in rounds 0.8 s apart whose eight characters come
+    within 100 ms of each other, a clash each time: each key's error against its own
+    bell's event + delay, over 30 blows of every bell."""
+    run.setup()
+    delay, rounds, spread = 250, 30, 0.012  # eight characters over 84 ms
+    write(run.path("work", "bells_strikewell.ini"),
+          (f"port {run.device}\r\nconvention yes\r\n" + "".join(
+              f"bell {bell} char {bell} pulses 1 delay {delay}\r\n" for bell in range(1, 9))
+           ).encode())
+    run.start(args="--bells")
+    run.wait_text("Use the existing set-up of 8 bells", 15)
+    run.answer("y", "Target window is " + run.target.title)
+    wait_for(lambda: len(run.target.keys()) >= 8, 10 * run.slow, "the digits 1 to 8")
+    run.wait_rows(lambda rows: rows[0] == "bell   count   last interval", 12, "the bells' counter")
+    cpu = run.cpu_percent(3)
+    moments, start = [], time.monotonic() + 0.1
+    for r in range(rounds):
+        for bell in range(1, 9):
+            time.sleep(max(0.0, start + r * 0.8 + (bell - 1) * spread - time.monotonic()))
+            moments.append((str(bell), run.sensor.send(str(bell).encode())))
+    want = 8 + 8 * rounds
+    wait_for(lambda: len(run.target.keys()) >= want, 10 * run.slow, f"{8 * rounds} keys")
+    time.sleep(0.3)
+    keys = run.target.keys()[8:]
+    expect(keys == "12345678" * rounds, f"keys {keys[:40]!r}..., want rounds of 12345678")
+    presses = run.target.presses()[8:]
+    ms = sorted((p[0] - m) * 1000 - delay for p, (_, m) in zip(presses, moments))
+    print(f"BENCH {'wine' if run.wine else 'linux'} box8 delay={delay} "
+          f"blows={len(ms)} p50={statistics.median(ms):.2f} p95={percentile(ms, 95):.2f} "
+          f"max={ms[-1]:.2f} min={ms[0]:.2f} cpu_idle={cpu:.2f}")
+    run.quit()
+
+
 def scenario_bench_box(run):
     scenario_bench(run, False, 250, 30)
 
@@ -1109,6 +1144,50 @@ def scenario_no_target(run):
     time.sleep(0.2)
     run.enter_ends()
     expect(other.keys() == "", f"keys were sent to another window: {other.keys()!r}")
+
+
+def scenario_pair_cts_dsr(run):
+    """A handbell pair (--bells): the treble in the left hand on CTS with a 100 ms delay,
+    the second in the right hand on DSR with 150 ms, through the modem-line shim. Each
+    blow presses its own bell's key, f or j, at its own sensor event plus its own delay,
+    the second's often struck while the treble's key is still owed."""
+    run.setup()
+    port = run.device if run.wine else "\\\\.\\" + os.path.relpath(run.sensor.pty, "/dev")
+    write(run.path("work", "bells_strikewell.ini"),
+          f"port {port}\r\nconvention no\r\nbell 1 cts pulses 1 delay 100 left\r\n"
+          "bell 2 dsr pulses 1 delay 150 right\r\n".encode())
+    run.start(shim=True, args="--bells")
+    run.wait_text(f"Use the existing set-up of 2 bells on {port}? (Y/n)", 15)
+    run.answer("y", "Target window is " + run.target.title)
+    wait_for(lambda: len(run.target.keys()) >= 8, 10 * run.slow, "the digits 1 to 8")
+    expect(run.target.keys() == "12345678", f"key-send test typed {run.target.keys()!r}")
+    run.wait_rows(lambda rows: rows[0] == "bell   count   last interval" and
+                  rows[1:3] == ["   1       0", "   2       0"], 12, "the bells' counter at 0")
+    pulse = 0.3 if run.wine else 0.06
+    blows = 3 if run.wine else 6
+    delays = {"f": 0.100, "j": 0.150}
+    for blow in range(1, blows + 1):
+        keys = run.target.keys()
+        moments = {"f": run.sensor.set_lines("cts")}
+        time.sleep(0.03)  # the second struck 30 ms after the treble: a clash
+        moments["j"] = run.sensor.set_lines("cts", "dsr")
+        time.sleep(pulse)
+        run.sensor.set_lines()
+        wait_for(lambda: len(run.target.keys()) >= len(keys) + 2, 5 * run.slow,
+                 f"the f and j of blow {blow}")
+        expect(run.target.keys() == keys + "fj", f"keys {run.target.keys()!r} after blow {blow}")
+        if presses := run.target.presses():
+            # Each key's error against its own bell's delay, told as if every delay
+            # were the treble's 100 ms, the one report_strikes takes off.
+            for when, key in presses[-2:]:
+                run.strikes.append(when - moments[key] - delays[key] + 0.1)
+        run.wait_rows(lambda rows: rows[1].startswith(f"   1{blow:8}") and
+                      rows[2].startswith(f"   2{blow:8}"), 5, f"both bells at {blow}")
+        time.sleep(0.25)
+    rows = run.screen()
+    expect(count_line(rows)[0] == 2 * blows, f"the total is not {2 * blows}: {rows[20]!r}")
+    run.report_strikes(100, "a pair on CTS and DSR, each blow's own delay")
+    run.quit("q")
 
 
 def scenario_calibrate_cts(run):
@@ -1541,14 +1620,15 @@ def scenario_direct_unknown_tower(run):
     expect(not run.standin.events("c_join"), "joined something")
 
 BENCH_SCENARIOS = ["bench_box", "bench_line", "bench_box_seen", "bench_line_seen",
-                   "bench_box_record"]
+                   "bench_box_record", "bench_eight_bells"]
 LINUX_SCENARIOS = ["first_run_interface_box", "cts_two_pulses", "focus_lost",
                    "zero_quit_release", "absent_port", "no_target", "chromium_target",
                    "race_box", "race_line", "unplug", "window_closed", "x_lost",
                    "resize", "record_report", "chattering_cts",
                    "window_id_reused", "simulate_window", "simulate_no_display",
                    "count_only_record", "direct_blows", "direct_reconnect",
-                   "direct_login_refused", "direct_unknown_tower"] + BENCH_SCENARIOS
+                   "direct_login_refused", "direct_unknown_tower",
+                   "pair_cts_dsr"] + BENCH_SCENARIOS
 WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_focus_lost": "focus_lost", "wine_cts_two_pulses": "cts_two_pulses",
                   "wine_calibrate_cts": "calibrate_cts", "wine_absent_port": "absent_port",
@@ -1558,7 +1638,8 @@ WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_chattering_cts": "chattering_cts",
                   "wine_simulate_window": "simulate_window",
                   "wine_simulate_no_display": "simulate_no_display",
-                  "wine_count_only_record": "count_only_record"}
+                  "wine_count_only_record": "count_only_record",
+                  "wine_pair_cts_dsr": "pair_cts_dsr"}
 WINE_SCENARIOS.update({"wine_" + name: name for name in BENCH_SCENARIOS})
 WINE_SCENARIOS.update({"wine_" + name: name for name in [
     "direct_blows", "direct_reconnect", "direct_login_refused", "direct_unknown_tower"]})

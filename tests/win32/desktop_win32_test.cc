@@ -18,6 +18,7 @@
 #include "fake_clock.h"
 #include "fake_console.h"
 #include "platform/backends.h"
+#include "target/bell_keys.h"
 #include "target/target.h"
 
 namespace strikewell {
@@ -114,6 +115,22 @@ TEST(Win32Desktop, FindsTheWindowTypesIntoItAndSuspendsBehindAnother) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(target.Logged("keydown"), expected);
   EXPECT_TRUE(decoy.Logged("keydown").empty());
+}
+
+// The keys that ring several bells, "-" and "=" among them, reach the window as the
+// keys that type them.
+TEST(Win32Desktop, TypesTheKeyOfEveryBellIntoTheWindow) {
+  std::unique_ptr<Desktop> desktop = MakeDesktop();
+  KeyWindow target("Ringing Room wine bells");
+  ASSERT_TRUE(target.Created()) << "key_window.exe made no window";
+  desktop->SetForegroundWindow(target.Handle());
+  ASSERT_TRUE(WaitUntil([&] { return desktop->GetForegroundWindow() == target.Handle(); }));
+  for (const char key : std::string("1234567890-=qwerfj")) SendBellKey(*desktop, key);
+  const std::vector<std::string> expected = {"0x31", "0x32", "0x33", "0x34", "0x35", "0x36",
+                                             "0x37", "0x38", "0x39", "0x30", "0xBD", "0xBB",
+                                             "0x51", "0x57", "0x45", "0x52", "0x46", "0x4A"};
+  EXPECT_TRUE(WaitUntil([&] { return target.Logged("keydown").size() >= expected.size(); }));
+  EXPECT_EQ(target.Logged("keydown"), expected);
 }
 
 TEST(Win32Desktop, LayoutAnswersForAUsKeyboard) {

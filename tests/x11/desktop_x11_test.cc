@@ -26,6 +26,7 @@
 #include "fake_clock.h"
 #include "fake_console.h"
 #include "platform/backends.h"
+#include "target/bell_keys.h"
 #include "target/target.h"
 
 // Last: Xlib's macros (None, Bool) would break GoogleTest's headers.
@@ -289,6 +290,19 @@ TEST_F(X11DesktopTest, ActiveWindowHintNamingAClosedWindowGivesWayToTheKeyboardF
 
   EXPECT_FALSE(desktop->IsWindow(gone));
   EXPECT_EQ(desktop->GetForegroundWindow(), target.window);
+}
+
+// The keys that ring several bells, "-" and "=" among them, reach the window as the
+// keys that type them.
+TEST_F(X11DesktopTest, TypesTheKeyOfEveryBellIntoTheTarget) {
+  KeyLogger target("Ringing Room bells");
+  Open(target);
+  Front(target);
+  for (const char key : std::string("1234567890-=qwerfj")) SendBellKey(*desktop, key);
+  const std::vector<std::string> expected = {"1", "2",     "3",     "4", "5", "6", "7", "8", "9",
+                                             "0", "minus", "equal", "q", "w", "e", "r", "f", "j"};
+  EXPECT_TRUE(WaitUntil([&] { return target.Read().presses.size() >= expected.size(); }));
+  EXPECT_EQ(target.Read().presses, expected);
 }
 
 TEST_F(X11DesktopTest, KeyboardLayoutAnswersLikeWindowsOnAUsKeyboard) {
