@@ -202,8 +202,8 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
   if (!p.record_dir.empty()) {
     // A practice that may ring in a tower names each blow's stroke; several bells ring
     // by the window's keys.
-    const bool direct = !simulate && !p.count_only && !p.several_bells && p.network != nullptr &&
-                        p.logins != nullptr &&
+    const bool direct = (!simulate || !p.tower.empty()) && !p.count_only && !p.several_bells &&
+                        p.network != nullptr && p.logins != nullptr &&
                         (!p.tower.empty() || ReadKeptLogin(*p.logins).tower != 0);
     if (const std::string error = practice.OpenFile(p.record_dir, p.clock.LocalStamp(), simulate,
                                                     direct, p.several_bells);
@@ -230,7 +230,9 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
     return 0;
   };
   std::unique_ptr<TowerLink> tower;
-  if (!count_only && simulate) {
+  // A simulated bell rings a tower only when one is given: trying the program must not
+  // ring a kept tower unasked.
+  if (!count_only && simulate && p.tower.empty()) {
     // Trying the program is worth it without Ringing Room too.
     if (SearchWindows(state, p.desktop)) {
       console.WriteLn("Target window is " + state.WindowTitle);

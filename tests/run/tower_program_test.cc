@@ -50,6 +50,7 @@ struct TowerProgram {
     platform.network = &network;
     platform.logins = &logins;
     platform.tower = tower;
+    platform.simulate_ms = simulate_ms;
     return RunProgram(platform);
   }
 
@@ -88,6 +89,7 @@ struct TowerProgram {
   std::string settings_path = dir.File(kSettingsFileName);
   std::string record_dir;
   std::string tower;
+  int32_t simulate_ms = 0;
 };
 
 TEST(TowerProgram, ATowerGivenIsJoinedAndRungWithoutAnyWindowOrKeySendTest) {
@@ -116,6 +118,42 @@ TEST(TowerProgram, ATowerGivenIsJoinedAndRungWithoutAnyWindowOrKeySendTest) {
             "1,0,250,sent,hand\n"
             "2,1000,1250,sent,back\n");
   EXPECT_EQ(ParseKeptLogin(*p.logins.text).tower, kTower);
+}
+
+// Trying the direct way without a bell: the simulated bell's blows ring the tower
+// given, at their times plus the stored bell delay; no port, no window, no keys.
+TEST(TowerProgram, ASimulatedBellRingsATowerGiven) {
+  TowerProgram p;
+  p.tower = "123456789";
+  p.simulate_ms = 2000;
+  p.KeepLogin(kTower);
+  p.raw.Type("q", 8000);
+
+  EXPECT_EQ(p.Run(), 0);
+
+  EXPECT_THAT(p.raw.transcript, HasSubstr("Connected to Ringing Room tower St Mary's as ann\n"));
+  EXPECT_TRUE(p.serial.calls.empty()) << "no port opened";
+  EXPECT_THAT(p.desktop.keys, IsEmpty());
+  ASSERT_GE(p.network.rungs.size(), 3u);
+  for (size_t k = 0; k < p.network.rungs.size(); ++k) {
+    EXPECT_EQ(p.network.rungs[k].bell, 3);
+    EXPECT_EQ(p.network.rungs[k].stroke, k % 2 == 0) << "ring " << k + 1;
+  }
+}
+
+// Without --tower a simulated bell keeps to the window, whatever tower is kept.
+TEST(TowerProgram, ASimulatedBellDoesNotRingAKeptTowerUnasked) {
+  TowerProgram p;
+  p.simulate_ms = 2000;
+  p.KeepLogin(kTower);
+  p.desktop.AddWindow("Ringing Room - Chromium");
+  p.raw.Type("q", 8000);
+
+  EXPECT_EQ(p.Run(), 0);
+
+  EXPECT_THAT(p.raw.transcript, Not(HasSubstr("Ring tower")));
+  EXPECT_THAT(p.network.rungs, IsEmpty());
+  EXPECT_THAT(p.desktop.keys, Not(IsEmpty()));
 }
 
 TEST(TowerProgram, AKeptTowerIsOfferedAndYesRingsIt) {
