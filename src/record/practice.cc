@@ -50,9 +50,10 @@ std::string Practice::OpenFile(const std::string& dir, const std::string& stamp,
   // Binary, so that Windows writes the same bytes as Linux.
   std::FILE* file = std::fopen(path.string().c_str(), "wb");
   if (file == nullptr) return cannot(std::strerror(errno));
-  const std::string columns = several_bells  ? kBellsRecordHeading
-                              : with_strokes ? kRecordHeadingWithStrokes
-                                             : kRecordHeading;
+  const std::string columns =
+      several_bells  ? (with_strokes ? kBellsRecordHeadingWithStrokes : kBellsRecordHeading)
+      : with_strokes ? kRecordHeadingWithStrokes
+                     : kRecordHeading;
   const std::string heading = simulated ? std::string(kSimulatedMark) + "\n" + columns : columns;
   if (const int failed = WriteLine(file, heading)) {
     std::fclose(file);

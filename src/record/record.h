@@ -18,6 +18,10 @@ inline constexpr const char* kRecordHeadingWithStrokes = "blow,sensor_ms,key_ms,
 // The first line of the record of several bells, whose blow lines end in the bell's
 // number; blow is then that bell's count.
 inline constexpr const char* kBellsRecordHeading = "blow,sensor_ms,key_ms,key,bell";
+// Several bells rung through the tower's connection: each sent blow's stroke, then
+// its bell.
+inline constexpr const char* kBellsRecordHeadingWithStrokes =
+    "blow,sensor_ms,key_ms,key,stroke,bell";
 
 // One line of a record. Times are whole milliseconds since the sensor time of the record's
 // first blow.

@@ -73,7 +73,7 @@ RecordFileRead ReadRecordFile(const std::string& path) {
       continue;
     }
     if (number == 1 + (read.simulated ? 1 : 0)) {
-      with_bell = text == kBellsRecordHeading;
+      with_bell = text == kBellsRecordHeading || text == kBellsRecordHeadingWithStrokes;
       if (text != kRecordHeading && text != kRecordHeadingWithStrokes && !with_bell) {
         read.error = where + (text.empty() ? "is empty" : "is " + Quoted(text)) +
                      ", not the heading " + kRecordHeading + " nor " + kBellsRecordHeading + ".";

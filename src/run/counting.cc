@@ -314,7 +314,9 @@ class Counter {
     if (io_.tower == nullptr) return Rang{SendOrDrop(key.key), Stroke::kUnknown};
     // Dropped while the connection is lost, no bell is the ringer's or the host
     // has removed the ringer: a ring sent late is worse than none.
-    const TowerRing ring = io_.tower->Ring();
+    // Of several bells, each blow rings its own bell; one that the tower lacks is
+    // dropped (the status line says which).
+    const TowerRing ring = bells_ ? io_.tower->Ring(key.bell) : io_.tower->Ring();
     if (!ring.sent) return Rang{};
     return Rang{true, ring.handstroke ? Stroke::kHand : Stroke::kBack};
   }

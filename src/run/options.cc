@@ -182,11 +182,11 @@ Options ParseOptions(int argc, const char* const* argv) {
   if (options.several_bells && options.simulate_ms > 0) {
     return Mistake("--simulate rings one simulated bell, so it does not go with --bells.");
   }
-  // Several bells ring by Ringing Room's keys in the window for now.
-  if (options.several_bells && (!options.tower.empty() || options.bell != 0)) {
+  // Each of several bells rings the bell its set-up names.
+  if (options.several_bells && options.bell != 0) {
     return Mistake(
-        "--bells rings its bells by the keys in Ringing Room's window, so it does "
-        "not go with --tower or --bell.");
+        "--bells rings the bells named in bells_strikewell.ini, so it does not go "
+        "with --bell.");
   }
   // A site that would take the password in the clear is refused before anything
   // is asked.

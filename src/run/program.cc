@@ -3,6 +3,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "calibration/bells_calibration.h"
 #include "calibration/calibration.h"
@@ -200,10 +202,9 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
 
   // A record that cannot be kept is found out before the ringer calibrates and rings.
   if (!p.record_dir.empty()) {
-    // A practice that may ring in a tower names each blow's stroke; several bells ring
-    // by the window's keys.
-    const bool direct = (!simulate || !p.tower.empty()) && !p.count_only && !p.several_bells &&
-                        p.network != nullptr && p.logins != nullptr &&
+    // A practice that may ring in a tower names each blow's stroke.
+    const bool direct = (!simulate || !p.tower.empty()) && !p.count_only && p.network != nullptr &&
+                        p.logins != nullptr &&
                         (!p.tower.empty() || ReadKeptLogin(*p.logins).tower != 0);
     if (const std::string error = practice.OpenFile(p.record_dir, p.clock.LocalStamp(), simulate,
                                                     direct, p.several_bells);
@@ -240,13 +241,16 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
       console.WriteLn("No Ringing Room window found - counting only");
       count_only = true;
     }
-  } else if (!count_only && !p.several_bells && p.network != nullptr && p.logins != nullptr) {
-    // Several bells ring by the window's keys: a kept tower is not offered.
+  } else if (!count_only && p.network != nullptr && p.logins != nullptr) {
     const std::optional<TowerChoice> choice = DirectTower(state, p);
     if (!choice) return end_early();
     if (choice->tower != 0) {
       TowerIo tower_io{console, *p.network, *p.logins, p.clock, p.wait};
-      tower = StartTower(tower_io, *choice, p.bell);
+      std::vector<int32_t> bells;
+      if (state.several_bells) {
+        for (const BellSetup& bell : state.several_bells->bells) bells.push_back(bell.bell);
+      }
+      tower = StartTower(tower_io, *choice, p.bell, std::move(bells));
       if (!tower) return end_early();
     }
   } else if (!count_only && !FindTargetWindow(state, p.desktop, console)) {

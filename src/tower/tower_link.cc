@@ -149,10 +149,12 @@ int64_t TowerLink::NextDeadline() const {
   return deadline;
 }
 
-TowerRing TowerLink::Ring() {
+TowerRing TowerLink::Ring() { return Ring(bell()); }
+
+TowerRing TowerLink::Ring(int32_t bell) {
   TowerRing ring;
   if (phase_ != Phase::kJoined) return ring;
-  ring.bell = bell();
+  ring.bell = bell;
   const std::optional<bool> stroke = tower_.Stroke(ring.bell);
   if (ring.bell == 0 || !stroke) return ring;
   Send(BellRungMessage(ring.bell, *stroke, params_.tower_id));
@@ -164,9 +166,46 @@ TowerRing TowerLink::Ring() {
 
 std::vector<int32_t> TowerLink::TakeDisagreements() { return std::exchange(disagreements_, {}); }
 
+namespace {
+
+// Bell numbers in ascending order as the ringer reads them: runs as "1-8", the rest
+// between commas.
+std::string BellList(const std::vector<int32_t>& bells) {
+  std::string text;
+  for (size_t i = 0; i < bells.size();) {
+    size_t end = i;
+    while (end + 1 < bells.size() && bells[end + 1] == bells[end] + 1) ++end;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(bells[i]);
+    if (end > i) text += "-" + std::to_string(bells[end]);
+    i = end + 1;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string TowerLink::SeveralBellsText() const {
+  std::vector<int32_t> sorted = params_.bells;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<int32_t> rung;
+  std::vector<int32_t> lacking;
+  for (const int32_t b : sorted) (b <= tower_.bell_count() ? rung : lacking).push_back(b);
+  std::string text =
+      rung.empty()
+          ? std::string("no bell is rung")
+          : std::string(rung.size() == 1 ? "ringing bell " : "ringing bells ") + BellList(rung);
+  if (!lacking.empty()) {
+    text += " - the tower has " + std::to_string(tower_.bell_count()) + " bells, so " +
+            BellList(lacking) + (lacking.size() == 1 ? " is" : " are") + " not rung";
+  }
+  return back_ ? "Ringing Room connection is back - " + text : text;
+}
+
 std::string TowerLink::StatusText() const {
   switch (phase_) {
     case Phase::kJoined: {
+      if (!params_.bells.empty()) return SeveralBellsText();
       const int32_t ringing = bell();
       if (ringing == 0 && params_.fixed_bell > tower_.bell_count()) {
         return "Ringing Room's tower has " + std::to_string(tower_.bell_count()) + " bells: bell " +

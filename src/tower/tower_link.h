@@ -33,6 +33,9 @@ struct TowerLinkParams {
   std::string token{};
   std::string username{};  // the account's: names the ringer among the tower's users
   int32_t fixed_bell = 0;  // --bell N; 0 rings the bell assigned to the ringer
+  // Several bells on one port: their numbers, each blow naming its own; empty for one
+  // bell.
+  std::vector<int32_t> bells{};
 };
 
 // What became of one blow's ring.
@@ -64,6 +67,9 @@ class TowerLink {
 
   // Rings the ringer's bell now, or says it cannot: lost, no bell, removed.
   TowerRing Ring();
+  // Rings the given bell with its own next stroke, or says it cannot: lost, removed,
+  // or a bell the tower does not have.
+  TowerRing Ring(int32_t bell);
 
   Phase phase() const { return phase_; }
   // Why the last connection ended or failed, in the system's words.
@@ -84,6 +90,8 @@ class TowerLink {
   // The connection has ended (why: for the ringer).
   void Lost(const std::string& why);
   void Send(const std::string& message);
+  // The joined status line of several bells: which are rung, which the tower lacks.
+  std::string SeveralBellsText() const;
 
   Network& network_;
   Clock& clock_;

@@ -77,7 +77,8 @@ KeptLogin ReadKeptLogin(LoginStore& logins) {
   return text ? ParseKeptLogin(*text) : KeptLogin{};
 }
 
-std::unique_ptr<TowerLink> StartTower(TowerIo& io, const TowerChoice& choice, int32_t fixed_bell) {
+std::unique_ptr<TowerLink> StartTower(TowerIo& io, const TowerChoice& choice, int32_t fixed_bell,
+                                      std::vector<int32_t> bells) {
   Console& console = io.console;
   KeptLogin kept = ReadKeptLogin(io.logins);
   // A token belongs to the site that gave it.
@@ -124,7 +125,8 @@ std::unique_ptr<TowerLink> StartTower(TowerIo& io, const TowerChoice& choice, in
                                                             .socket_url = socket_url,
                                                             .token = token,
                                                             .username = username,
-                                                            .fixed_bell = fixed_bell});
+                                                            .fixed_bell = fixed_bell,
+                                                            .bells = bells});
     console.WriteLn("Connecting to Ringing Room tower " + Shown(name));
     link->Connect();
     AwaitJoin(io, *link);

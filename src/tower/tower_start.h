@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -31,7 +32,10 @@ KeptLogin ReadKeptLogin(LoginStore& logins);
 // Logs in, looks the tower up, connects and joins it: the joined link, or null once
 // the sentence saying what failed has been shown (or the ringer gave no email) and
 // Enter has been pressed.
-std::unique_ptr<TowerLink> StartTower(TowerIo& io, const TowerChoice& choice, int32_t fixed_bell);
+// bells: of several bells on one port, their numbers (each blow rings its own); empty
+// for one bell.
+std::unique_ptr<TowerLink> StartTower(TowerIo& io, const TowerChoice& choice, int32_t fixed_bell,
+                                      std::vector<int32_t> bells = {});
 
 // --forget-login: removes the kept login. The exit status, with what to say on
 // standard output or standard error.

@@ -184,6 +184,35 @@ TEST(PracticeFileTest, ARecordOfSeveralBellsNamesTheBellOfEachBlow) {
   EXPECT_EQ(ReadRecordFile(practice.file_path()).record, practice.record());
 }
 
+// Several bells rung in a tower joined directly: each blow's stroke, then its bell;
+// the file reads back as it was written.
+TEST(PracticeFileTest, ARecordOfSeveralBellsInATowerNamesEachBlowsStrokeAndBell) {
+  TempDir temp("record");
+  Practice practice;
+  ASSERT_EQ(practice.OpenFile(temp.path().string(), kStamp, /*simulated=*/false,
+                              /*with_strokes=*/true, /*several_bells=*/true),
+            "");
+  practice.Blow({.blow = 1,
+                 .sensor_us = kT,
+                 .key_us = kT + 250'000,
+                 .sent = true,
+                 .stroke = Stroke::kHand,
+                 .bell = 2});
+  practice.Blow({.blow = 2,
+                 .sensor_us = kT + 2'000'000,
+                 .key_us = kT + 2'250'000,
+                 .sent = true,
+                 .stroke = Stroke::kBack,
+                 .bell = 2});
+  practice.Blow({.blow = 1, .sensor_us = kT + 40'000, .key_us = kT + 100'000, .bell = 9});
+  EXPECT_EQ(ReadBytes(practice.file_path()),
+            "blow,sensor_ms,key_ms,key,stroke,bell\n1,0,250,sent,hand,2\n"
+            "2,2000,2250,sent,back,2\n1,40,100,dropped,9\n");
+  const RecordFileRead read = ReadRecordFile(practice.file_path());
+  EXPECT_EQ(read.error, "");
+  EXPECT_EQ(read.record, practice.record());
+}
+
 // A pair's record: the summary with both bells' gaps, and a picture of each bell.
 TEST(ReportTest, ARecordOfSeveralBellsDrawsEachBellsPicture) {
   TempDir temp("record");

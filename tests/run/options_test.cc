@@ -76,6 +76,13 @@ TEST(OptionsTest, SeveralBellsAreAskedForWithBells) {
   EXPECT_EQ(bells.record_dir, "r");
 }
 
+TEST(OptionsTest, SeveralBellsRingATowerGivenDirectly) {
+  const Options bells = Parse({"--bells", "--tower", "123456789"});
+  EXPECT_TRUE(bells.several_bells);
+  EXPECT_EQ(bells.tower, "123456789");
+  EXPECT_EQ(bells.command, Command::Count);
+}
+
 TEST(OptionsTest, HelpAndVersionPrintToStandardOutputAndEnd) {
   const Ran help = Carry(Parse({"--help"}));
   EXPECT_EQ(help.status, 0);
@@ -113,9 +120,8 @@ TEST(OptionsTest, MistakesAreOneSentenceAndTheUsage) {
       {{"--bells=2"}, "--bells takes no value."},
       {{"--bells", "--simulate"},
        "--simulate rings one simulated bell, so it does not go with --bells."},
-      {{"--bells", "--tower", "123456789"},
-       "--bells rings its bells by the keys in Ringing Room's window, so it does not go with "
-       "--tower or --bell."},
+      {{"--bells", "--bell", "3"},
+       "--bells rings the bells named in bells_strikewell.ini, so it does not go with --bell."},
       {{"practice.csv"}, "Unexpected argument \"practice.csv\"."},
       {{"--debounce"}, "--debounce needs a number of milliseconds after it."},
       {{"--debounce", "1001"},

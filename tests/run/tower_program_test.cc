@@ -51,6 +51,8 @@ struct TowerProgram {
     platform.logins = &logins;
     platform.tower = tower;
     platform.simulate_ms = simulate_ms;
+    platform.several_bells = several_bells;
+    platform.bells_path = bells_path;
     return RunProgram(platform);
   }
 
@@ -90,7 +92,25 @@ struct TowerProgram {
   std::string record_dir;
   std::string tower;
   int32_t simulate_ms = 0;
+  bool several_bells = false;
+  std::string bells_path = dir.File(kBellsFileName);
 };
+
+// A kept pair on COM3 rung as bells 1 and 2 of the tower: the treble on CTS with
+// 250 ms, the second on DSR with 200 ms.
+constexpr const char* kPairFile =
+    "port \\\\.\\COM3\r\nconvention no\r\n"
+    "bell 1 cts pulses 1 delay 250 left\r\nbell 2 dsr pulses 1 delay 200 right\r\n";
+
+// The pair's blows: the treble at 5 s and 6 s, the second at 5.3 s.
+void PairBlows(testing::FakeSerial& serial) {
+  serial.SetLines(kCom3, 5000, testing::Lines{.cts = true});
+  serial.SetLines(kCom3, 5100, testing::Lines{});
+  serial.SetLines(kCom3, 5300, testing::Lines{.dsr = true});
+  serial.SetLines(kCom3, 5400, testing::Lines{});
+  serial.SetLines(kCom3, 6000, testing::Lines{.cts = true});
+  serial.SetLines(kCom3, 6100, testing::Lines{});
+}
 
 TEST(TowerProgram, ATowerGivenIsJoinedAndRungWithoutAnyWindowOrKeySendTest) {
   TowerProgram p;
@@ -252,6 +272,56 @@ TEST(TowerProgram, AnEmptyEmailEndsWithStatusZero) {
 
   EXPECT_THAT(p.raw.transcript, HasSubstr("No email given - Ringing Room is not rung."));
   EXPECT_TRUE(p.network.opened_urls.empty());
+}
+
+TEST(TowerProgram, SeveralBellsRingATowerGivenEachBlowItsOwnBellAndStroke) {
+  TowerProgram p;
+  p.several_bells = true;
+  testing::WriteBytes(p.bells_path, kPairFile);
+  p.tower = "123456789";
+  p.record_dir = p.dir.File("records");
+  p.raw.TypeLine("ann@example.org", 1000);
+  p.raw.TypeLine("pw", 1000);
+  PairBlows(p.serial);
+  p.raw.Type("q", 7000);
+
+  EXPECT_EQ(p.Run(), 0);
+
+  EXPECT_THAT(p.raw.transcript, HasSubstr("Connected to Ringing Room tower St Mary's as ann\n"));
+  EXPECT_THAT(p.raw.transcript, Not(HasSubstr("Key send test")));
+  EXPECT_THAT(p.desktop.keys, IsEmpty());
+  ASSERT_EQ(p.network.rungs.size(), 3u);
+  EXPECT_EQ(p.network.rungs[0].bell, 1);
+  EXPECT_EQ(p.network.rungs[0].at_us, 5'250'000);
+  EXPECT_TRUE(p.network.rungs[0].stroke);
+  EXPECT_EQ(p.network.rungs[1].bell, 2);
+  EXPECT_EQ(p.network.rungs[1].at_us, 5'500'000);
+  EXPECT_TRUE(p.network.rungs[1].stroke);
+  EXPECT_EQ(p.network.rungs[2].bell, 1);
+  EXPECT_EQ(p.network.rungs[2].at_us, 6'250'000);
+  EXPECT_FALSE(p.network.rungs[2].stroke);
+  EXPECT_EQ(testing::ReadBytes(p.dir.File("records/strikewell-20261207-120000.csv")),
+            "blow,sensor_ms,key_ms,key,stroke,bell\n"
+            "1,0,250,sent,hand,1\n"
+            "1,300,500,sent,hand,2\n"
+            "2,1000,1250,sent,back,1\n");
+}
+
+TEST(TowerProgram, SeveralBellsAreOfferedTheKeptTowerAndYesRingsIt) {
+  TowerProgram p;
+  p.several_bells = true;
+  testing::WriteBytes(p.bells_path, kPairFile);
+  p.KeepLogin(kTower);
+  p.raw.Type("Y", 1000);
+  PairBlows(p.serial);
+  p.raw.Type("q", 7000);
+
+  EXPECT_EQ(p.Run(), 0);
+
+  EXPECT_THAT(p.raw.transcript, HasSubstr("Ring tower St Mary's (123456789) directly? (Y/n)\n"));
+  ASSERT_EQ(p.network.rungs.size(), 3u);
+  EXPECT_EQ(p.network.rungs[1].bell, 2);
+  EXPECT_THAT(p.desktop.keys, IsEmpty());
 }
 
 }  // namespace
