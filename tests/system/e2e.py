@@ -1417,10 +1417,11 @@ def kept_login_folders_wine(run):
                                   "AppData", "Roaming", "strikewell"))
 
 
-def start_direct(run, args="", tower=TOWER):
+def start_direct(run, args="", tower=TOWER, bells=None):
     """The program with a calibration, ringing the stand-in's tower with no X display.
     On Linux it trusts the test CA through OpenSSL's own variable; under Wine through
-    the host's store, a copy bind-mounted in the program's mount namespace."""
+    the host's store, a copy bind-mounted in the program's mount namespace. bells: the
+    text of a several bells' set-up, rung with --bells instead of one bell."""
     if run.wine:
         wine_direct_prefix(run)
     run.setup(target=False)
@@ -1430,10 +1431,14 @@ def start_direct(run, args="", tower=TOWER):
     if run.wine:
         env, preamble = "", (f"mount --bind {trusted_certs(run, ca)} /etc/ssl/certs || exit 1\n"
                              f"{run.args.wine_run} --stop {run.args.wine_dir}\n")
-    run.start(run.box_settings(delay=DIRECT_DELAY), display=False,
+    if bells:
+        write(run.path("work", "bells_strikewell.ini"), bells.encode())
+        args = "--bells " + args
+    run.start(None if bells else run.box_settings(delay=DIRECT_DELAY), display=False,
               args=f"--tower {tower} --server {run.standin.url()} {args}", env=env,
               preamble=preamble)
-    run.wait_text(REUSE, 30 if run.wine else 15)  # a new prefix is made first
+    # A new prefix is made first.
+    run.wait_text("Use the existing set-up of" if bells else REUSE, 30 if run.wine else 15)
     run.type("y")
 
 
@@ -1502,6 +1507,49 @@ def scenario_direct_blows(run):
     run.quit()
     expect(not run.standin.events("c_user_left"), "quitting announced the ringer's departure")
     check_kept_login(run)
+
+
+def scenario_direct_eight_bells(run):
+    """An eight-bell box (the multi-bell convention, bell n's own delay 200 + 10n ms)
+    through a pty ringing bells 1-8 of the stand-in's tower directly in six rounds whose
+    characters come 12 ms apart: each bell's rings carry its own number, come at its own
+    event + delay and alternate from handstroke, whatever bell the ringer was given."""
+    rounds, spread = 6, 0.012
+    delays = {bell: 200 + 10 * bell for bell in range(1, 9)}
+    start_direct(run, bells=f"port {run.device}\r\nconvention yes\r\n" + "".join(
+        f"bell {bell} char {bell} pulses 1 delay {delays[bell]}\r\n" for bell in range(1, 9)))
+    log_in(run, PASSWORD)
+    run.wait_rows(lambda rows: rows[0] == "bell   count   last interval"
+                  and any(row.strip() == "ringing bells 1-8" for row in rows),
+                  15, "the bells' counter ringing bells 1-8")
+    moments, start = {bell: [] for bell in delays}, time.monotonic() + 0.1
+    for r in range(rounds):
+        for bell in range(1, 9):
+            time.sleep(max(0.0, start + r * 0.8 + (bell - 1) * spread - time.monotonic()))
+            moments[bell].append(run.sensor.send(str(bell).encode()))
+    want = 8 * rounds
+    wait_for(lambda: len(run.standin.events("c_bell_rung")) >= want, 5 * run.slow,
+             f"{want} rings")
+    time.sleep(0.3)  # a doubled ring would show by now
+    rings = run.standin.events("c_bell_rung")
+    expect(len(rings) == want, f"{len(rings)} rings for {want} blows")
+    expect(not any(r["disagree"] for r in rings), "a stroke disagreed with the tower's")
+    errors = []
+    for bell, delay in delays.items():
+        own = [r for r in rings if r["bell"] == bell]
+        expect(len(own) == rounds, f"bell {bell} rang {len(own)} times for {rounds} blows")
+        strokes = [r["stroke"] for r in own]
+        expect(strokes == [True, False] * (rounds // 2), f"bell {bell}'s strokes {strokes}")
+        per_blow = [(r["t"] - m) * 1000 - delay for r, m in zip(own, moments[bell])]
+        expect(all(-1.0 <= e <= LATE_S * 1000 for e in per_blow),
+               f"bell {bell}'s rings outside [due, due + {LATE_S * 1000:.0f} ms]: {per_blow}")
+        errors += per_blow
+    ms = sorted(errors)
+    print(f"direct eight bells ({'wine' if run.wine else 'linux'}): arrival at the stand-in "
+          f"minus event minus the bell's own delay over {len(ms)} rings: "
+          f"p50 {statistics.median(ms):.2f} ms, p95 {percentile(ms, 95):.2f} ms, "
+          f"max {ms[-1]:.2f} ms")
+    run.quit()
 
 
 def check_kept_login(run):
@@ -1628,7 +1676,7 @@ LINUX_SCENARIOS = ["first_run_interface_box", "cts_two_pulses", "focus_lost",
                    "window_id_reused", "simulate_window", "simulate_no_display",
                    "count_only_record", "direct_blows", "direct_reconnect",
                    "direct_login_refused", "direct_unknown_tower",
-                   "pair_cts_dsr"] + BENCH_SCENARIOS
+                   "direct_eight_bells", "pair_cts_dsr"] + BENCH_SCENARIOS
 WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_focus_lost": "focus_lost", "wine_cts_two_pulses": "cts_two_pulses",
                   "wine_calibrate_cts": "calibrate_cts", "wine_absent_port": "absent_port",
@@ -1642,7 +1690,8 @@ WINE_SCENARIOS = {"wine_first_run_box": "first_run_interface_box",
                   "wine_pair_cts_dsr": "pair_cts_dsr"}
 WINE_SCENARIOS.update({"wine_" + name: name for name in BENCH_SCENARIOS})
 WINE_SCENARIOS.update({"wine_" + name: name for name in [
-    "direct_blows", "direct_reconnect", "direct_login_refused", "direct_unknown_tower"]})
+    "direct_blows", "direct_reconnect", "direct_login_refused", "direct_unknown_tower",
+    "direct_eight_bells"]})
 
 
 def main():
