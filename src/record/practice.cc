@@ -82,6 +82,8 @@ void Practice::Zeroed() { Add(RecordLine{.zeroed = true}); }
 
 void Practice::Disagreed(int32_t bell) { Add(RecordLine{.disagreed_bell = bell}); }
 
+void Practice::NotInTower(int32_t bell) { Add(RecordLine{.lacking_bell = bell}); }
+
 void Practice::Add(const RecordLine& line) {
   record_.push_back(line);
   if (file_ == nullptr) return;

@@ -32,6 +32,7 @@ class Practice : public PracticeLog {
   void Blow(const BlowLine& line) override;
   void Zeroed() override;
   void Disagreed(int32_t bell) override;
+  void NotInTower(int32_t bell) override;
 
   const PracticeRecord& record() const { return record_; }
   // The record file's path; "" when there is none.

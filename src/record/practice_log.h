@@ -31,6 +31,9 @@ class PracticeLog {
   // The tower's server said that a stroke of the ringer's bell disagreed with its
   // state: another client rang the same bell. Only the tower's way tells this.
   virtual void Disagreed(int32_t /*bell*/) {}
+  // The blow just told was dropped because the tower has no such bell (several bells
+  // rung directly, the set-up having more than the tower).
+  virtual void NotInTower(int32_t /*bell*/) {}
 };
 
 }  // namespace strikewell

@@ -9,6 +9,7 @@ namespace {
 
 constexpr const char* kZeroedLine = "# zeroed";
 constexpr std::string_view kDisagreedLine = "# disagreed bell ";
+constexpr std::string_view kLackingLine = "# not in the tower bell ";
 
 // A whole number in decimal, nothing before or after it, in the range of T.
 template <typename T>
@@ -26,6 +27,7 @@ std::string RecordLineText(const RecordLine& line) {
   if (line.disagreed_bell != 0) {
     return std::string(kDisagreedLine) + std::to_string(line.disagreed_bell);
   }
+  if (line.lacking_bell != 0) return std::string(kLackingLine) + std::to_string(line.lacking_bell);
   const char* stroke = line.stroke == Stroke::kHand   ? ",hand"
                        : line.stroke == Stroke::kBack ? ",back"
                                                       : "";
@@ -51,6 +53,15 @@ std::string ParseRecordLine(const std::string& text, RecordLine& line, bool with
              std::string(kDisagreedLine) + "\"";
     }
     line = RecordLine{.disagreed_bell = bell};
+    return "";
+  }
+  if (text.starts_with(kLackingLine)) {
+    int32_t bell = 0;
+    if (!WholeNumber(text.substr(kLackingLine.size()), bell) || bell < 1) {
+      return "holds " + Quoted(text) + ", not a bell's number after \"" +
+             std::string(kLackingLine) + "\"";
+    }
+    line = RecordLine{.lacking_bell = bell};
     return "";
   }
   if (text.empty()) return "is empty";

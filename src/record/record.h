@@ -36,6 +36,9 @@ struct RecordLine {
   // Not 0: "# disagreed bell N", the tower's server said a stroke of bell N disagreed
   // with its state, so another client rang it too; the other fields are unused.
   int32_t disagreed_bell = 0;
+  // Not 0: "# not in the tower bell N", the blow before it was dropped because the tower
+  // has no bell N (a box of more bells than the tower); the other fields are unused.
+  int32_t lacking_bell = 0;
   int32_t bell = 0;  // 1..16 in the record of several bells; 0 for the single bell
 
   bool operator==(const RecordLine&) const = default;

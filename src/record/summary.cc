@@ -46,12 +46,15 @@ std::string SpeedLine(int64_t E, double intervals, double blows_per_change) {
          " hrs:" + Fixed8(P - Hrs * 60.0) + " mins";
 }
 
-std::string KeysLine(int32_t sent, int32_t dropped, int32_t keyless, int32_t blows) {
+// tower: the bells rang through the tower's connection, where a blow is dropped for
+// want of the connection or of the bell in the tower, not of the window.
+std::string KeysLine(int32_t sent, int32_t dropped, int32_t keyless, int32_t blows, bool tower) {
   if (keyless == blows) return "Keys: none, counting only.";
-  return "Keys: " + std::to_string(sent) + " sent, " +
-         (dropped == 0
-              ? std::string("none dropped.")
-              : std::to_string(dropped) + " dropped (the Ringing Room window was not in front).");
+  const char* why_dropped =
+      tower ? " dropped (Ringing Room's connection lost, or a bell the tower does not have)."
+            : " dropped (the Ringing Room window was not in front).";
+  return (tower ? "Strokes: " : "Keys: ") + std::to_string(sent) + " sent, " +
+         (dropped == 0 ? std::string("none dropped.") : std::to_string(dropped) + why_dropped);
 }
 
 std::string RestartsLine(int32_t pieces) {
@@ -93,7 +96,10 @@ std::vector<std::string> BellsSummary(const PracticeRecord& record) {
   if (intervals > 0) {
     lines.push_back(SpeedLine(E, intervals, static_cast<double>(bells.size())));
   }
-  lines.push_back(KeysLine(sent, dropped, keyless, blows));
+  const bool tower = std::any_of(record.begin(), record.end(), [](const RecordLine& line) {
+    return line.stroke != Stroke::kUnknown;
+  });
+  lines.push_back(KeysLine(sent, dropped, keyless, blows, tower));
   if (pieces > 1) lines.push_back(RestartsLine(pieces));
 
   lines.push_back("bell  handstroke gap (back to hand)  backstroke gap (hand to back)");
@@ -152,7 +158,7 @@ PracticeFigures Figures(const PracticeRecord& record) {
   bool previous_hand = false;
   for (const RecordLine& line : record) {
     if (line.disagreed_bell != 0) ++f.disagreements;
-    if (line.zeroed || line.disagreed_bell != 0) continue;
+    if (line.zeroed || line.disagreed_bell != 0 || line.lacking_bell != 0) continue;
     ++f.blows;
     ++(line.keyless ? f.keyless : line.sent ? f.sent : f.dropped);
     // After "0" the count starts again at 1. A key that falls due just after the zeroing
@@ -189,7 +195,7 @@ PracticeFigures Figures(const PracticeRecord& record) {
 
 bool EnoughForSummary(const PracticeRecord& record) {
   return std::count_if(record.begin(), record.end(), [](const RecordLine& line) {
-           return !line.zeroed && line.disagreed_bell == 0;
+           return !line.zeroed && line.disagreed_bell == 0 && line.lacking_bell == 0;
          }) > 4;
 }
 

@@ -290,6 +290,7 @@ class Counter {
     for (const auto& [key, rang] : unrecorded_) {
       io_.log->Blow(BlowLine{key.blow, key.sensor_us, key.due_us, rang.sent, io_.count_only,
                              rang.stroke, key.bell});
+      if (rang.not_in_tower) io_.log->NotInTower(key.bell);
       for (int32_t i = 0; i < key.zeroings_after; ++i) io_.log->Zeroed();
     }
     unrecorded_.clear();
@@ -308,6 +309,7 @@ class Counter {
   struct Rang {
     bool sent = false;
     Stroke stroke = Stroke::kUnknown;
+    bool not_in_tower = false;  // dropped: the tower has no such bell
   };
   Rang RingThisBlow(const DueKey& key) {
     if (io_.count_only) return Rang{};
@@ -317,7 +319,7 @@ class Counter {
     // Of several bells, each blow rings its own bell; one that the tower lacks is
     // dropped (the status line says which).
     const TowerRing ring = bells_ ? io_.tower->Ring(key.bell) : io_.tower->Ring();
-    if (!ring.sent) return Rang{};
+    if (!ring.sent) return Rang{.not_in_tower = ring.not_in_tower};
     return Rang{true, ring.handstroke ? Stroke::kHand : Stroke::kBack};
   }
 

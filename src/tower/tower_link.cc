@@ -156,7 +156,10 @@ TowerRing TowerLink::Ring(int32_t bell) {
   if (phase_ != Phase::kJoined) return ring;
   ring.bell = bell;
   const std::optional<bool> stroke = tower_.Stroke(ring.bell);
-  if (ring.bell == 0 || !stroke) return ring;
+  if (ring.bell == 0 || !stroke) {
+    ring.not_in_tower = ring.bell > tower_.bell_count() && tower_.known();
+    return ring;
+  }
   Send(BellRungMessage(ring.bell, *stroke, params_.tower_id));
   tower_.Rung(ring.bell);
   ring.sent = true;

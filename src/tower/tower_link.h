@@ -42,7 +42,8 @@ struct TowerLinkParams {
 struct TowerRing {
   bool sent = false;
   int32_t bell = 0;
-  bool handstroke = false;  // the stroke sent (when sent)
+  bool handstroke = false;    // the stroke sent (when sent)
+  bool not_in_tower = false;  // not sent: the tower, joined, has no such bell
 };
 
 class TowerLink {

@@ -105,6 +105,12 @@ TEST(RecordLineTest, StrokesReadBackAndRecordsWithoutThemStillRead) {
   EXPECT_EQ(RecordLineText(line), "# disagreed bell 3");
   EXPECT_EQ(ParseRecordLine("# disagreed bell x", line),
             "holds \"# disagreed bell x\", not a bell's number after \"# disagreed bell \"");
+  EXPECT_EQ(ParseRecordLine("# not in the tower bell 9", line), "");
+  EXPECT_EQ(line, RecordLine{.lacking_bell = 9});
+  EXPECT_EQ(RecordLineText(line), "# not in the tower bell 9");
+  EXPECT_EQ(ParseRecordLine("# not in the tower bell 0", line),
+            "holds \"# not in the tower bell 0\", not a bell's number after \"# not in the "
+            "tower bell \"");
   EXPECT_EQ(ParseRecordLine("4,100,350,sent,sideways", line),
             "has \"sideways\" for stroke, neither hand nor back");
   EXPECT_EQ(
@@ -205,9 +211,10 @@ TEST(PracticeFileTest, ARecordOfSeveralBellsInATowerNamesEachBlowsStrokeAndBell)
                  .stroke = Stroke::kBack,
                  .bell = 2});
   practice.Blow({.blow = 1, .sensor_us = kT + 40'000, .key_us = kT + 100'000, .bell = 9});
+  practice.NotInTower(9);
   EXPECT_EQ(ReadBytes(practice.file_path()),
             "blow,sensor_ms,key_ms,key,stroke,bell\n1,0,250,sent,hand,2\n"
-            "2,2000,2250,sent,back,2\n1,40,100,dropped,9\n");
+            "2,2000,2250,sent,back,2\n1,40,100,dropped,9\n# not in the tower bell 9\n");
   const RecordFileRead read = ReadRecordFile(practice.file_path());
   EXPECT_EQ(read.error, "");
   EXPECT_EQ(read.record, practice.record());

@@ -142,6 +142,23 @@ TEST(PracticeSummaryTest, SeveralBellsZeroedStartEachBellAgainAtHandstroke) {
   EXPECT_EQ(lines[7], "   3  none rung                        mean 2100 ms, sd 100 ms");
 }
 
+// Several bells rung in a tower directly: the strokes sent and dropped, and why a blow
+// may be dropped there; a bell the tower lacks is noted, and is no blow.
+TEST(PracticeSummaryTest, SeveralBellsInATowerCountStrokesAndTheLackingBellsNoteIsNoBlow) {
+  PracticeRecord record = Together(OfBell(1, {0, 2000}), OfBell(7, {100}));
+  for (RecordLine& line : record) {
+    line.stroke =
+        line.bell == 1 ? (line.sensor_ms == 0 ? Stroke::kHand : Stroke::kBack) : Stroke::kUnknown;
+    line.sent = line.bell == 1;
+  }
+  record.push_back(RecordLine{.lacking_bell = 7});
+  const std::vector<std::string> lines = PracticeSummary(record);
+  EXPECT_EQ(lines[1], "count =3 time from first blow=2 secs");
+  EXPECT_EQ(lines[3],
+            "Strokes: 2 sent, 1 dropped (Ringing Room's connection lost, or a bell the tower does "
+            "not have).");
+}
+
 // Strokes the tower's server gave decide the gaps: here the ringer came in at backstroke,
 // and a dropped blow between two named ones takes its place from the alternation.
 TEST(PracticeSummaryTest, StrokesNamedInTheRecordDecideTheGaps) {

@@ -46,6 +46,9 @@ struct BellStrokeLog : PracticeLog {
                       stroke);
   }
   void Zeroed() override { entries.push_back("zeroed"); }
+  void NotInTower(int32_t bell) override {
+    entries.push_back("bell " + std::to_string(bell) + " not in the tower");
+  }
   std::vector<std::string> entries;
 };
 
@@ -212,10 +215,12 @@ TEST(BellsTowerCounting, ABellTheTowerLacksIsDroppedAndTheStatusLineSaysWhich) {
   EXPECT_THAT(loop.Rings(), ElementsAre("1@310 hand", "2@520 hand", "3@730 hand", "4@940 hand",
                                         "5@1150 hand", "6@1360 hand"));
   EXPECT_EQ(loop.state.MyCounter, 8);
-  ASSERT_EQ(loop.log.entries.size(), 8u);
+  ASSERT_EQ(loop.log.entries.size(), 10u);
   EXPECT_EQ(loop.log.entries[5], "bell 6 blow 1 1200 1360 sent hand");
   EXPECT_EQ(loop.log.entries[6], "bell 7 blow 1 1400 1570 dropped");
-  EXPECT_EQ(loop.log.entries[7], "bell 8 blow 1 1600 1780 dropped");
+  EXPECT_EQ(loop.log.entries[7], "bell 7 not in the tower");
+  EXPECT_EQ(loop.log.entries[8], "bell 8 blow 1 1600 1780 dropped");
+  EXPECT_EQ(loop.log.entries[9], "bell 8 not in the tower");
   EXPECT_EQ(loop.raw.Row(24), "ringing bells 1-6 - the tower has 6 bells, so 7-8 are not rung");
 }
 
@@ -229,7 +234,8 @@ TEST(BellsTowerCounting, ATowerGrowingToTheBoxsSizeRingsTheBellsItLackedBefore) 
 
   EXPECT_THAT(loop.Rings(), ElementsAre("8@2280 hand"));
   EXPECT_THAT(loop.log.entries,
-              ElementsAre("bell 8 blow 1 100 280 dropped", "bell 8 blow 2 2100 2280 sent hand"));
+              ElementsAre("bell 8 blow 1 100 280 dropped", "bell 8 not in the tower",
+                          "bell 8 blow 2 2100 2280 sent hand"));
   EXPECT_EQ(loop.raw.Row(24), "ringing bells 1-8");
 }
 
