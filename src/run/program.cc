@@ -155,13 +155,17 @@ std::optional<TowerChoice> DirectTower(RunState& state, Platform& p) {
     console.WriteLn("Target window is " + state.WindowTitle);
     return choice;
   }
+  // The not-found screen as ever, and the ringer's answer to it ends the program as
+  // ever (Enter, or Q); a tower typed there rings directly instead.
+  console.ClrScr();
   console.WriteLn("The required target window (" + std::string(StringToGet) + ") NOT FOUND");
   if (const std::string why = p.desktop.Unavailable(); !why.empty()) console.WriteLn(why);
+  console.WriteLn("Ending program press Q to exit");
+  console.WriteLn();
   for (;;) {
-    console.WriteLn("Type a Ringing Room tower's number or address to ring it directly,");
-    console.Write("or press Enter to end: ");
+    console.WriteLn("Or type a Ringing Room tower's number or address to ring it directly:");
     const std::string typed = console.ReadLine();
-    if (typed.empty()) return std::nullopt;
+    if (typed.empty() || typed == "q" || typed == "Q") return std::nullopt;
     const TowerChoice typed_choice = ChooseTower(typed, p.server);
     if (typed_choice.error.empty()) return typed_choice;
     console.WriteLn(typed_choice.error);

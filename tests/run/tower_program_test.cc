@@ -232,9 +232,27 @@ TEST(TowerProgram, StartedFromExplorerWithoutAWindowATowerCanBeTypedInstead) {
 
   EXPECT_THAT(p.raw.transcript,
               HasSubstr("The required target window (Ringing Room) NOT FOUND\n"
-                        "Type a Ringing Room tower's number or address to ring it directly,\n"
-                        "or press Enter to end: 123456789\n"));
+                        "Ending program press Q to exit\n"
+                        "Or type a Ringing Room tower's number or address to ring it directly:\n"
+                        "123456789\n"));
   EXPECT_THAT(p.raw.transcript, HasSubstr("Connected to Ringing Room tower St Mary's as ann"));
+}
+
+// The not-found screen's own answers still end the program there: Enter, or Q.
+TEST(TowerProgram, StartedFromExplorerWithoutAWindowEnterOrQStillEnds) {
+  for (const char* answer : {"", "Q", "q"}) {
+    SCOPED_TRACE(answer);
+    TowerProgram p;
+    p.raw.closes_at_exit = true;
+    p.KeepLogin(0);
+    p.raw.TypeLine(answer, 1000);
+
+    EXPECT_EQ(p.Run(), 0);
+
+    EXPECT_THAT(p.raw.transcript, HasSubstr("Ending program press Q to exit\n"));
+    EXPECT_THAT(p.network.rungs, IsEmpty());
+    EXPECT_THAT(p.raw.transcript, Not(HasSubstr("Connected to Ringing Room")));
+  }
 }
 
 TEST(TowerProgram, InATerminalAMissingWindowEndsTheProgramAsEver) {
