@@ -264,19 +264,6 @@ class BellsCalibration {
   int port_ = 0;
 };
 
-// Closes the calibration ports on every way out.
-class PortCloser {
- public:
-  PortCloser(PortTable& table, Serial& serial) : table_(table), serial_(serial) {}
-  ~PortCloser() { CloseCalibrationPorts(table_, serial_); }
-  PortCloser(const PortCloser&) = delete;
-  PortCloser& operator=(const PortCloser&) = delete;
-
- private:
-  PortTable& table_;
-  Serial& serial_;
-};
-
 }  // namespace
 
 CalibrationOutcome CalibrateBells(CalibrationState& state, BellsSetup& setup, Serial& serial,

@@ -60,4 +60,18 @@ void SummariseAndTakeOver(CalibrationState& state, PortTable& table, Serial& ser
 // Closes every port that is still open in the table.
 void CloseCalibrationPorts(PortTable& table, Serial& serial);
 
+// Closes the calibration ports on every way out, so that a ringer who leaves in the
+// middle (console input ended) does not leave them held.
+class PortCloser {
+ public:
+  PortCloser(PortTable& table, Serial& serial) : table_(table), serial_(serial) {}
+  ~PortCloser() { CloseCalibrationPorts(table_, serial_); }
+  PortCloser(const PortCloser&) = delete;
+  PortCloser& operator=(const PortCloser&) = delete;
+
+ private:
+  PortTable& table_;
+  Serial& serial_;
+};
+
 }  // namespace strikewell
