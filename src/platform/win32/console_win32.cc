@@ -1,7 +1,9 @@
-// The console on Windows: text goes straight into the screen buffer's cells of the
-// window that was visible at start, keys come from the console's input events.
+// The console on Windows: text goes into the screen buffer's cells of the window
+// that was visible at start, keys come from the console's input events.
 #include <windows.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +19,9 @@ namespace {
 class Win32Console : public Win32ConsoleInput {
  public:
   Win32Console();
+  Win32Console(const Win32Console&) = delete;
+  Win32Console& operator=(const Win32Console&) = delete;
+  ~Win32Console() override { Flush(); }
 
   int Width() override { return width_; }
   int Height() override { return height_; }
@@ -26,8 +31,9 @@ class Win32Console : public Win32ConsoleInput {
   void FillWindow(uint8_t attr) override;
   void ScrollUp(uint8_t attr) override;
   void SetCursor(int x, int y) override;
-  // Every call above reaches the screen buffer at once: nothing is held back.
-  void Flush() override {}
+  // What was drawn since the last flush reaches the screen buffer here, in as few
+  // calls as its shape allows.
+  void Flush() override;
   std::optional<KeyEvent> PollKey() override;
   bool InputEnded() override;
   HANDLE InputEvent() override;
@@ -45,6 +51,10 @@ class Win32Console : public Win32ConsoleInput {
   COORD Cell(int x, int y) const {
     return COORD{static_cast<SHORT>(wind_min_x_ + x - 1), static_cast<SHORT>(wind_min_y_ + y - 1)};
   }
+  // Marks a cell of the window (0-based) as drawn with ch in attr.
+  void Draw(int column, int row, char ch, uint8_t attr);
+  // Writes the drawn cells of row from column left to right (0-based) in one call.
+  void WriteRun(int row, int left, int right);
   std::optional<KeyEvent> PollConsoleInput();
   std::optional<KeyEvent> PollByteInput();
 
@@ -64,6 +74,16 @@ class Win32Console : public Win32ConsoleInput {
   std::optional<KeyEvent> held_;
   // A window-size record has been used up since the last TakeSizeEvent.
   bool size_event_ = false;
+  // Drawing waits here for Flush. Each console call is a round trip to the console
+  // (under Wine through its own process, a quarter of a millisecond or more), and a
+  // screen drawn cell run by cell run held the counting loop up for tens of
+  // milliseconds: sensor events that came meanwhile were timed late. Only the cells
+  // drawn are written, so what the window showed before stays where it was not drawn.
+  std::vector<CHAR_INFO> frame_;  // width_ x height_, row by row
+  std::vector<bool> drawn_;       // which cells of frame_ wait to be written
+  int drawn_top_ = 0;             // rows that hold drawn cells: top to bottom
+  int drawn_bottom_ = -1;
+  std::optional<COORD> cursor_;   // a cursor move not yet made
   WinKeyTranslator translator_;
   KeyDecoder decoder_;
 };
@@ -86,10 +106,14 @@ bool Win32Console::TakeResize() {
   if (left == wind_min_x_ && top == wind_min_y_ && width == width_ && height == height_) {
     return false;
   }
+  // What was drawn belongs where the window was when it was drawn.
+  Flush();
   wind_min_x_ = left;
   wind_min_y_ = top;
   width_ = width;
   height_ = height;
+  frame_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_), CHAR_INFO{});
+  drawn_.assign(frame_.size(), false);
   return true;
 }
 
@@ -100,6 +124,8 @@ Win32Console::Win32Console()
     initial_attr_ = static_cast<uint8_t>(info.wAttributes & 0xFF);
   }
   ReadWindow(wind_min_x_, wind_min_y_, width_, height_);
+  frame_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_), CHAR_INFO{});
+  drawn_.assign(frame_.size(), false);
   DWORD mode = 0;
   byte_input_ = in_ != INVALID_HANDLE_VALUE && in_ != nullptr && !GetConsoleMode(in_, &mode);
   if (!byte_input_) {
@@ -112,32 +138,38 @@ Win32Console::Win32Console()
   }
 }
 
-void Win32Console::WriteCells(int x, int y, std::string_view text, uint8_t attr) {
-  if (text.empty()) return;
+void Win32Console::Draw(int column, int row, char ch, uint8_t attr) {
+  if (column < 0 || column >= width_ || row < 0 || row >= height_) return;
+  const size_t cell = static_cast<size_t>(row) * static_cast<size_t>(width_) +
+                      static_cast<size_t>(column);
   // Text comes partly from outside (port names, window titles). A console shown
   // through a terminal (Wine, pseudo consoles) passes control bytes on to it, where
   // an escape sequence could reprogram the terminal; they are drawn as '?'.
-  std::string cells(text);
-  for (char& ch : cells) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x20 || byte == 0x7F) ch = '?';
+  const auto byte = static_cast<unsigned char>(ch);
+  frame_[cell].Char.AsciiChar = byte < 0x20 || byte == 0x7F ? '?' : ch;
+  frame_[cell].Attributes = attr;
+  drawn_[cell] = true;
+  if (drawn_top_ > drawn_bottom_) {
+    drawn_top_ = drawn_bottom_ = row;
+  } else {
+    drawn_top_ = std::min(drawn_top_, row);
+    drawn_bottom_ = std::max(drawn_bottom_, row);
   }
-  const DWORD length = static_cast<DWORD>(cells.size());
-  DWORD written = 0;
-  WriteConsoleOutputCharacterA(out_, cells.data(), length, Cell(x, y), &written);
-  const std::vector<WORD> attrs(text.size(), attr);
-  WriteConsoleOutputAttribute(out_, attrs.data(), length, Cell(x, y), &written);
+}
+
+void Win32Console::WriteCells(int x, int y, std::string_view text, uint8_t attr) {
+  for (size_t i = 0; i < text.size(); ++i) Draw(x - 1 + static_cast<int>(i), y - 1, text[i], attr);
 }
 
 void Win32Console::FillWindow(uint8_t attr) {
-  for (int y = 1; y <= height_; ++y) {
-    DWORD written = 0;
-    FillConsoleOutputAttribute(out_, attr, static_cast<DWORD>(width_), Cell(1, y), &written);
-    FillConsoleOutputCharacterA(out_, ' ', static_cast<DWORD>(width_), Cell(1, y), &written);
+  for (int row = 0; row < height_; ++row) {
+    for (int column = 0; column < width_; ++column) Draw(column, row, ' ', attr);
   }
 }
 
 void Win32Console::ScrollUp(uint8_t attr) {
+  // The rows move with what was drawn on them so far.
+  Flush();
   const SHORT left = static_cast<SHORT>(wind_min_x_);
   const SHORT right = static_cast<SHORT>(wind_min_x_ + width_ - 1);
   const SHORT top = static_cast<SHORT>(wind_min_y_);
@@ -153,7 +185,58 @@ void Win32Console::ScrollUp(uint8_t attr) {
   ScrollConsoleScreenBufferA(out_, &source, &window, COORD{left, top}, &fill);
 }
 
-void Win32Console::SetCursor(int x, int y) { SetConsoleCursorPosition(out_, Cell(x, y)); }
+void Win32Console::SetCursor(int x, int y) { cursor_ = Cell(x, y); }
+
+void Win32Console::WriteRun(int row, int left, int right) {
+  SMALL_RECT region{static_cast<SHORT>(wind_min_x_ + left), static_cast<SHORT>(wind_min_y_ + row),
+                    static_cast<SHORT>(wind_min_x_ + right),
+                    static_cast<SHORT>(wind_min_y_ + row)};
+  WriteConsoleOutputA(out_, frame_.data(),
+                      COORD{static_cast<SHORT>(width_), static_cast<SHORT>(height_)},
+                      COORD{static_cast<SHORT>(left), static_cast<SHORT>(row)}, &region);
+}
+
+void Win32Console::Flush() {
+  if (drawn_top_ <= drawn_bottom_) {
+    const auto at = [&](int row, int column) {
+      return static_cast<size_t>(row) * static_cast<size_t>(width_) + static_cast<size_t>(column);
+    };
+    // Whole rows (a cleared screen, a full redraw) go in one call; other rows as
+    // their runs of drawn cells.
+    bool whole = true;
+    for (int row = drawn_top_; row <= drawn_bottom_ && whole; ++row) {
+      whole = std::all_of(drawn_.begin() + static_cast<ptrdiff_t>(at(row, 0)),
+                          drawn_.begin() + static_cast<ptrdiff_t>(at(row, 0) + width_),
+                          [](bool drawn) { return drawn; });
+    }
+    if (whole) {
+      SMALL_RECT region{static_cast<SHORT>(wind_min_x_),
+                        static_cast<SHORT>(wind_min_y_ + drawn_top_),
+                        static_cast<SHORT>(wind_min_x_ + width_ - 1),
+                        static_cast<SHORT>(wind_min_y_ + drawn_bottom_)};
+      WriteConsoleOutputA(out_, frame_.data(),
+                          COORD{static_cast<SHORT>(width_), static_cast<SHORT>(height_)},
+                          COORD{0, static_cast<SHORT>(drawn_top_)}, &region);
+    } else {
+      for (int row = drawn_top_; row <= drawn_bottom_; ++row) {
+        for (int column = 0; column < width_;) {
+          if (!drawn_[at(row, column)]) {
+            ++column;
+            continue;
+          }
+          int end = column;
+          while (end + 1 < width_ && drawn_[at(row, end + 1)]) ++end;
+          WriteRun(row, column, end);
+          column = end + 1;
+        }
+      }
+    }
+    std::fill(drawn_.begin(), drawn_.end(), false);
+    drawn_top_ = 0;
+    drawn_bottom_ = -1;
+  }
+  if (cursor_) SetConsoleCursorPosition(out_, *std::exchange(cursor_, std::nullopt));
+}
 
 std::optional<KeyEvent> Win32Console::PollConsoleInput() {
   DWORD waiting = 0;
