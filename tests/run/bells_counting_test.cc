@@ -277,5 +277,63 @@ TEST(CountingBells, AKeyDueSoonGoesBeforeTheScreenIsRedrawn) {
   EXPECT_EQ(loop.raw.Row(3), "   2       1");
 }
 
+
+// Both hands' bells with one sensor each: the treble on CTS with 250 ms, the second on
+// DSR with 240 ms.
+const BellsSetup kPlainPair = BellsOn(
+    {{.bell = 1, .source = BellSource::kCts, .SensorNum = 1, .BellDelay = 250, .hand = Hand::kLeft},
+     {.bell = 2,
+      .source = BellSource::kDsr,
+      .SensorNum = 1,
+      .BellDelay = 240,
+      .hand = Hand::kRight}});
+
+// The adapter pulled out between blows and plugged back in: said below the bells, and
+// each bell counts on from where it was.
+TEST(CountingBells, APortLostAndBackIsSaidAndEveryBellCountsOn) {
+  BellsLoop loop(kPlainPair, {{100, kCts},
+                              {200, kOff},
+                              {300, kDsr},
+                              {350, kOff},
+                              {3600, kCts},
+                              {3700, kOff},
+                              {3800, kDsr},
+                              {3850, kOff}});
+  // Tried again once a second from the loss: it opens at 3400.
+  loop.serial.Unplug(kPort, 400, 2500);
+  loop.raw.Type("q", 4500);
+  loop.Run();
+
+  EXPECT_EQ(TypedKeys(loop.desktop),
+            (std::vector<Typed>{{'f', 350}, {'j', 540}, {'f', 3850}, {'j', 4040}}));
+  const size_t lost_at = loop.raw.transcript.find(
+      "Sensor port \\\\.\\COM3 lost - plug it back in; counting goes on when it returns");
+  ASSERT_NE(lost_at, std::string::npos) << loop.raw.transcript;
+  EXPECT_NE(loop.raw.transcript.find("Sensor port \\\\.\\COM3 is back", lost_at),
+            std::string::npos);
+  EXPECT_EQ(loop.raw.Row(19), "Sensor port \\\\.\\COM3 is back");
+  EXPECT_EQ(loop.raw.Row(2).substr(0, 12), "   1       2");
+  EXPECT_EQ(loop.raw.Row(3).substr(0, 12), "   2       2");
+}
+
+// A window made too small says so, blows still ring, and the bells come back, counted
+// on, once it is large enough.
+TEST(CountingBells, AWindowTooSmallSaysSoAndTheBellsReturnWhenItGrows) {
+  BellsLoop loop(kPlainPair, {{500, kCts}, {600, kOff}, {1500, kDsr}, {1600, kOff}});
+  loop.raw.ResizeAt(1000, 60, 20);
+  loop.raw.ResizeAt(2500, 80, 23);
+  loop.raw.Type("q", 3000);
+  loop.Run();
+
+  EXPECT_EQ(TypedKeys(loop.desktop), (std::vector<Typed>{{'f', 750}, {'j', 1740}}));
+  const size_t small = loop.raw.transcript.find("Make this window at least 80 columns by 23 rows");
+  ASSERT_NE(small, std::string::npos);
+  EXPECT_NE(loop.raw.transcript.find("   2       1", small), std::string::npos)
+      << "redrawn when large enough";
+  EXPECT_EQ(loop.raw.Row(1), "bell   count   last interval");
+  EXPECT_EQ(loop.raw.Row(2), "   1       1");
+  EXPECT_EQ(loop.raw.Row(3), "   2       1");
+}
+
 }  // namespace
 }  // namespace strikewell
