@@ -277,7 +277,6 @@ TEST(CountingBells, AKeyDueSoonGoesBeforeTheScreenIsRedrawn) {
   EXPECT_EQ(loop.raw.Row(3), "   2       1");
 }
 
-
 // Both hands' bells with one sensor each: the treble on CTS with 250 ms, the second on
 // DSR with 240 ms.
 const BellsSetup kPlainPair = BellsOn(

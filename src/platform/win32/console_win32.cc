@@ -83,7 +83,7 @@ class Win32Console : public Win32ConsoleInput {
   std::vector<bool> drawn_;       // which cells of frame_ wait to be written
   int drawn_top_ = 0;             // rows that hold drawn cells: top to bottom
   int drawn_bottom_ = -1;
-  std::optional<COORD> cursor_;   // a cursor move not yet made
+  std::optional<COORD> cursor_;  // a cursor move not yet made
   WinKeyTranslator translator_;
   KeyDecoder decoder_;
 };
@@ -140,8 +140,8 @@ Win32Console::Win32Console()
 
 void Win32Console::Draw(int column, int row, char ch, uint8_t attr) {
   if (column < 0 || column >= width_ || row < 0 || row >= height_) return;
-  const size_t cell = static_cast<size_t>(row) * static_cast<size_t>(width_) +
-                      static_cast<size_t>(column);
+  const size_t cell =
+      static_cast<size_t>(row) * static_cast<size_t>(width_) + static_cast<size_t>(column);
   // Text comes partly from outside (port names, window titles). A console shown
   // through a terminal (Wine, pseudo consoles) passes control bytes on to it, where
   // an escape sequence could reprogram the terminal; they are drawn as '?'.
@@ -189,8 +189,7 @@ void Win32Console::SetCursor(int x, int y) { cursor_ = Cell(x, y); }
 
 void Win32Console::WriteRun(int row, int left, int right) {
   SMALL_RECT region{static_cast<SHORT>(wind_min_x_ + left), static_cast<SHORT>(wind_min_y_ + row),
-                    static_cast<SHORT>(wind_min_x_ + right),
-                    static_cast<SHORT>(wind_min_y_ + row)};
+                    static_cast<SHORT>(wind_min_x_ + right), static_cast<SHORT>(wind_min_y_ + row)};
   WriteConsoleOutputA(out_, frame_.data(),
                       COORD{static_cast<SHORT>(width_), static_cast<SHORT>(height_)},
                       COORD{static_cast<SHORT>(left), static_cast<SHORT>(row)}, &region);
