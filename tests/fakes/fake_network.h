@@ -38,7 +38,7 @@ class FakeNetwork : public Network {
 
   struct Tower {
     int64_t number = 0;
-    std::string name;
+    std::string name{};
     // What the site names as the tower's socket server; the fake serves every url.
     std::string server_address = "https://ringingroom.com/";
     std::vector<bool> bells = std::vector<bool>(8, true);  // true: next is handstroke

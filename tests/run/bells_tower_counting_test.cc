@@ -11,14 +11,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "fake_clock.h"
-#include "fake_console.h"
-#include "fake_desktop.h"
-#include "fake_event_wait.h"
-#include "fake_network.h"
-#include "fake_serial.h"
-#include "run/counting.h"
 #include "sensor_script.h"
+#include "tower_practice.h"
 
 namespace strikewell {
 namespace {
@@ -29,8 +23,8 @@ using ::testing::IsEmpty;
 using testing::Lines;
 
 constexpr const char* kPort = "\\\\.\\COM3";
-constexpr int64_t kTower = 123456789;
-constexpr int64_t kAnn = 7;
+using testing::kAnn;
+using testing::kTower;
 constexpr Lines kOff{}, kCts{.cts = true}, kDsr{.dsr = true};
 
 // Blows as the record is told them: "bell N blow B sensor_ms key_ms sent|dropped
@@ -77,7 +71,7 @@ int64_t BoxDelayMs(int32_t bell) { return 100 + 10 * bell; }
 
 // One practice: several bells on COM3, ann joined to a tower of tower_bells bells.
 // Nobody is assigned any bell: each blow names its own.
-struct BellsTowerLoop {
+struct BellsTowerLoop : testing::TowerPractice {
   BellsTowerLoop(const BellsSetup& setup, int32_t tower_bells, const testing::LineScript& lines,
                  const ByteScript& bytes = {}) {
     serial.AddPort(kPort);
@@ -85,50 +79,14 @@ struct BellsTowerLoop {
     SetupFont(state.screen.Line);
     state.several_bells = setup;
     state.SerialHandle = serial.SerOpen(kPort);
-    network.AddUser({.email = "ann@example.org", .password = "pw", .username = "ann", .id = kAnn});
-    network.AddTower({.number = kTower,
-                      .name = "St Mary's",
-                      .bells = std::vector<bool>(static_cast<size_t>(tower_bells), true)});
     std::vector<int32_t> numbers;
     for (const BellSetup& bell : setup.bells) numbers.push_back(bell.bell);
-    link = std::make_unique<TowerLink>(
-        network, clock,
-        TowerLinkParams{.tower_id = kTower,
-                        .socket_url = "wss://ringingroom.com/socket.io/?EIO=4&transport=websocket",
-                        .token = network.TokenFor("ann@example.org"),
-                        .username = "ann",
-                        .bells = numbers});
-    link->Connect();
-    link->Service();
+    Join({.bells = std::vector<bool>(static_cast<size_t>(tower_bells), true)}, {.bells = numbers});
   }
 
-  void Run(int64_t quit_ms) {
-    raw.Type("q", quit_ms);
-    CountingIo io{serial, console, desktop, clock, wait, &log};
-    io.tower = link.get();
-    CountBlows(state, io);
-  }
+  void Run(int64_t quit_ms) { TowerPractice::Run(quit_ms, log); }
 
-  // Each ring the server received: "bell@ms hand|back".
-  std::vector<std::string> Rings() const {
-    std::vector<std::string> rings;
-    for (const auto& rung : network.rungs) {
-      rings.push_back(std::to_string(rung.bell) + "@" + std::to_string(rung.at_us / 1000) +
-                      (rung.stroke ? " hand" : " back"));
-    }
-    return rings;
-  }
-
-  testing::FakeClock clock;
-  testing::FakeRawConsole raw{clock};
-  Console console{raw, clock};
-  testing::FakeSerial serial{clock};
-  testing::FakeDesktop desktop{&clock};
-  testing::FakeNetwork network{clock};
-  testing::FakeEventWait wait{clock, serial, raw, &network};
-  std::unique_ptr<TowerLink> link;
   BellStrokeLog log;
-  RunState state;
 };
 
 TEST(BellsTowerCounting, TwelveBoxCharactersRingBellsOneToTwelveEachAtItsDueTimeWithItsStrokes) {

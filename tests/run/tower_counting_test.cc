@@ -8,15 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "fake_clock.h"
-#include "fake_console.h"
-#include "fake_desktop.h"
-#include "fake_event_wait.h"
-#include "fake_network.h"
-#include "fake_serial.h"
-#include "run/counting.h"
 #include "sensor_script.h"
 #include "settings_builders.h"
+#include "tower_practice.h"
 
 namespace strikewell {
 namespace {
@@ -26,8 +20,8 @@ using ::testing::IsEmpty;
 using testing::LineSensor;
 using testing::Pulses;
 
-constexpr int64_t kTower = 123456789;
-constexpr int64_t kAnn = 7;
+using testing::kAnn;
+using testing::kTower;
 constexpr const char* kLost =
     "Ringing Room connection lost - reconnecting; blows are counted, strokes are not sent";
 
@@ -48,54 +42,19 @@ struct StrokeLog : PracticeLog {
 
 // One practice: the CTS sensor on COM3 with a 250 ms bell delay, ann joined to an
 // eight-bell tower in which she holds bell 4.
-struct TowerLoop {
+struct TowerLoop : testing::TowerPractice {
   explicit TowerLoop(const testing::LineScript& lines, int32_t fixed_bell = 0) {
     serial.AddPort(testing::kCom3);
     Play(serial, testing::kCom3, lines, {});
     SetupFont(state.screen.Line);
     state.settings = testing::SettingsOf(LineSensor{.lines = {.cts = true}, .bell_delay_ms = 250});
     state.SerialHandle = serial.SerOpen(testing::kCom3);
-    network.AddUser({.email = "ann@example.org", .password = "pw", .username = "ann", .id = kAnn});
-    network.AddTower({.number = kTower, .name = "St Mary's", .assigned = {{4, kAnn}}});
-    link = std::make_unique<TowerLink>(
-        network, clock,
-        TowerLinkParams{.tower_id = kTower,
-                        .socket_url = "wss://ringingroom.com/socket.io/?EIO=4&transport=websocket",
-                        .token = network.TokenFor("ann@example.org"),
-                        .username = "ann",
-                        .fixed_bell = fixed_bell});
-    link->Connect();
-    // With no latency the whole join is answered at once.
-    link->Service();
+    Join({.assigned = {{4, kAnn}}}, {.fixed_bell = fixed_bell});
   }
 
-  void Run(int64_t quit_ms) {
-    raw.Type("q", quit_ms);
-    CountingIo io{serial, console, desktop, clock, wait, &log};
-    io.tower = link.get();
-    CountBlows(state, io);
-  }
+  void Run(int64_t quit_ms) { TowerPractice::Run(quit_ms, log); }
 
-  // Each ring the server received: "bell@ms hand|back".
-  std::vector<std::string> Rings() const {
-    std::vector<std::string> rings;
-    for (const auto& rung : network.rungs) {
-      rings.push_back(std::to_string(rung.bell) + "@" + std::to_string(rung.at_us / 1000) +
-                      (rung.stroke ? " hand" : " back"));
-    }
-    return rings;
-  }
-
-  testing::FakeClock clock;
-  testing::FakeRawConsole raw{clock};
-  Console console{raw, clock};
-  testing::FakeSerial serial{clock};
-  testing::FakeDesktop desktop{&clock};
-  testing::FakeNetwork network{clock};
-  testing::FakeEventWait wait{clock, serial, raw, &network};
-  std::unique_ptr<TowerLink> link;
   StrokeLog log;
-  RunState state;
 };
 
 TEST(TowerCounting, EachBlowRingsTheRingersBellAtItsDueTimeWithAlternatingStrokes) {
