@@ -133,36 +133,46 @@ WaitResult Win32EventWait::Wait(const WaitFor& what) {
   const bool foreign_network = what.network && network_ == nullptr;
 
   WaitResult result;
+  bool port_woke = false;  // the last wait ended for the port's event
   for (bool first = true;; first = false) {
-    // The time the wait last woke: when what it finds now was seen.
+    // The time the wait last woke.
     const int64_t now = clock_.MonotonicMicros();
-    const auto see_lines = [&] {
+    const auto see_lines = [&](int64_t at_us) {
       result.lines = true;
-      result.lines_at_us = now;
+      result.lines_at_us = at_us;
     };
-    const auto see_data = [&] {
+    const auto see_data = [&](int64_t at_us) {
       result.data = true;
-      result.data_at_us = now;
+      result.data_at_us = at_us;
     };
     std::array<HANDLE, 4> handles{};
     DWORD count = 0;
     bool poll = foreign_port || foreign_console || foreign_network;
 
+    int port_index = -1;
     if (watch != nullptr) {
       const CommWatch::Seen seen = watch->Update(wanted);
+      // Woken by the port, what it reports came before the wake. Otherwise it may
+      // have come during the look itself (each call a round trip that a busy system
+      // can stretch to milliseconds): it is timed after the look, as a time taken
+      // before it could put a blow, and so its key, before the sensor's event.
+      const int64_t seen_at = port_woke ? now : clock_.MonotonicMicros();
       // Lines that cannot be waited for are due for a sample at every poll.
-      if (seen.lines || (watch->LinesPolled() && !first)) see_lines();
-      if (seen.data) see_data();
+      if (seen.lines || (watch->LinesPolled() && !first)) see_lines(seen_at);
+      if (seen.data) see_data(seen_at);
       // Once per port: a device that has gone fails every call from now on.
       if (watch->DeviceGone() && what.port != loss_reported_) {
         result.port_lost = true;
         loss_reported_ = what.port;
       }
-      if (watch->InFlight()) handles[count++] = watch->Event();
+      if (watch->InFlight()) {
+        port_index = static_cast<int>(count);
+        handles[count++] = watch->Event();
+      }
       poll = poll || watch->LinesPolled() || watch->DataPolled() || !watch->InFlight();
     } else if (foreign_port && !first) {
-      if (what.lines) see_lines();
-      if (what.data) see_data();
+      if (what.lines) see_lines(now);
+      if (what.data) see_data(now);
     }
     if (console_ != nullptr && what.console) {
       if (console_->KeyReady()) result.console = true;
@@ -204,11 +214,14 @@ WaitResult Win32EventWait::Wait(const WaitFor& what) {
         timeout_ms = std::min(timeout_ms, static_cast<DWORD>(remaining_ms));
       }
     }
+    port_woke = false;
     if (count == 0) {
       Sleep(timeout_ms);
-    } else if (WaitForMultipleObjects(count, handles.data(), FALSE, timeout_ms) == WAIT_FAILED) {
+    } else {
+      const DWORD woke = WaitForMultipleObjects(count, handles.data(), FALSE, timeout_ms);
       // A handle the system no longer takes: looked at again shortly, not in a spin.
-      Sleep(kPollMs);
+      if (woke == WAIT_FAILED) Sleep(kPollMs);
+      port_woke = port_index >= 0 && woke == WAIT_OBJECT_0 + static_cast<DWORD>(port_index);
     }
   }
 }
