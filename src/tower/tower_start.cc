@@ -37,6 +37,9 @@ std::string LogIn(TowerIo& io, const std::string& server, std::string& email,
     console.Write("Ringing Room password (not shown): ");
     std::string password = console.ReadHiddenLine();
     std::string token;
+    // The line end after the password shows before the site is asked, which can take
+    // seconds.
+    console.Flush();
     const SiteAnswer answer = FetchToken(io.network, server, email, password, token);
     std::fill(password.begin(), password.end(), '\0');
     if (answer.outcome == Outcome::kOk) return token;
@@ -94,6 +97,7 @@ std::unique_ptr<TowerLink> StartTower(TowerIo& io, const TowerChoice& choice, in
       Keep(io, kept);
     }
     std::string username;
+    console.Flush();
     const SiteAnswer user = FetchUser(io.network, choice.server, token, username);
     if (user.outcome == Outcome::kRefused) {
       token.clear();
