@@ -35,6 +35,7 @@
 #include <utility>
 
 #include "platform/backends.h"
+#include "platform/background_closer.h"
 #include "platform/clock.h"
 #include "strikewell_version.h"
 
@@ -572,8 +573,11 @@ class WebSocketSession : public SocketSession,
 class BeastWebSocket : public WebSocket {
  public:
   BeastWebSocket(std::shared_ptr<NewsSignal> signal, Clock& clock,
-                 const std::shared_ptr<ssl::context>& tls, const std::string& url)
-      : tls_(tls), news_(std::make_shared<NewsQueue>(std::move(signal), clock)) {
+                 const std::shared_ptr<ssl::context>& tls, const std::string& url,
+                 std::shared_ptr<BackgroundCloser> closer)
+      : closer_(std::move(closer)),
+        tls_(tls),
+        news_(std::make_shared<NewsQueue>(std::move(signal), clock)) {
     std::string error;
     const std::optional<Url> parsed = ParseUrl(url, "wss", "ws", error);
     if (!parsed) {
@@ -582,41 +586,50 @@ class BeastWebSocket : public WebSocket {
     }
     if (parsed->secure) {
       session_ = std::make_shared<WebSocketSession<beast::ssl_stream<beast::tcp_stream>>>(
-          ioc_, *tls_, *parsed, news_);
+          *ioc_, *tls_, *parsed, news_);
     } else {
-      session_ = std::make_shared<WebSocketSession<beast::tcp_stream>>(ioc_, *tls_, *parsed, news_);
+      session_ =
+          std::make_shared<WebSocketSession<beast::tcp_stream>>(*ioc_, *tls_, *parsed, news_);
     }
     session_->Run();
-    thread_ = std::thread([this] { RunThread(); });
+    thread_ = std::thread([ioc = ioc_, news = news_] { RunThread(*ioc, *news); });
   }
 
   // Closes at once: the thread stops wherever it is, then the socket is closed under
   // it, without a WebSocket goodbye that would wait for the server's answer.
+  // The io_context is destroyed by the closer: that waits for a name lookup still
+  // running in Asio's resolver thread, which no cancel ends.
   ~BeastWebSocket() override {
-    ioc_.stop();
+    ioc_->stop();
     if (thread_.joinable()) thread_.join();
     if (session_) session_->CloseNow();
+    // Handlers still queued on the io_context hold the session: it goes first.
+    // The TLS context, which the session's stream refers to, outlasts both.
+    closer_->Hand([session = std::move(session_), ioc = std::move(ioc_), tls = tls_]() mutable {
+      session.reset();
+      ioc.reset();
+    });
   }
 
   void Send(const std::string& text) override {
     // Once the thread has nothing left to do, nothing would ever take the message.
     if (!session_ || session_->ended()) return;
-    net::post(ioc_, [session = session_, text] { session->Write(text); });
+    net::post(*ioc_, [session = session_, text] { session->Write(text); });
   }
 
   std::optional<SocketNews> Next() override { return news_->Take(); }
 
  private:
-  void RunThread() {
+  static void RunThread(net::io_context& ioc, NewsQueue& news) {
     try {
-      ioc_.run();
+      ioc.run();
     } catch (const std::exception& e) {
-      news_->Push(SocketNews::Kind::kClosed, e.what());
+      news.Push(SocketNews::Kind::kClosed, e.what());
     }
   }
 
-  // The io_context goes last: handlers still queued on it hold the session.
-  net::io_context ioc_{1};
+  std::shared_ptr<BackgroundCloser> closer_;
+  std::shared_ptr<net::io_context> ioc_ = std::make_shared<net::io_context>(1);
   std::shared_ptr<ssl::context> tls_;
   std::shared_ptr<NewsQueue> news_;
   std::shared_ptr<SocketSession> session_;
@@ -632,7 +645,7 @@ class BeastNetwork : public PosixNetwork {
   HttpResponse Fetch(const HttpRequest& request, int32_t timeout_ms) override;
 
   std::unique_ptr<WebSocket> OpenWebSocket(const std::string& url) override {
-    return std::make_unique<BeastWebSocket>(signal_, clock_, Tls(), url);
+    return std::make_unique<BeastWebSocket>(signal_, clock_, Tls(), url, closer_);
   }
 
   int NewsFd() override { return signal_->fd(); }
@@ -649,6 +662,7 @@ class BeastNetwork : public PosixNetwork {
 
   Clock& clock_;
   std::shared_ptr<NewsSignal> signal_;
+  std::shared_ptr<BackgroundCloser> closer_ = std::make_shared<BackgroundCloser>();
   std::mutex tls_mutex_;
   std::shared_ptr<ssl::context> tls_;
 };
@@ -667,22 +681,24 @@ HttpResponse BeastNetwork::Fetch(const HttpRequest& request, int32_t timeout_ms)
   }
   const auto timeout = std::chrono::milliseconds(std::max<int32_t>(timeout_ms, 0));
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  net::io_context ioc{1};
+  // Destroyed by the closer: a name lookup that hangs would hold its destruction.
+  const auto ioc = std::make_shared<net::io_context>(1);
   const auto run = [&](auto& session) {
     session.Run();
     // The stream's own expiry ends the connect, handshake and transfer in time;
-    // this ends a name lookup that hangs.
-    ioc.run_until(deadline);
+    // this stops waiting for a name lookup that hangs.
+    ioc->run_until(deadline);
     if (!session.finished() && response.error.empty()) response.error = "timed out";
   };
   if (url->secure) {
-    FetchSession<beast::ssl_stream<beast::tcp_stream>> session(ioc, *Tls(), *url, request, deadline,
-                                                               response);
+    FetchSession<beast::ssl_stream<beast::tcp_stream>> session(*ioc, *Tls(), *url, request,
+                                                               deadline, response);
     run(session);
   } else {
-    FetchSession<beast::tcp_stream> session(ioc, *Tls(), *url, request, deadline, response);
+    FetchSession<beast::tcp_stream> session(*ioc, *Tls(), *url, request, deadline, response);
     run(session);
   }
+  closer_->Hand([ioc] {});
   return response;
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/backends.h"
+#include "platform/background_closer.h"
 #include "strikewell_version.h"
 
 namespace strikewell {
@@ -412,6 +413,17 @@ class Link {
 
   std::optional<SocketNews> Next() { return board_->Take(news_); }
 
+  // The owner has gone: the sender is told to stop and no news is kept for anyone.
+  // Never waits.
+  void Abandon() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+      changed_.notify_all();
+    }
+    board_->Discard(news_);
+  }
+
   // Ends everything from the owner's side: the sender is told to stop, a receive
   // in progress is woken, and the news nobody will take is dropped. Returns true
   // when the receiving thread has finished (it can be joined), false when it is
@@ -604,28 +616,36 @@ class Link {
 
 class WinHttpWebSocket final : public WebSocket {
  public:
-  explicit WinHttpWebSocket(std::shared_ptr<Link> link)
-      : link_(std::move(link)),
+  WinHttpWebSocket(std::shared_ptr<Link> link, std::shared_ptr<BackgroundCloser> closer)
+      : closer_(std::move(closer)),
+        link_(std::move(link)),
         receiver_([link = link_] { link->Receive(); }),
         sender_([link = link_] { link->SendQueued(); }) {}
 
   WinHttpWebSocket(const WinHttpWebSocket&) = delete;
   WinHttpWebSocket& operator=(const WinHttpWebSocket&) = delete;
 
+  // Its news is dropped at once; the rest of the closing (a send stuck on a dead
+  // link, the server's goodbye, up to kShutdownGrace and kCancelGrace) is the closer's.
   ~WinHttpWebSocket() override {
-    if (link_->Stop(sender_)) {
-      receiver_.join();
-    } else {
-      // Still connecting (each step ends within kUpgradeTimeoutMs): it then sees
-      // that its owner has gone, closes what it opened and ends.
-      receiver_.detach();
-    }
+    link_->Abandon();
+    closer_->Hand([link = link_, receiver = std::make_shared<std::thread>(std::move(receiver_)),
+                   sender = std::make_shared<std::thread>(std::move(sender_))] {
+      if (link->Stop(*sender)) {
+        receiver->join();
+      } else {
+        // Still connecting (each step ends within kUpgradeTimeoutMs): it then sees
+        // that its owner has gone, closes what it opened and ends.
+        receiver->detach();
+      }
+    });
   }
 
   void Send(const std::string& text) override { link_->Send(text); }
   std::optional<SocketNews> Next() override { return link_->Next(); }
 
  private:
+  std::shared_ptr<BackgroundCloser> closer_;
   std::shared_ptr<Link> link_;
   std::thread receiver_;
   std::thread sender_;
@@ -664,6 +684,7 @@ class WinHttpNetwork final : public Win32Network {
   Clock& clock_;
   std::shared_ptr<Session> session_;
   std::shared_ptr<NewsBoard> board_;
+  std::shared_ptr<BackgroundCloser> closer_ = std::make_shared<BackgroundCloser>();
 };
 
 HttpResponse WinHttpNetwork::Fetch(const HttpRequest& request, int32_t timeout_ms) {
@@ -742,7 +763,7 @@ std::unique_ptr<WebSocket> WinHttpNetwork::OpenWebSocket(const std::string& url)
         board_, SocketNews{SocketNews::Kind::kClosed, error, clock_.MonotonicMicros()});
   }
   return std::make_unique<WinHttpWebSocket>(
-      std::make_shared<Link>(session_, board_, clock_, std::move(*target)));
+      std::make_shared<Link>(session_, board_, clock_, std::move(*target)), closer_);
 }
 
 }  // namespace
