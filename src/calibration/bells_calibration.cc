@@ -62,11 +62,18 @@ class BellsCalibration {
       : state_(state), table_(table), serial_(serial), console_(console), clock_(clock) {}
 
   BellsSetup Run() {
-    const int32_t count =
+    int32_t count =
         AskNumber(console_, "How many bells are on this port? (2 to 16)", 2, kMostBellsOnAPort);
     console_.WriteLn(
         "Are you using a Bagley box or similar which sends characters to the serial port? (y/N)");
     box_ = console_.ReadAnswerKey() == 'Y';
+    // Without a box each bell needs a modem line of its own, and a port has four:
+    // a fifth bell would wait for a line that is never free.
+    if (!box_ && count > static_cast<int32_t>(kLines.size())) {
+      count =
+          AskNumber(console_, "Without a box a port has 4 sensor lines: how many bells? (2 to 4)",
+                    2, static_cast<int32_t>(kLines.size()));
+    }
     bool convention = false;
     if (box_) {
       console_.WriteLn("Does the box send 1-9, 0, E, T for bells 1-12 and A-D for 13-16 (the");
@@ -123,7 +130,6 @@ class BellsCalibration {
       console_.WriteLn("A few seconds later the results will be summarised");
       console_.Flush();
       const Heard heard = Listen(setup);
-      port_ = heard.port;
       const bool line = heard.source != BellSource::kChar;
       // A line goes on and off for each sensor passage; a box sends one character.
       const int32_t per_sensor = line ? 4 : 2;
@@ -132,6 +138,9 @@ class BellsCalibration {
                        state_.SSS[heard.port] + ": " + std::to_string(heard.events) +
                        (line ? " changes" : " characters") + " for two blows");
       if (sensors >= 1 && sensors * per_sensor == heard.events) {
+        // The first bell taken names the port; a ringing refused (noise on another
+        // port, say) names none.
+        port_ = heard.port;
         return BellSetup{.bell = bell,
                          .source = heard.source,
                          .character = heard.character,

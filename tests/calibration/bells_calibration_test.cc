@@ -248,6 +248,80 @@ TEST(BellsCalibration, ABellWhoseChangesMakeNoWholeSensorsIsRungAgain) {
   EXPECT_THAT(rows, Contains("Bell 1 is on CTS of COM3: 4 changes for two blows"));
 }
 
+// Without a box each bell needs a modem line of its own: five bells are asked again,
+// as at most four, rather than waiting for ever for a fifth line.
+TEST(BellsCalibration, WithoutABoxMoreBellsThanLinesAreAskedAgain) {
+  Rig rig;
+  rig.Ports({"COM3"});
+  rig.Lines("COM3", {{1000, kCts},
+                     {1300, kOff},
+                     {3000, kCts},
+                     {3300, kOff},
+                     {11000, kDsr},
+                     {11300, kOff},
+                     {13000, kDsr},
+                     {13300, kOff}});
+  rig.raw.TypeLine("5");
+  rig.raw.Type("n");  // no box
+  rig.raw.TypeLine("5");
+  rig.raw.TypeLine("2");
+  rig.raw.Type("y");
+  rig.raw.Type("y");
+  rig.raw.TypeLine("200");
+
+  EXPECT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+
+  EXPECT_EQ(ReadBytes(rig.bells_path), kNotes +
+                                           "port \\\\.\\COM3\r\nconvention no\r\n"
+                                           "bell 1 cts pulses 1 delay 200 left\r\n"
+                                           "bell 2 dsr pulses 1 delay 200 right\r\n");
+  const Rows rows = rig.All();
+  EXPECT_THAT(rows, Contains("Without a box a port has 4 sensor lines: how many bells? (2 to 4)"));
+  EXPECT_THAT(rows, Contains("5 is not a whole number from 2 to 4, try again"));
+}
+
+// A first ringing refused (noise on COM1) names no port: bell 1, rung again, is found
+// on COM3, and COM1's later noise is nobody's.
+TEST(BellsCalibration, ARefusedRingingDoesNotTieTheBellsToItsPort) {
+  Rig rig;
+  rig.Ports({"COM1", "COM3"});
+  rig.Lines("COM1", {{1000, kCts},
+                     {1100, kOff},
+                     {1200, kCts},
+                     {1250, kOff},
+                     {1300, kCts},
+                     {1350, kOff},
+                     {14000, kCts},
+                     {14100, kOff},
+                     {14200, kCts},
+                     {14300, kOff},
+                     {24000, kDsr},
+                     {24100, kOff},
+                     {24200, kDsr},
+                     {24300, kOff}});
+  rig.Lines("COM3", {{11000, kCts},
+                     {11300, kOff},
+                     {13000, kCts},
+                     {13300, kOff},
+                     {21000, kDsr},
+                     {21300, kOff},
+                     {23000, kDsr},
+                     {23300, kOff}});
+  rig.raw.TypeLine("2");
+  rig.raw.Type("n");  // no box
+  rig.raw.Type("y");
+  rig.raw.Type("y");
+  rig.raw.TypeLine("200");
+
+  EXPECT_EQ(rig.Run(), CalibrationOutcome::Calibrated);
+
+  EXPECT_EQ(ReadBytes(rig.bells_path), kNotes +
+                                           "port \\\\.\\COM3\r\nconvention no\r\n"
+                                           "bell 1 cts pulses 1 delay 200 left\r\n"
+                                           "bell 2 dsr pulses 1 delay 200 right\r\n");
+  EXPECT_THAT(rig.All(), Contains("Bell 1 is on CTS of COM1: 6 changes for two blows"));
+}
+
 TEST(BellsCalibration, TheNumberOfBellsIsAskedUntilItIsTwoToSixteen) {
   Rig rig;
   rig.Ports({"COM4"});
