@@ -94,7 +94,7 @@ void TowerLink::Take(const SocketNews& news) {
 void TowerLink::Follow(const ServerEvent& event) {
   // Once removed, nothing the server says puts the ringer back.
   if (phase_ == Phase::kKicked) return;
-  if (event.kind == ServerEvent::Kind::kBellRung && event.disagree && event.bell == bell()) {
+  if (event.kind == ServerEvent::Kind::kBellRung && event.disagree && Rings(event.bell)) {
     disagreements_.push_back(event.bell);
   }
   switch (tower_.Apply(event)) {
@@ -150,6 +150,11 @@ int64_t TowerLink::NextDeadline() const {
 }
 
 TowerRing TowerLink::Ring() { return Ring(bell()); }
+
+bool TowerLink::Rings(int32_t bell_number) const {
+  if (params_.bells.empty()) return bell_number == bell();
+  return std::find(params_.bells.begin(), params_.bells.end(), bell_number) != params_.bells.end();
+}
 
 TowerRing TowerLink::Ring(int32_t bell) {
   TowerRing ring;

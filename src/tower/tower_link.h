@@ -76,6 +76,8 @@ class TowerLink {
   // Why the last connection ended or failed, in the system's words.
   const std::string& failure() const { return failure_; }
   const TowerState& tower() const { return tower_; }
+  // Whether blows ring that bell: the ringer's, or one of the several bells named.
+  bool Rings(int32_t bell_number) const;
   // The bell that a blow would ring now; 0 for none.
   int32_t bell() const { return tower_.RingingBell(params_.fixed_bell); }
   // One line for the screen while counting.

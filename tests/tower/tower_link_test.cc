@@ -39,14 +39,15 @@ class TowerLinkTest : public ::testing::Test {
     token_ = network_.TokenFor("ann@example.org");
   }
 
-  TowerLink& Link(int32_t fixed_bell = 0) {
+  TowerLink& Link(int32_t fixed_bell = 0, std::vector<int32_t> bells = {}) {
     link_ = std::make_unique<TowerLink>(
         network_, clock_,
         TowerLinkParams{.tower_id = kTower,
                         .socket_url = "wss://ringingroom.com/socket.io/?EIO=4&transport=websocket",
                         .token = token_,
                         .username = "ann",
-                        .fixed_bell = fixed_bell});
+                        .fixed_bell = fixed_bell,
+                        .bells = std::move(bells)});
     link_->Connect();
     return *link_;
   }
@@ -306,6 +307,24 @@ TEST_F(TowerLinkTest, AnotherClientRingingTheSameBellIsToldOnce) {
   EXPECT_TRUE(network_.rungs[1].disagree);
   EXPECT_THAT(link.TakeDisagreements(), ElementsAre(4));
   EXPECT_THAT(link.TakeDisagreements(), IsEmpty());
+}
+
+// Of several bells, a disagreement is the ringer's when it is on a bell the blows
+// ring, not on the bell the tower has given the account.
+TEST_F(TowerLinkTest, OfSeveralBellsTheDisagreementsOnTheBellsRungAreTold) {
+  TowerLink& link = Link(0, {1, 2});
+  RunUntil(1);
+  network_.latency_us = 1000;
+  network_.OtherRingsAt(10, kTower, 1);
+  network_.SendAt(
+      30,
+      R"(42["s_bell_rung",{"global_bell_state":[true,true,true,false,true,true,true,true],"who_rang":4,"disagree":true}])");
+  RunUntil(10);
+  clock_.Advance(500);
+  link.Ring(1);
+  RunUntil(40);
+  EXPECT_TRUE(network_.rungs[1].disagree);
+  EXPECT_THAT(link.TakeDisagreements(), ElementsAre(1));
 }
 
 TEST_F(TowerLinkTest, NeverAnnouncesLeaving) {
