@@ -377,12 +377,9 @@ class Counter {
   }
 
   void ZeroedByTheRinger() {
-    // KeyCheck zeroed the single count and drew its screen; every bell starts again
-    // and the bells' screen replaces it.
-    if (bells_) {
-      bells_->Zero();
-      redraw_ = true;
-    }
+    // KeyCheck zeroed the single count and drew its screen, or, of several bells,
+    // drew nothing: every bell starts again.
+    if (bells_) bells_->Zero();
     // The zeroing follows the last blow rung before it, whether its key is still
     // owed, sent but not yet recorded, or recorded.
     if (io_.log != nullptr) {
@@ -395,9 +392,12 @@ class Counter {
       }
     }
     // KeyCheck has drawn the counter at 0; a notice up before is gone with it, and
-    // only what KeyCheck knows nothing of is drawn again.
+    // only what KeyCheck knows nothing of is drawn again. The bells' counter at 0 is
+    // drawn here, at once, as the single one is.
     if (view_ == View::kFocusNotice || view_ == View::kWindowFound) view_ = View::kCounter;
-    if (view_ != View::kCounter || TooSmall()) {
+    if (bells_ && view_ == View::kCounter && !TooSmall()) {
+      Redraw();
+    } else if (view_ != View::kCounter || TooSmall()) {
       redraw_ = true;
     } else {
       DrawPortMessage();
@@ -577,8 +577,11 @@ int KeyCheck(RunState& state, CountingIo& io) {
   switch (key) {
     case '0':
       state.MyCounter = 0;
-      console.ClrScr();
-      WriteBig(state.screen, state.MyCounter, state.MyCounter, console, io.clock);
+      // Several bells have a screen of their own, which their counting draws.
+      if (!state.several_bells) {
+        console.ClrScr();
+        WriteBig(state.screen, state.MyCounter, state.MyCounter, console, io.clock);
+      }
       break;
     case 0: {
       const uint8_t second = console.ReadKey();

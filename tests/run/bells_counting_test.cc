@@ -331,5 +331,21 @@ TEST(CountingBells, AWindowTooSmallSaysSoAndTheBellsReturnWhenItGrows) {
   EXPECT_EQ(loop.raw.Row(3), "   2       1");
 }
 
+// "0" shows the bells at 0 at once: never the single bell's big digits, not even for
+// a moment, and not held back by a redraw just made.
+TEST(CountingBells, ZeroDrawsTheBellsAtOnceAndNeverTheBigDigits) {
+  BellsLoop loop(kPlainPair, {{100, kCts}, {150, kOff}});
+  loop.raw.Type("0", 160);
+  loop.raw.Type("q", 1000);
+  loop.Run();
+
+  const std::string big_zero_row = loop.state.screen.Line[0][5];
+  ASSERT_FALSE(big_zero_row.empty());
+  EXPECT_EQ(loop.raw.transcript.find(big_zero_row), std::string::npos) << loop.raw.transcript;
+  EXPECT_EQ(loop.raw.Row(2), "   1       0");
+  EXPECT_EQ(loop.desktop.first_bell_at_keys, (std::vector<std::string>{"   1       0"}))
+      << "the key of the blow before the zeroing, at 350 ms, finds the bells at 0";
+}
+
 }  // namespace
 }  // namespace strikewell
