@@ -392,6 +392,9 @@ class Link {
       outgoing_.pop_front();
       HINTERNET socket = socket_;
       lock.unlock();
+      // WinHTTP has no TCP_NODELAY to set. Each frame goes out in one send, and the
+      // server's echo of a ring acknowledges it at once: no frame was seen held back
+      // by Nagle's rule, even for eight bells struck together.
       const DWORD error = WinHttpWebSocketSend(socket, WINHTTP_WEB_SOCKET_UTF8_MESSAGE_BUFFER_TYPE,
                                                text.data(), static_cast<DWORD>(text.size()));
       if (error != NO_ERROR) {
