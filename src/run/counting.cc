@@ -257,6 +257,9 @@ class Counter {
   // time, so that no bell's key waits for another's.
   void BellBlowStep(const BellBlow& blow) {
     state_.MyCounter = bells_->Total();
+    // The time from the first blow runs from this blow, whether or not the screen,
+    // drawn at most ten times a second and never just before a key, shows it.
+    if (state_.MyCounter == 1) TakeClockReading(state_.screen, 1, io_.clock);
     Owe(DueKey{.due_us = blow.due_us,
                .sensor_us = blow.sensor_us,
                .blow = blow.MyCounter,

@@ -347,5 +347,17 @@ TEST(CountingBells, ZeroDrawsTheBellsAtOnceAndNeverTheBigDigits) {
       << "the key of the blow before the zeroing, at 350 ms, finds the bells at 0";
 }
 
+// The first blow comes half a minute into counting, and its key is due too soon for
+// the screen to be drawn before it: the time still runs from that blow.
+TEST(CountingBells, TheTimeRunsFromTheFirstBlowEvenWhenItsScreenWasNotDrawn) {
+  BellsSetup pair = kPlainPair;
+  pair.bells[0].BellDelay = 30;
+  BellsLoop loop(pair, {{30000, kCts}, {30010, kDsr}, {30100, kOff}});
+  loop.raw.Type("q", 31000);
+  loop.Run();
+
+  EXPECT_EQ(loop.raw.Row(21), "count =2 time from first blow=0 secs");
+}
+
 }  // namespace
 }  // namespace strikewell
