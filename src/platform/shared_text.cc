@@ -19,4 +19,15 @@ std::string Fixed8(double value) {
   return text;
 }
 
+std::string Printable(std::string_view text) {
+  constexpr size_t kShown = 40;
+  std::string shown;
+  for (size_t i = 0; i < text.size() && i < kShown; ++i) {
+    const auto ch = static_cast<unsigned char>(text[i]);
+    shown += ch > ' ' && ch < 127 ? static_cast<char>(ch) : '?';
+  }
+  if (text.size() > kShown) shown += "...";
+  return shown;
+}
+
 }  // namespace strikewell

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace strikewell {
 
@@ -20,5 +21,9 @@ int32_t SecondsBetween(int32_t earlier, int32_t later);
 // A figure held in single precision, with two decimals, right-aligned in eight
 // characters.
 std::string Fixed8(double value);
+
+// A text from a file, safe to show on the console (the file may hold anything): its
+// first 40 characters, each that is not printable or is a blank shown as '?'.
+std::string Printable(std::string_view text);
 
 }  // namespace strikewell

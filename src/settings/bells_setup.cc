@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/shared_text.h"
 #include "settings/file_replace.h"
 #include "settings/number.h"
 #include "settings/settings.h"
@@ -26,18 +27,6 @@ constexpr std::string_view kConventionCharacters = "1234567890ETABCD";
 
 // A character that the file can hold after "char": printable, not a blank.
 bool Showable(uint8_t ch) { return ch > ' ' && ch < 127; }
-
-// A text from the file that is safe to show on the console: it may hold anything.
-std::string Printable(std::string_view text) {
-  constexpr size_t kShown = 40;
-  std::string shown;
-  for (size_t i = 0; i < text.size() && i < kShown; ++i) {
-    const auto ch = static_cast<unsigned char>(text[i]);
-    shown += Showable(ch) || ch == ' ' ? static_cast<char>(ch) : '?';
-  }
-  if (text.size() > kShown) shown += "...";
-  return shown;
-}
 
 std::string SourceText(const BellSetup& bell) {
   if (bell.source != BellSource::kChar) return kLineNames[static_cast<size_t>(bell.source)];

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/shared_text.h"
 #include "settings/file_replace.h"
 #include "settings/number.h"
 
@@ -30,18 +31,6 @@ struct FileCloser {
     if (file != nullptr) std::fclose(file);
   }
 };
-
-// A text that is safe to show on the console: the file may hold anything.
-std::string Printable(std::string_view text) {
-  constexpr size_t kShown = 40;
-  std::string shown;
-  for (size_t i = 0; i < text.size() && i < kShown; ++i) {
-    const auto ch = static_cast<unsigned char>(text[i]);
-    shown += ch > ' ' && ch < 127 ? static_cast<char>(ch) : '?';
-  }
-  if (text.size() > kShown) shown += "...";
-  return shown;
-}
 
 // A line of the file that cannot be part of a calibration; the sentence says which
 // and why.
