@@ -47,12 +47,16 @@ std::string SpeedLine(int64_t E, double intervals, double blows_per_change) {
 }
 
 // tower: the bells rang through the tower's connection, where a blow is dropped for
-// want of the connection or of the bell in the tower, not of the window.
-std::string KeysLine(int32_t sent, int32_t dropped, int32_t keyless, int32_t blows, bool tower) {
+// want of the connection or of its bell (one bell: none is the ringer's; several: the
+// tower lacks one), not of the window.
+std::string KeysLine(int32_t sent, int32_t dropped, int32_t keyless, int32_t blows, bool tower,
+                     bool several_bells) {
   if (keyless == blows) return "Keys: none, counting only.";
   const char* why_dropped =
-      tower ? " dropped (Ringing Room's connection lost, or a bell the tower does not have)."
-            : " dropped (the Ringing Room window was not in front).";
+      !tower          ? " dropped (the Ringing Room window was not in front)."
+      : several_bells ? " dropped (Ringing Room's connection lost, or a bell the tower does not "
+                        "have)."
+                      : " dropped (Ringing Room's connection lost, or no bell yours).";
   return (tower ? "Strokes: " : "Keys: ") + std::to_string(sent) + " sent, " +
          (dropped == 0 ? std::string("none dropped.") : std::to_string(dropped) + why_dropped);
 }
@@ -99,7 +103,7 @@ std::vector<std::string> BellsSummary(const PracticeRecord& record) {
   const bool tower = std::any_of(record.begin(), record.end(), [](const RecordLine& line) {
     return line.stroke != Stroke::kUnknown;
   });
-  lines.push_back(KeysLine(sent, dropped, keyless, blows, tower));
+  lines.push_back(KeysLine(sent, dropped, keyless, blows, tower, true));
   if (pieces > 1) lines.push_back(RestartsLine(pieces));
 
   lines.push_back("bell  handstroke gap (back to hand)  backstroke gap (hand to back)");
@@ -210,37 +214,17 @@ std::vector<std::string> PracticeSummary(const PracticeRecord& record) {
   const int32_t n = f.blows - f.pieces;
   lines.push_back("count =" + std::to_string(f.blows) +
                   " time from first blow=" + std::to_string(E) + " secs");
-  if (n > 0) {
-    const double interval = static_cast<double>(E) / n;
-    // Peal minutes: 5040 blows at this interval.
-    const double P = static_cast<double>(E) * 84.0 / n;
-    const int32_t Hrs = static_cast<int32_t>(P) / 60;
-    lines.push_back(" APPROX Ave interval=" + Fixed8(interval) + " secs peal speed=" +
-                    std::to_string(Hrs) + " hrs:" + Fixed8(P - Hrs * 60.0) + " mins");
-  }
+  if (n > 0) lines.push_back(SpeedLine(E, n, 1.0));
   // A practice rung through the tower's connection names its strokes.
   const bool tower = std::any_of(record.begin(), record.end(), [](const RecordLine& line) {
     return line.stroke != Stroke::kUnknown;
   });
-  const char* why_dropped = tower ? " dropped (Ringing Room's connection lost, or no bell yours)."
-                                  : " dropped (the Ringing Room window was not in front).";
-  if (f.keyless == f.blows) {
-    lines.push_back("Keys: none, counting only.");
-  } else {
-    lines.push_back(
-        (tower ? "Strokes: " : "Keys: ") + std::to_string(f.sent) + " sent, " +
-        (f.dropped == 0 ? std::string("none dropped.") : std::to_string(f.dropped) + why_dropped));
-  }
+  lines.push_back(KeysLine(f.sent, f.dropped, f.keyless, f.blows, tower, false));
   if (f.disagreements > 0) {
     lines.push_back("Another client rang your bell too: " + std::to_string(f.disagreements) +
                     (f.disagreements == 1 ? " stroke" : " strokes") + " disagreed.");
   }
-  if (f.pieces > 1) {
-    const int32_t restarts = f.pieces - 1;
-    lines.push_back("Zeroed and started again " + std::to_string(restarts) +
-                    (restarts == 1 ? " time" : " times") +
-                    ": the pauses are left out of the figures.");
-  }
+  if (f.pieces > 1) lines.push_back(RestartsLine(f.pieces));
 
   lines.push_back(GapLine(kHandstrokeGap, f.handstroke_gap));
   lines.push_back(GapLine(kBackstrokeGap, f.backstroke_gap));
