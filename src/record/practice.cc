@@ -27,6 +27,15 @@ int WriteLine(std::FILE* file, const std::string& text) {
   return 0;
 }
 
+// The record's first line or lines: a simulated bell's mark, then the columns.
+std::string Heading(bool simulated, bool with_strokes, bool several_bells) {
+  const std::string columns =
+      several_bells  ? (with_strokes ? kBellsRecordHeadingWithStrokes : kBellsRecordHeading)
+      : with_strokes ? kRecordHeadingWithStrokes
+                     : kRecordHeading;
+  return simulated ? std::string(kSimulatedMark) + "\n" + columns : columns;
+}
+
 }  // namespace
 
 Practice::~Practice() {
@@ -50,12 +59,7 @@ std::string Practice::OpenFile(const std::string& dir, const std::string& stamp,
   // Binary, so that Windows writes the same bytes as Linux.
   std::FILE* file = std::fopen(path.string().c_str(), "wb");
   if (file == nullptr) return cannot(std::strerror(errno));
-  const std::string columns =
-      several_bells  ? (with_strokes ? kBellsRecordHeadingWithStrokes : kBellsRecordHeading)
-      : with_strokes ? kRecordHeadingWithStrokes
-                     : kRecordHeading;
-  const std::string heading = simulated ? std::string(kSimulatedMark) + "\n" + columns : columns;
-  if (const int failed = WriteLine(file, heading)) {
+  if (const int failed = WriteLine(file, Heading(simulated, with_strokes, several_bells))) {
     std::fclose(file);
     std::error_code ignored;
     fs::remove(path, ignored);
@@ -64,6 +68,27 @@ std::string Practice::OpenFile(const std::string& dir, const std::string& stamp,
   if (file_ != nullptr) std::fclose(file_);
   file_ = file;
   path_ = path.string();
+  simulated_ = simulated;
+  with_strokes_ = with_strokes;
+  several_bells_ = several_bells;
+  return "";
+}
+
+std::string Practice::NameStrokes(bool with_strokes) {
+  if (file_ == nullptr || with_strokes == with_strokes_ || !record_.empty()) return "";
+  // The file holds its heading alone: it is written again, whole.
+  std::fclose(file_);
+  file_ = std::fopen(path_.c_str(), "wb");
+  const int failed = file_ == nullptr
+                         ? errno
+                         : WriteLine(file_, Heading(simulated_, with_strokes, several_bells_));
+  if (failed != 0) {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+    file_error_ = "Cannot write the practice record " + path_ + ": " + std::strerror(failed);
+    return file_error_;
+  }
+  with_strokes_ = with_strokes;
   return "";
 }
 

@@ -29,6 +29,11 @@ class Practice : public PracticeLog {
   std::string OpenFile(const std::string& dir, const std::string& stamp, bool simulated = false,
                        bool with_strokes = false, bool several_bells = false);
 
+  // Once the way to ring is chosen, before the first entry: the heading names the
+  // strokes when the blows will (a tower rung directly), whatever OpenFile was told.
+  // Returns "" or the sentence to show the ringer.
+  std::string NameStrokes(bool with_strokes);
+
   void Blow(const BlowLine& line) override;
   void Zeroed() override;
   void Disagreed(int32_t bell) override;
@@ -49,6 +54,9 @@ class Practice : public PracticeLog {
   std::FILE* file_ = nullptr;
   std::string path_;
   std::string file_error_;
+  bool simulated_ = false;
+  bool with_strokes_ = false;
+  bool several_bells_ = false;
 };
 
 }  // namespace strikewell

@@ -206,12 +206,9 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
 
   // A record that cannot be kept is found out before the ringer calibrates and rings.
   if (!p.record_dir.empty()) {
-    // A practice that may ring in a tower names each blow's stroke.
-    const bool direct = (!simulate || !p.tower.empty()) && !p.count_only && p.network != nullptr &&
-                        p.logins != nullptr &&
-                        (!p.tower.empty() || ReadKeptLogin(*p.logins).tower != 0);
-    if (const std::string error = practice.OpenFile(p.record_dir, p.clock.LocalStamp(), simulate,
-                                                    direct, p.several_bells);
+    // Whether the blows name their strokes is known once the way to ring is chosen.
+    if (const std::string error =
+            practice.OpenFile(p.record_dir, p.clock.LocalStamp(), simulate, false, p.several_bells);
         !error.empty()) {
       console.WriteLn(error);
       return 1;
@@ -262,6 +259,10 @@ int RunPhases(RunState& state, Platform& p, Practice& practice) {
   }
   // The key-send test's digits would ring a round in a live tower: only for the window.
   if (!count_only && !tower) KeySendTest(p.desktop, console);
+  // Said, and counting goes on: the blows stay in memory for the summary.
+  if (const std::string error = practice.NameStrokes(tower != nullptr); !error.empty()) {
+    console.WriteLn(error);
+  }
 
   // Set going once counting is about to start, so that its first blow is not lost in
   // the key-send test.

@@ -238,6 +238,40 @@ TEST(TowerProgram, StartedFromExplorerWithoutAWindowATowerCanBeTypedInstead) {
   EXPECT_THAT(p.raw.transcript, HasSubstr("Connected to Ringing Room tower St Mary's as ann"));
 }
 
+// The record's heading follows the way chosen, not the kept tower: the window way's
+// blows name no stroke, a tower typed at the not-found screen's blows do.
+TEST(TowerProgram, TheRecordNamesStrokesOnlyWhenATowerIsRung) {
+  TowerProgram window;
+  window.KeepLogin(kTower);
+  window.desktop.AddWindow("Ringing Room - Chromium");
+  window.record_dir = window.dir.File("records");
+  window.raw.Type("n", 1000);
+  // After the key-send test, which ends later than a tower's join.
+  for (int64_t t : {6900, 7000, 7900, 8000}) {
+    window.serial.SetLines(kCom3, t, testing::Lines{.cts = true});
+    window.serial.SetLines(kCom3, t + 40, testing::Lines{});
+  }
+  window.raw.Type("q", 9000);
+  EXPECT_EQ(window.Run(), 0);
+  EXPECT_EQ(testing::ReadBytes(window.dir.File("records/strikewell-20261207-120000.csv")),
+            "blow,sensor_ms,key_ms,key\n"
+            "1,0,250,sent\n"
+            "2,1000,1250,sent\n");
+
+  TowerProgram typed;
+  typed.raw.closes_at_exit = true;
+  typed.KeepLogin(0);
+  typed.record_dir = typed.dir.File("records");
+  typed.raw.TypeLine("123456789", 1000);
+  typed.TwoBlows();
+  typed.raw.Type("q", 7000);
+  EXPECT_EQ(typed.Run(), 0);
+  EXPECT_EQ(testing::ReadBytes(typed.dir.File("records/strikewell-20261207-120000.csv")),
+            "blow,sensor_ms,key_ms,key,stroke\n"
+            "1,0,250,sent,hand\n"
+            "2,1000,1250,sent,back\n");
+}
+
 // The not-found screen's own answers still end the program there: Enter, or Q.
 TEST(TowerProgram, StartedFromExplorerWithoutAWindowEnterOrQStillEnds) {
   for (const char* answer : {"", "Q", "q"}) {
